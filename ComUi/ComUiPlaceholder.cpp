@@ -1,0 +1,1 @@
+// The UI kit's sources join this library as they are written.

@@ -1,0 +1,1 @@
+// The core library's sources join this library as they are written.

@@ -1,0 +1,249 @@
+#include "ComLib/ComFunc.h"
+#include "ComLib/IniFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <filesystem>
+
+using comlib::IniFile;
+
+namespace
+{
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+std::string S(const QString& s)
+{
+    return s.toStdString();
+}
+
+} // namespace
+
+class TestComLib : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void iniRewriteOfHandWrittenFile();
+    void iniKeysKeepTheirSpaces();
+    void iniReadDefaults();
+    void iniChangedObjectSavesOnDestruction();
+    void iniSaveFailsOnUnwritablePath();
+    void workspaceDefaultsAndEmptyPath();
+    void workspaceThatCannotBeCreatedRaises();
+    void fileShortcuts();
+    void uniqueIdsHaveTheirFormAndDiffer();
+    void locationsFollowTheProgram();
+    void nowStringLayout();
+    void installRecordKeepsUnicode();
+};
+
+void TestComLib::iniRewriteOfHandWrittenFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Config.ini");
+    WriteAll(path, "; hand written\n"
+                   "\n"
+                   "[Log]\n"
+                   "Level=0\n"
+                   "[Config]\n"
+                   "Project=\n"
+                   "LoadImgPath=D:/imgs\n"
+                   "# note = kept as an entry\n"
+                   "DatasPath=D:/AIProject\n"
+                   "\n");
+    IniFile::WriteString("Config", "aiType", "Object", S(path));
+    QCOMPARE(ReadAll(path), QByteArray("\xEF\xBB\xBF"
+                                       "[Config]\r\n"
+                                       "# note = kept as an entry\r\n"
+                                       "DatasPath=D:/AIProject\r\n"
+                                       "LoadImgPath=D:/imgs\r\n"
+                                       "aiType=Object\r\n"
+                                       "[Log]\r\n"
+                                       "Level=0\r\n"));
+
+    // Reading what was written gives the same entries back, the BOM skipped.
+    IniFile again;
+    QVERIFY(again.Load(S(path)));
+    QCOMPARE(QString::fromStdString(again.Value("Config", "DatasPath")), QStringLiteral("D:/AIProject"));
+    QCOMPARE(again.Entries().size(), std::size_t(5));
+    QVERIFY(again.Value("Config", "Project").empty());
+}
+
+void TestComLib::iniKeysKeepTheirSpaces()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.ini");
+    WriteAll(path, "[Log]\r\nLevel = 2\r\n");
+    IniFile ini;
+    QVERIFY(ini.Load(S(path)));
+    QVERIFY(ini.Value("Log", "Level").empty());
+    QCOMPARE(QString::fromStdString(ini.Value("Log", "Level ")), QStringLiteral(" 2"));
+    QVERIFY(!ini.IsChanged());
+}
+
+void TestComLib::iniReadDefaults()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Config.ini");
+    QCOMPARE(IniFile::ReadString("Log", "Level", "1", S(path)), std::string("1"));
+    WriteAll(path, "[Log]\nLevel=\nOther=x=y\n");
+    QCOMPARE(IniFile::ReadString("Log", "Level", "1", S(path)), std::string("1"));
+    QCOMPARE(IniFile::ReadString("Log", "Other", "", S(path)), std::string("x=y"));
+    IniFile missing;
+    QVERIFY(!missing.Load(S(dir.filePath("none.ini"))));
+}
+
+void TestComLib::iniChangedObjectSavesOnDestruction()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Config.ini");
+    WriteAll(path, "[Config]\nDatasPath=/data\n");
+    {
+        IniFile ini;
+        QVERIFY(ini.Load(S(path)));
+        ini.Set("Config", "Project", "P1");
+    }
+    QCOMPARE(ReadAll(path), QByteArray("\xEF\xBB\xBF[Config]\r\nDatasPath=/data\r\nProject=P1\r\n"));
+
+    // An empty value is written, and reads back as absent.
+    IniFile::WriteString("Config", "Project", "", S(path));
+    QCOMPARE(ReadAll(path), QByteArray("\xEF\xBB\xBF[Config]\r\nDatasPath=/data\r\nProject=\r\n"));
+    QCOMPARE(IniFile::ReadString("Config", "Project", "none", S(path)), std::string("none"));
+}
+
+void TestComLib::iniSaveFailsOnUnwritablePath()
+{
+    QTemporaryDir dir;
+    IniFile ini;
+    ini.Set("A", "b", "c");
+    QCOMPARE(ini.Save(S(dir.filePath("missing/sub/x.ini"))), -1);
+    QCOMPARE(ini.Save(S(dir.filePath("x.ini"))), 0);
+}
+
+void TestComLib::workspaceDefaultsAndEmptyPath()
+{
+    QTemporaryDir dir;
+    const QString config = dir.filePath("Config.ini");
+    const QString def = dir.filePath("AIProject");
+
+    // No Config.ini: the default is written and created.
+    QCOMPARE(QString::fromStdString(comlib::WorkspaceDirFrom(S(config), S(def))), def);
+    QVERIFY(QFileInfo(def).isDir());
+    QCOMPARE(ReadAll(config), QByteArray("\xEF\xBB\xBF[Config]\r\nDatasPath=") + def.toUtf8() + "\r\n");
+
+    // An empty DatasPath falls back to the default and leaves the file alone.
+    const QByteArray handWritten = "[Config]\nDatasPath=\n[Log]\nLevel=1\n";
+    WriteAll(config, handWritten);
+    QCOMPARE(QString::fromStdString(comlib::WorkspaceDirFrom(S(config), S(def))), def);
+    QCOMPARE(ReadAll(config), handWritten);
+
+    // A configured path is created with its parents.
+    const QString custom = dir.filePath("deep/er/ws");
+    WriteAll(config, "[Config]\nDatasPath=" + custom.toUtf8() + "\n");
+    QCOMPARE(QString::fromStdString(comlib::WorkspaceDirFrom(S(config), S(def))), custom);
+    QVERIFY(QFileInfo(custom).isDir());
+}
+
+void TestComLib::workspaceThatCannotBeCreatedRaises()
+{
+    QTemporaryDir dir;
+    const QString blocker = dir.filePath("file");
+    WriteAll(blocker, "x");
+    const QString config = dir.filePath("Config.ini");
+    WriteAll(config, "[Config]\nDatasPath=" + blocker.toUtf8() + "/ws\n");
+    bool raised = false;
+    try
+    {
+        comlib::WorkspaceDirFrom(S(config), S(dir.filePath("def")));
+    }
+    catch (const std::filesystem::filesystem_error& e)
+    {
+        raised = QString::fromUtf8(e.what()).contains("create_directories");
+    }
+    QVERIFY(raised);
+}
+
+void TestComLib::fileShortcuts()
+{
+    QTemporaryDir dir;
+    const std::string deep = S(dir.filePath("a/b/c"));
+    QVERIFY(!comlib::PathExists(deep));
+    comlib::EnsureDir(deep);
+    QVERIFY(comlib::PathExists(deep));
+    comlib::EnsureDir(deep);
+    WriteAll(dir.filePath("a/b/c/f.txt"), "x");
+    comlib::RemovePath(S(dir.filePath("a")));
+    QVERIFY(!comlib::PathExists(S(dir.filePath("a"))));
+    comlib::RemovePath(S(dir.filePath("a")));
+
+    const QString blocker = dir.filePath("file");
+    WriteAll(blocker, "x");
+    QVERIFY_EXCEPTION_THROWN(comlib::EnsureDir(S(blocker + "/sub")), std::filesystem::filesystem_error);
+}
+
+void TestComLib::uniqueIdsHaveTheirFormAndDiffer()
+{
+    const QRegularExpression form(QStringLiteral("^[0-9A-F]{11,32}$"));
+    QSet<QString> seen;
+    for (int i = 0; i < 2000; ++i)
+    {
+        const QString id = QString::fromStdString(comlib::MakeUniqueId());
+        QVERIFY2(form.match(id).hasMatch(), qPrintable(id));
+        QVERIFY(!seen.contains(id));
+        seen.insert(id);
+    }
+}
+
+void TestComLib::locationsFollowTheProgram()
+{
+    const QString app = QString::fromStdString(comlib::AppDir());
+    QCOMPARE(app, QCoreApplication::applicationDirPath());
+    QDir up(app);
+    QVERIFY(up.cdUp());
+    QCOMPARE(QString::fromStdString(comlib::RootDir()), up.absolutePath());
+}
+
+void TestComLib::nowStringLayout()
+{
+    const QString now = QString::fromStdString(comlib::NowString());
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$"))
+                 .match(now)
+                 .hasMatch(),
+             qPrintable(now));
+}
+
+void TestComLib::installRecordKeepsUnicode()
+{
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    const std::map<std::string, std::string> values = {
+        {"Version", "1.0.0"}, {"Path", "/opt/训练/bin"}, {"Startup", "2026-12-07 08:00:00"}};
+    QVERIFY(comlib::WriteRegValues("QARNO", "VELTA", values));
+    QSettings read(QSettings::NativeFormat, QSettings::UserScope, "QARNO", "VELTA");
+    QCOMPARE(read.value("Path").toString(), QStringLiteral("/opt/训练/bin"));
+    QCOMPARE(read.value("Version").toString(), QStringLiteral("1.0.0"));
+}
+
+QTEST_GUILESS_MAIN(TestComLib)
+#include "tst_ComLib.moc"
