@@ -1,0 +1,3 @@
+# Sources of the ROI model and the annotation texts, compiled into both deliverables.
+set(NEXIL_ROI_SOURCES
+)
