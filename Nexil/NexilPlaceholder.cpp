@@ -1,1 +1,0 @@
-// The core library's sources join this library as they are written.

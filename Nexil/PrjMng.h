@@ -1,0 +1,74 @@
+#pragma once
+
+#include "Nexil/IPrjCore.h"
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <memory>
+
+class PrjDataWork;
+
+// The open project: its categories, settings and images in memory (GUI thread), mirrored into
+// PrjData.db and the project directory by its worker in the project's own thread.
+class PrjMng : public QObject, public IPrjCore
+{
+    Q_OBJECT
+
+public:
+    PrjMng(const QString& workspacePath, std::shared_ptr<pro::info> spInfo);
+    ~PrjMng() override;
+
+    QString PrjPath() const override;
+    std::shared_ptr<pro::info> PrjInfo() const override;
+    void SetLastFilePath(const QString& path) override;
+    QString GetLastFilePath() const override;
+    bool AddMarkType(const QString& type) override;
+    void DelMarkType(const QString& type) override;
+    const QStringList& MarkTypes() const override;
+    void SetSaveCallback(SaveCallback callback, void* userData) override;
+    QString AddImage(std::shared_ptr<pro::ImageInfo> spImg) override;
+    void SaveImage(const QString& id) override;
+    void DelImage(const QString& id) override;
+    const QMap<QString, std::shared_ptr<pro::ImageInfo>>& Images() const override;
+    std::shared_ptr<pro::ImageInfo> ImageById(const QString& id) const override;
+    std::shared_ptr<pro::ImageInfo> ImageByPath(const QString& path) const override;
+    void SetTestPath(const QString& path) override;
+    const QString& TestPath() const override;
+    void SetTestLabeled(int labeled) override;
+    int TestLabeled() const override;
+
+signals:
+    void Signal_Init(QString sProPath);
+    void Signal_ConfigInfo(QString name, QString val);
+    void Signal_AddMarkImg(QString id, QString addTime, QString srcImgFile, QString fileName, QString filter,
+                           bool markAsOK, QString roiJson, QString aiJson);
+    void Signal_SaveMarkImg(QString id, QString imgFile, bool markAsOK, QString roiJson, QString aiJson);
+    void Signal_DelMarkImg(QStringList lstId);
+    void Signal_AddMarkType(QString type);
+    void Signal_DelMarkType(QString type);
+
+public slots:
+    void Slot_MarkImg(QStringList lstId, QStringList lstImg, QStringList lstFilter, QStringList lstMarkAsOK,
+                      QStringList lstRoi);
+    void Slot_ModMarkImgRlt(QString id, bool bSucc, QString msg);
+    void Slot_MarkTypeInfo(QString type);
+    void Slot_ConfigInfo(QString name, QString val);
+
+private:
+    std::shared_ptr<pro::info> m_spInfo;
+    QThread m_thread;
+    QString m_prjPath;
+    QStringList m_markTypes;
+    QMap<QString, QString> m_mapConfig;
+    QString m_testPath;
+    int m_testLabeled = 0;
+    QMap<QString, std::shared_ptr<pro::ImageInfo>> m_mapImage;
+    SaveCallback m_saveCallback = nullptr;
+    void* m_userData = nullptr;
+    // Lives in m_thread until the thread finishes; not owned.
+    PrjDataWork* m_pWork = nullptr;
+};
