@@ -1,1 +1,0 @@
-// The UI kit's sources join this library as they are written.

@@ -1,0 +1,33 @@
+#include "PathWid.h"
+#include "ui_PathWid.h"
+
+#include "ComLib/Platform.h"
+
+#include <QFileInfo>
+
+PathWid::PathWid(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::PathWid>())
+{
+    ui->setupUi(this);
+    connect(ui->btnWhere, &QPushButton::clicked, this, &PathWid::Slot_BtnWhereClicked);
+}
+
+PathWid::~PathWid() = default;
+
+void PathWid::SetPath(const QString& path)
+{
+    m_path = path;
+    ui->edtCurFile->setText(path);
+    ui->edtCurFile->setToolTip(path);
+    ui->edtCurFile->setCursorPosition(0);
+}
+
+void PathWid::Slot_BtnWhereClicked()
+{
+    const QString text = ui->edtCurFile->text();
+    if (text.isEmpty())
+        return;
+    const QFileInfo info(text);
+    if (!info.exists())
+        return;
+    comlib::platform::RevealInFileManager(info.absoluteFilePath());
+}
