@@ -1,0 +1,394 @@
+#include "MessageCapture.h"
+#include "SqlRows.h"
+
+#include "Nexil/NexilApi.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace
+{
+
+std::shared_ptr<pro::info> MakeInfo(const QString& id, const QString& name, int type = 1,
+                                    const QString& tips = QString())
+{
+    auto spInfo = std::make_shared<pro::info>();
+    spInfo->id = id;
+    spInfo->name = name;
+    spInfo->type = type;
+    spInfo->tips = tips;
+    spInfo->createTime = "2024-01-02 03:04:05";
+    spInfo->lastUsedTime = "2024-01-02 03:04:05";
+    return spInfo;
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+// The core library as the program sees it: the entry points of the shared library and its interfaces.
+class tst_Nexil : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void entryPoints();
+    void initFreshWorkspace();
+    void initSecondRun();
+    void initRefused_data();
+    void initRefused();
+    void changesReachDatabase();
+    void duplicateIdRefused();
+    void proIdByName_data();
+    void proIdByName();
+    void projectJson_data();
+    void projectJson();
+    void openUnknownLeavesNoProject();
+    void openCreatesProjectDatabase();
+    void openProjectMemoryState();
+
+private:
+    std::shared_ptr<INexil> InitCore();
+    QString DbFile() const { return m_ws->path() + "/AIPrj.db"; }
+    QString JsonFile() const { return m_ws->path() + "/AIProject.json"; }
+
+    std::unique_ptr<QTemporaryDir> m_ws;
+};
+
+void tst_Nexil::init()
+{
+    m_ws = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_ws->isValid());
+}
+
+void tst_Nexil::cleanup()
+{
+    ReleaseNexil();
+    m_ws.reset();
+}
+
+std::shared_ptr<INexil> tst_Nexil::InitCore()
+{
+    CreateNexil();
+    auto spCore = NexilIns().lock();
+    if (spCore && !spCore->Init(m_ws->path()))
+    {
+        return nullptr;
+    }
+    return spCore;
+}
+
+void tst_Nexil::entryPoints()
+{
+    QVERIFY(NexilIns().expired());
+    QVERIFY(PrjIns().expired());
+
+    CreateNexil();
+    std::weak_ptr<INexil> wpFirst = NexilIns();
+    QVERIFY(!wpFirst.expired());
+    QVERIFY(PrjIns().expired());
+
+    // A second call replaces the object; nobody else holds the first one, so it is gone.
+    CreateNexil();
+    QVERIFY(wpFirst.expired());
+    auto spCore = NexilIns().lock();
+    QVERIFY(spCore);
+    QVERIFY(spCore->Init(m_ws->path()));
+    QVERIFY(spCore->AddPro(MakeInfo("P1", "one")));
+    spCore->OpenPro("P1");
+    std::weak_ptr<IPrjCore> wpPrj = PrjIns();
+    QVERIFY(!wpPrj.expired());
+    spCore.reset();
+
+    ReleaseNexil();
+    QVERIFY(NexilIns().expired());
+    QVERIFY(PrjIns().expired());
+    QVERIFY(wpPrj.expired());
+}
+
+void tst_Nexil::initFreshWorkspace()
+{
+    MessageCapture capture;
+    auto spCore = InitCore();
+    QVERIFY(spCore);
+    QVERIFY(QFile::exists(DbFile()));
+    QVERIFY(spCore->ProList().isEmpty());
+    QCOMPARE(ReadFile(JsonFile()), QByteArray(R"({"projects":[]})"));
+    spCore.reset();
+    ReleaseNexil();
+
+    QCOMPARE(capture.Problems(), QStringList());
+    QCOMPARE(SqlRows::Tables(DbFile()), QStringList({"tbl_ai_config", "tbl_ai_project"}));
+    QCOMPARE(SqlRows::Columns(DbFile(), "tbl_ai_project"),
+             QStringList({"id", "name", "type", "tips", "createTime", "lastUsedTime", "col1", "col2", "col3",
+                          "col4", "col5", "json"}));
+    QCOMPARE(SqlRows::Columns(DbFile(), "tbl_ai_config"), QStringList({"sName", "sValue"}));
+}
+
+void tst_Nexil::initSecondRun()
+{
+    auto spCore = InitCore();
+    QVERIFY(spCore);
+    QVERIFY(spCore->AddPro(MakeInfo("B", "second", 2, "notes b")));
+    QVERIFY(spCore->AddPro(MakeInfo("A", "first", 1, "notes a")));
+    spCore.reset();
+    ReleaseNexil();
+    QVERIFY(QFile::remove(JsonFile()));
+
+    MessageCapture capture;
+    spCore = InitCore();
+    QVERIFY(spCore);
+    const auto list = spCore->ProList();
+    QCOMPARE(list.size(), 2);
+    QCOMPARE(list[0]->id, QString("A"));
+    QCOMPARE(list[0]->name, QString("first"));
+    QCOMPARE(list[0]->type, 1);
+    QCOMPARE(list[0]->tips, QString("notes a"));
+    QCOMPARE(list[0]->createTime, QString("2024-01-02 03:04:05"));
+    QCOMPARE(list[0]->lastUsedTime, QString("2024-01-02 03:04:05"));
+    QCOMPARE(list[1]->id, QString("B"));
+    QCOMPARE(list[1]->type, 2);
+    QVERIFY(list[1]->status.isEmpty());
+    // Init rewrites the export from the database.
+    QCOMPARE(ReadFile(JsonFile()),
+             QByteArray(R"({"projects":[{"name":"first","notes":"notes a","type":"Segment"},)"
+                        R"({"name":"second","notes":"notes b","type":"Object"}]})"));
+    QCOMPARE(capture.Problems(), QStringList());
+}
+
+void tst_Nexil::initRefused_data()
+{
+    QTest::addColumn<QString>("sub");
+    QTest::newRow("missing folder") << "missing/deeper";
+    QTest::newRow("file instead of folder") << "plain.txt";
+}
+
+void tst_Nexil::initRefused()
+{
+    QFETCH(QString, sub);
+    QFile plain(m_ws->filePath("plain.txt"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+
+    const QString bad = m_ws->filePath(sub);
+    CreateNexil();
+    auto spCore = NexilIns().lock();
+    QTest::ignoreMessage(QtCriticalMsg,
+                         QRegularExpression("^Open " + QRegularExpression::escape(bad + "/AIPrj.db") +
+                                            " database failed\\. "));
+    QVERIFY(!spCore->Init(bad));
+    QVERIFY(!spCore->AddPro(MakeInfo("P", "p")));
+    QVERIFY(!QFile::exists(bad + "/AIProject.json"));
+
+    // The failed attempt leaves nothing behind that blocks a good workspace.
+    QVERIFY(spCore->Init(m_ws->path()));
+    QVERIFY(spCore->AddPro(MakeInfo("P", "p")));
+    // A catalogue is opened once per core object.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Init: the catalogue of .* is open already\\.$"));
+    QVERIFY(!spCore->Init(m_ws->path()));
+    QCOMPARE(spCore->ProList().size(), 1);
+}
+
+void tst_Nexil::changesReachDatabase()
+{
+    auto spCore = InitCore();
+    QVERIFY(spCore);
+    QVERIFY(spCore->AddPro(MakeInfo("A1", "alpha", 1, "old notes")));
+    QVERIFY(spCore->AddPro(MakeInfo("B2", "beta", 2)));
+
+    auto spA = spCore->ProList().at(0);
+    spA->name = "renamed";
+    spA->type = 2;
+    spA->tips = "new notes";
+    spA->createTime = "2030-01-01 00:00:00";
+    spA->lastUsedTime = "2025-05-06 07:08:09";
+    QVERIFY(spCore->ModPro("A1"));
+    QVERIFY(!spCore->ModPro("unknown"));
+    spCore->DelPro("B2");
+    spCore.reset();
+    ReleaseNexil();
+
+    const auto rows = SqlRows::Select(DbFile(), "select * from tbl_ai_project");
+    QCOMPARE(rows.size(), 1);
+    const QVariantMap& row = rows.first();
+    QCOMPARE(row["id"].toString(), QString("A1"));
+    // The name and the creation time are never updated.
+    QCOMPARE(row["name"].toString(), QString("alpha"));
+    QCOMPARE(row["createTime"].toString(), QString("2024-01-02 03:04:05"));
+    QCOMPARE(row["type"].toInt(), 2);
+    QCOMPARE(row["tips"].toString(), QString("new notes"));
+    QCOMPARE(row["lastUsedTime"].toString(), QString("2025-05-06 07:08:09"));
+    for (const char* reserved : {"col1", "col2", "col3", "col4", "col5", "json"})
+    {
+        QVERIFY2(row[reserved].isNull(), reserved);
+    }
+}
+
+void tst_Nexil::duplicateIdRefused()
+{
+    auto spCore = InitCore();
+    QVERIFY(spCore);
+    auto spFirst = MakeInfo("ID", "first");
+    QVERIFY(spCore->AddPro(spFirst));
+    QVERIFY(!spCore->AddPro(MakeInfo("ID", "second", 2)));
+    QVERIFY(!spCore->AddPro(nullptr));
+    QCOMPARE(spCore->ProList(), QList<std::shared_ptr<pro::info>>({spFirst}));
+    QCOMPARE(ReadFile(JsonFile()),
+             QByteArray(R"({"projects":[{"name":"first","notes":"","type":"Segment"}]})"));
+    spCore.reset();
+    ReleaseNexil();
+
+    const auto rows = SqlRows::Select(DbFile(), "select id, name, type from tbl_ai_project");
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0]["name"].toString(), QString("first"));
+    QCOMPARE(rows[0]["type"].toInt(), 1);
+}
+
+void tst_Nexil::proIdByName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("id");
+    QTest::newRow("equal names: smaller id") << "same"
+                                             << "A";
+    QTest::newRow("single") << "other"
+                            << "C";
+    QTest::newRow("other letter case") << "SAME"
+                                       << "";
+    QTest::newRow("unknown") << "none"
+                             << "";
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
+void tst_Nexil::proIdByName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, id);
+    auto spCore = InitCore();
+    QVERIFY(spCore);
+    QVERIFY(spCore->AddPro(MakeInfo("B", "same")));
+    QVERIFY(spCore->AddPro(MakeInfo("C", "other")));
+    QVERIFY(spCore->AddPro(MakeInfo("A", "same")));
+    QCOMPARE(spCore->ProIdByName(name), id);
+}
+
+void tst_Nexil::projectJson_data()
+{
+    QTest::addColumn<QList<std::shared_ptr<pro::info>>>("records");
+    QTest::addColumn<QString>("deleted");
+    QTest::addColumn<QByteArray>("json");
+
+    QTest::newRow("empty") << QList<std::shared_ptr<pro::info>>() << "" << QByteArray(R"({"projects":[]})");
+    QTest::newRow("two in id order, UTF-8 and escapes")
+        << QList<std::shared_ptr<pro::info>>(
+               {MakeInfo("P2", "二号", 2, "line\n\"quoted\""), MakeInfo("P1", "一号", 1, "备注")})
+        << ""
+        << QByteArray(u8R"({"projects":[{"name":"一号","notes":"备注","type":"Segment"},)"
+                      u8R"({"name":"二号","notes":"line\n\"quoted\"","type":"Object"}]})");
+    QTest::newRow("unknown type, one deleted")
+        << QList<std::shared_ptr<pro::info>>({MakeInfo("X", "x", 7), MakeInfo("Y", "y", 1)}) << "Y"
+        << QByteArray(R"({"projects":[{"name":"x","notes":"","type":""}]})");
+}
+
+void tst_Nexil::projectJson()
+{
+    QFETCH(QList<std::shared_ptr<pro::info>>, records);
+    QFETCH(QString, deleted);
+    QFETCH(QByteArray, json);
+    auto spCore = InitCore();
+    QVERIFY(spCore);
+    for (const auto& spInfo : records)
+    {
+        QVERIFY(spCore->AddPro(spInfo));
+    }
+    if (!deleted.isEmpty())
+    {
+        spCore->DelPro(deleted);
+    }
+    QCOMPARE(ReadFile(JsonFile()), json);
+    // The file is replaced whole; no temporary file stays beside it.
+    QCOMPARE(QDir(m_ws->path()).entryList({"AIProject*"}, QDir::Files), QStringList({"AIProject.json"}));
+}
+
+void tst_Nexil::openUnknownLeavesNoProject()
+{
+    auto spCore = InitCore();
+    QVERIFY(spCore);
+    QVERIFY(spCore->AddPro(MakeInfo("P1", "one")));
+    spCore->OpenPro("P1");
+    std::weak_ptr<IPrjCore> wpPrj = PrjIns();
+    QVERIFY(!wpPrj.expired());
+    spCore->OpenPro("missing");
+    QVERIFY(wpPrj.expired());
+    QVERIFY(PrjIns().expired());
+    QVERIFY(spCore->PrjCore().expired());
+}
+
+void tst_Nexil::openCreatesProjectDatabase()
+{
+    MessageCapture capture;
+    auto spCore = InitCore();
+    QVERIFY(spCore);
+    auto spA = MakeInfo("A", "Project A");
+    QVERIFY(spCore->AddPro(spA));
+    QVERIFY(spCore->AddPro(MakeInfo("B", "项目B")));
+    spCore->OpenPro("A");
+    {
+        auto spPrj = PrjIns().lock();
+        QVERIFY(spPrj);
+        QCOMPARE(spPrj->PrjPath(), m_ws->path() + "/Project A");
+        QCOMPARE(spPrj->PrjInfo(), spA);
+    }
+    // Reopening and switching: each project gets its database connection in turn.
+    spCore->OpenPro("A");
+    spCore->OpenPro("B");
+    spCore.reset();
+    ReleaseNexil();
+
+    QCOMPARE(capture.Problems(), QStringList());
+    for (const QString& name : QStringList({"Project A", QString::fromUtf8("项目B")}))
+    {
+        QVERIFY2(QFileInfo(m_ws->path() + "/" + name).isDir(), qPrintable(name));
+        QVERIFY2(QFile::exists(m_ws->path() + "/" + name + "/PrjData.db"), qPrintable(name));
+    }
+}
+
+void tst_Nexil::openProjectMemoryState()
+{
+    auto spCore = InitCore();
+    QVERIFY(spCore);
+    QVERIFY(spCore->AddPro(MakeInfo("A", "a")));
+    spCore->OpenPro("A");
+    auto spPrj = PrjIns().lock();
+    QVERIFY(spPrj);
+
+    QVERIFY(!spPrj->AddMarkType(""));
+    QVERIFY(spPrj->AddMarkType("scratch"));
+    QVERIFY(spPrj->AddMarkType("dent"));
+    QVERIFY(!spPrj->AddMarkType("scratch"));
+    spPrj->DelMarkType("unknown");
+    spPrj->DelMarkType("scratch");
+    QCOMPARE(spPrj->MarkTypes(), QStringList({"dent"}));
+
+    QVERIFY(spPrj->GetLastFilePath().isEmpty());
+    spPrj->SetLastFilePath("/images/here");
+    QCOMPARE(spPrj->GetLastFilePath(), QString("/images/here"));
+    QCOMPARE(spPrj->TestLabeled(), 0);
+    spPrj->SetTestLabeled(1);
+    spPrj->SetTestPath("a;b");
+    QCOMPARE(spPrj->TestLabeled(), 1);
+    QCOMPARE(spPrj->TestPath(), QString("a;b"));
+    QVERIFY(spPrj->ImageByPath("").get() == nullptr);
+    QVERIFY(spPrj->ImageById("none").get() == nullptr);
+}
+
+QTEST_GUILESS_MAIN(tst_Nexil)
+#include "tst_Nexil.moc"
