@@ -53,7 +53,7 @@ private slots:
     void projectJson();
     void openUnknownLeavesNoProject();
     void openCreatesProjectDatabase();
-    void openProjectMemoryState();
+    void openProjectCategories();
 
 private:
     std::shared_ptr<INexil> InitCore();
@@ -361,7 +361,7 @@ void tst_Nexil::openCreatesProjectDatabase()
     }
 }
 
-void tst_Nexil::openProjectMemoryState()
+void tst_Nexil::openProjectCategories()
 {
     auto spCore = InitCore();
     QVERIFY(spCore);
@@ -369,7 +369,6 @@ void tst_Nexil::openProjectMemoryState()
     spCore->OpenPro("A");
     auto spPrj = PrjIns().lock();
     QVERIFY(spPrj);
-
     QVERIFY(!spPrj->AddMarkType(""));
     QVERIFY(spPrj->AddMarkType("scratch"));
     QVERIFY(spPrj->AddMarkType("dent"));
@@ -377,17 +376,6 @@ void tst_Nexil::openProjectMemoryState()
     spPrj->DelMarkType("unknown");
     spPrj->DelMarkType("scratch");
     QCOMPARE(spPrj->MarkTypes(), QStringList({"dent"}));
-
-    QVERIFY(spPrj->GetLastFilePath().isEmpty());
-    spPrj->SetLastFilePath("/images/here");
-    QCOMPARE(spPrj->GetLastFilePath(), QString("/images/here"));
-    QCOMPARE(spPrj->TestLabeled(), 0);
-    spPrj->SetTestLabeled(1);
-    spPrj->SetTestPath("a;b");
-    QCOMPARE(spPrj->TestLabeled(), 1);
-    QCOMPARE(spPrj->TestPath(), QString("a;b"));
-    QVERIFY(spPrj->ImageByPath("").get() == nullptr);
-    QVERIFY(spPrj->ImageById("none").get() == nullptr);
 }
 
 QTEST_GUILESS_MAIN(tst_Nexil)
