@@ -9,11 +9,19 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
+
 namespace
 {
+// JSON has no infinity or NaN; the training service gets 0 rather than null.
+double finiteOrZero(double value)
+{
+    return std::isfinite(value) ? value : 0.0;
+}
+
 QJsonArray pointArray(const QPointF& point)
 {
-    return QJsonArray{point.x(), point.y()};
+    return QJsonArray{finiteOrZero(point.x()), finiteOrZero(point.y())};
 }
 
 // Points of one shape, or an empty value when the ROI's geometry cannot be reached.

@@ -47,6 +47,9 @@ QColor ROIItem::attrColor(int roiAttr, bool selected)
 
 double ROIItem::roundCoord(double value)
 {
+    // JSON has no infinity or NaN; Qt would write null, which reads back as 0.
+    if (!std::isfinite(value))
+        return 0.0;
     const double scaled = value * 100.0;
     // Numbers this large carry no decimals; rounding them would only turn them into infinity.
     if (!std::isfinite(scaled))

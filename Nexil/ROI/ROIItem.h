@@ -85,7 +85,7 @@ public:
     static constexpr float kActiveHandleRadius = 15.0f;
 
 protected:
-    // Stored coordinates keep two decimals.
+    // Stored coordinates keep two decimals; a non-finite coordinate is stored as 0.
     static double roundCoord(double value);
     // Truncates toward zero into the range OpenCV's drawing can take without overflowing.
     static int maskCoord(double value);
