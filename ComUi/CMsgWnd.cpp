@@ -98,7 +98,8 @@ void CMsgWnd::BuildWaitPage(const QString& text)
                        "QPushButton:hover { text-decoration: underline; }"));
     setFixedHeight(kWaitHeight);
     ui->stackedWidget->setCurrentWidget(ui->pageWait);
-    QTimer::singleShot(kWaitCloseDelayMs, this, [this] { ui->widgetWaitClose->show(); });
+    // A coarse timer may fire up to 5 % early; the link must not show before the full delay.
+    QTimer::singleShot(kWaitCloseDelayMs, Qt::PreciseTimer, this, [this] { ui->widgetWaitClose->show(); });
 }
 
 void CMsgWnd::BuildMessagePage(const QString& title, const QString& text, int kind)

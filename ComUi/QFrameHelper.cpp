@@ -268,7 +268,7 @@ bool QFrameHelper::eventFilter(QObject* watched, QEvent* event)
         {
             const QPoint target = e->globalPos() - state.dragOffset;
             if (bandShown)
-                band->move(target);
+                band->setGeometry(QRect(target, band->size()));
             else
                 widget->move(target);
         }
