@@ -14,6 +14,11 @@ public:
     PrjDataWork() = default;
     ~PrjDataWork() override;
 
+    // The file name up to its last "." (the whole name when it has none).
+    static QString BaseName(const QString& fileName);
+    // The annotation file beside an image: same folder, base name + ".json".
+    static QString AnnotationFile(const QString& imageFile);
+
 signals:
     void Signal_MarkImg(QStringList lstId, QStringList lstImg, QStringList lstFilter, QStringList lstMarkAsOK,
                         QStringList lstRoi);
@@ -32,6 +37,11 @@ public slots:
 
 private:
     bool Open();
+    void LoadConfig();
+    void LoadImages();
+    void LoadMarkTypes();
+    // The stored relative image path of an id, or empty text when there is no such row.
+    QString StoredImage(const QString& id) const;
 
     QString m_prjPath;
     QSqlDatabase m_db;

@@ -2,10 +2,19 @@
 
 #include "Nexil/NexilConst.h"
 #include "Nexil/PrjDataWork.h"
+#include "Nexil/ROI/AnnotationText.h"
+
+#include "ComLib/ComFunc.h"
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSize>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <algorithm>
 
 namespace
 {
@@ -14,6 +23,19 @@ namespace
 QString CleanAbsolutePath(const QString& path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// Columns and rows of the image read in colour, or 0 and 0 when it cannot be read.
+QSize ImageSize(const QString& path)
+{
+    const cv::Mat image = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
+    return image.empty() ? QSize(0, 0) : QSize(image.cols, image.rows);
+}
+
+QString AnnotationFileText(const pro::ImageInfo& img)
+{
+    const QSize size = ImageSize(img.path);
+    return AnnotationText::buildAnnotationFileText(img.fileName, size.width(), size.height(), img.rois);
 }
 
 } // namespace
@@ -100,33 +122,79 @@ void PrjMng::SetSaveCallback(SaveCallback callback, void* userData)
     m_userData = userData;
 }
 
-// Adding, saving and deleting images follow with the project data store. Until then they change
-// nothing and say so: no id is handed out for an image that is not stored.
-
 QString PrjMng::AddImage(std::shared_ptr<pro::ImageInfo> spImg)
 {
-    qWarning().noquote() << "AddImage" << (spImg ? spImg->path : QString())
-                         << "refused: the image store is not available.";
-    return QString();
+    if (!spImg)
+    {
+        qWarning() << "AddImage: no image record.";
+        return QString();
+    }
+    QString id;
+    do
+    {
+        id = QString::fromStdString(comlib::MakeUniqueId());
+    } while (m_mapImage.contains(id));
+    spImg->id = id;
+    const bool annotated = spImg->markAsOK || !spImg->rois.isEmpty();
+    if (annotated)
+    {
+        spImg->marked = true;
+    }
+    m_mapImage.insert(id, spImg);
+
+    // An image with neither ROIs nor OK gets no annotation file, as when it is saved so.
+    const QString aiJson = annotated ? AnnotationFileText(*spImg) : QString();
+    const QString roiJson = AnnotationText::buildRoiListText(spImg->rois);
+    emit Signal_AddMarkImg(id, spImg->addTime, spImg->path, spImg->fileName, spImg->filter, spImg->markAsOK,
+                           roiJson, aiJson);
+    return id;
 }
 
 void PrjMng::SaveImage(const QString& id)
 {
-    if (!m_mapImage.contains(id))
+    const auto spImg = m_mapImage.value(id);
+    if (!spImg)
     {
         qCritical() << "id can't found.";
         return;
     }
-    qWarning().noquote() << "SaveImage" << id << "refused: the image store is not available.";
+    if (!spImg->rois.isEmpty())
+    {
+        spImg->markAsOK = false;
+    }
+    if (!spImg->markAsOK && spImg->rois.isEmpty())
+    {
+        spImg->marked = false;
+        emit Signal_SaveMarkImg(id, spImg->image, false, QString(), QString());
+        return;
+    }
+    spImg->marked = true;
+    const QString aiJson = AnnotationFileText(*spImg);
+    const QString roiJson = AnnotationText::buildRoiListText(spImg->rois);
+    emit Signal_SaveMarkImg(id, spImg->image, spImg->markAsOK, roiJson, aiJson);
 }
 
 void PrjMng::DelImage(const QString& id)
 {
-    if (id.isEmpty() || !m_mapImage.contains(id))
+    const auto spImg = m_mapImage.value(id);
+    if (id.isEmpty() || !spImg)
     {
         return;
     }
-    qWarning().noquote() << "DelImage" << id << "refused: the image store is not available.";
+    if (spImg->image.isEmpty())
+    {
+        // The copy is not confirmed yet and path is still the user's own file, which stays; the
+        // worker removes the copy with the row.
+        m_deletedBeforeCopy.insert(id);
+    }
+    else
+    {
+        const QString file = m_prjPath + spImg->image;
+        QFile::remove(PrjDataWork::AnnotationFile(file));
+        QFile::remove(file);
+    }
+    m_mapImage.remove(id);
+    emit Signal_DelMarkImg({id});
 }
 
 const QMap<QString, std::shared_ptr<pro::ImageInfo>>& PrjMng::Images() const
@@ -179,16 +247,57 @@ int PrjMng::TestLabeled() const
 void PrjMng::Slot_MarkImg(QStringList lstId, QStringList lstImg, QStringList lstFilter,
                           QStringList lstMarkAsOK, QStringList lstRoi)
 {
-    // The worker delivers no images until the image store is in place.
-    Q_UNUSED(lstId)
-    Q_UNUSED(lstImg)
-    Q_UNUSED(lstFilter)
-    Q_UNUSED(lstMarkAsOK)
-    Q_UNUSED(lstRoi)
+    const int count =
+        std::min({lstId.size(), lstImg.size(), lstFilter.size(), lstMarkAsOK.size(), lstRoi.size()});
+    QStringList lstMissing;
+    for (int i = 0; i < count; ++i)
+    {
+        const QString& id = lstId.at(i);
+        if (m_deletedBeforeCopy.remove(id))
+        {
+            continue;
+        }
+        auto spImg = m_mapImage.value(id);
+        const bool known = spImg != nullptr;
+        if (!known)
+        {
+            spImg = std::make_shared<pro::ImageInfo>();
+            spImg->id = id;
+            spImg->rois = AnnotationText::parseRoiListText(lstRoi.at(i));
+        }
+        const QString path = m_prjPath + lstImg.at(i);
+        if (!lstImg.at(i).isEmpty() && QFileInfo(path).isFile())
+        {
+            spImg->path = path;
+            spImg->image = lstImg.at(i);
+            spImg->prjPath = m_prjPath;
+            spImg->markAsOK = lstMarkAsOK.at(i).toInt() != 0;
+            spImg->fileName = QFileInfo(path).fileName();
+            spImg->filter = lstFilter.at(i);
+            spImg->marked = !spImg->rois.isEmpty() || spImg->markAsOK;
+            m_mapImage.insert(id, spImg);
+            continue;
+        }
+        qCritical().noquote() << QString::fromUtf8("文件%1丢失，直接通知数据库删掉").arg(path);
+        lstMissing.append(id);
+        // Without a stored path there is nothing of the project's own to remove.
+        if (!lstImg.at(i).isEmpty())
+        {
+            QFile::remove(path);
+            QFile::remove(PrjDataWork::AnnotationFile(path));
+        }
+        m_mapImage.remove(id);
+    }
+    if (!lstMissing.isEmpty())
+    {
+        emit Signal_DelMarkImg(lstMissing);
+    }
 }
 
 void PrjMng::Slot_ModMarkImgRlt(QString id, bool bSucc, QString msg)
 {
+    // A failed add confirms nothing; its id is done with either way.
+    m_deletedBeforeCopy.remove(id);
     if (!m_saveCallback)
     {
         return;

@@ -4,6 +4,7 @@
 
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -69,6 +70,8 @@ private:
     QMap<QString, std::shared_ptr<pro::ImageInfo>> m_mapImage;
     SaveCallback m_saveCallback = nullptr;
     void* m_userData = nullptr;
+    // Images deleted before the worker confirmed their copy; the confirmation must not bring them back.
+    QSet<QString> m_deletedBeforeCopy;
     // Lives in m_thread until the thread finishes; not owned.
     PrjDataWork* m_pWork = nullptr;
 };

@@ -50,7 +50,6 @@ private slots:
     void catalogueConnectionLifetime();
     void projectConnectionLifetime();
     void workerReportsReachProject();
-    void dataStoreNeverClaimsSuccess();
 
 private:
     std::unique_ptr<QTemporaryDir> m_ws;
@@ -168,25 +167,6 @@ void tst_NexilCore::workerReportsReachProject()
     QCOMPARE(log.ids, QStringList({"ID1"}));
     QCOMPARE(log.results, QList<bool>({true}));
     QCOMPARE(log.messages, QStringList({QString::fromUtf8("保存成功！")}));
-}
-
-void tst_NexilCore::dataStoreNeverClaimsSuccess()
-{
-    CallbackLog log;
-    {
-        PrjMng prj(m_ws->path(), MakeInfo("A", "a"));
-        prj.SetSaveCallback(&RecordResult, &log);
-        auto spImg = std::make_shared<pro::ImageInfo>();
-        spImg->path = m_ws->path() + "/img.png";
-        QVERIFY(prj.AddImage(spImg).isEmpty());
-        QVERIFY(prj.Images().isEmpty());
-
-        emit prj.Signal_AddMarkImg("I1", "batch", spImg->path, "img.png", "", false, "[]", "{}");
-        emit prj.Signal_SaveMarkImg("I2", "/datas/x.png", true, "", "");
-        QTRY_COMPARE(log.ids, QStringList({"I1", "I2"}));
-    }
-    QCOMPARE(log.results, QList<bool>({false, false}));
-    QVERIFY(!QFile::exists(m_ws->path() + "/a/datas"));
 }
 
 QTEST_GUILESS_MAIN(tst_NexilCore)

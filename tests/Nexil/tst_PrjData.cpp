@@ -1,0 +1,779 @@
+#include "SqlRows.h"
+
+#include "Nexil/PrjDataWork.h"
+#include "Nexil/PrjMng.h"
+#include "Nexil/ROI/AnnotationText.h"
+#include "Nexil/ROI/PolygonROIItem.h"
+#include "Nexil/ROI/RectROIItem.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <opencv2/imgcodecs.hpp>
+
+namespace
+{
+
+// Categories arrive after every image, so this one tells that a project has finished loading.
+const char* const kLoaded = "loaded";
+const char* const kBatch = "2024-05-06_07-08-09-010";
+
+QString U(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+struct CallbackLog
+{
+    QStringList ids;
+    QList<bool> results;
+    QStringList messages;
+};
+
+void RecordResult(const QString& id, bool bSucc, const QString& msg, void* userData)
+{
+    auto* log = static_cast<CallbackLog*>(userData);
+    log->ids.append(id);
+    log->results.append(bSucc);
+    log->messages.append(msg);
+}
+
+// A real image file of the given size; the colour makes files of equal size differ.
+bool WriteImage(const QString& path, int width, int height, int colour = 80)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    const cv::Mat image(height, width, CV_8UC3, cv::Scalar(colour, 255 - colour, 30));
+    // Written as PNG whatever the name says, so names without a suffix work too.
+    std::vector<uchar> bytes;
+    if (!cv::imencode(".png", image, bytes))
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(reinterpret_cast<const char*>(bytes.data()),
+                                                         qint64(bytes.size())) == qint64(bytes.size());
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QJsonObject ReadJson(const QString& path)
+{
+    return QJsonDocument::fromJson(ReadFile(path)).object();
+}
+
+std::shared_ptr<ROIItem> Rect(const QRectF& rect, const QString& title, int attr = 0)
+{
+    return std::make_shared<RectROIItem>(rect, attr, title);
+}
+
+std::shared_ptr<ROIItem> Polygon(const QPolygonF& polygon, const QString& title, int attr = 1)
+{
+    return std::make_shared<PolygonROIItem>(polygon, attr, title);
+}
+
+std::shared_ptr<pro::ImageInfo> MakeImage(const QString& path, const ROIList& rois, bool markAsOK = false,
+                                          const QString& addTime = kBatch)
+{
+    auto spImg = std::make_shared<pro::ImageInfo>();
+    spImg->path = path;
+    spImg->fileName = QFileInfo(path).fileName();
+    spImg->rois = rois;
+    spImg->markAsOK = markAsOK;
+    spImg->addTime = addTime;
+    spImg->filter = U("手动添加");
+    return spImg;
+}
+
+// Geometry, attribute and title of a ROI as comparable text.
+QString Describe(const ROIItem& roi)
+{
+    QString text = roi.typeName() + " " + roi.title() + " " + QString::number(roi.roiAttr());
+    if (const auto* rect = dynamic_cast<const RectROI*>(&roi))
+    {
+        const QRectF r = rect->rect();
+        text += QString(" %1 %2 %3 %4").arg(r.left()).arg(r.top()).arg(r.width()).arg(r.height());
+    }
+    if (const auto* polygon = dynamic_cast<const PolygonROI*>(&roi))
+    {
+        for (const QPointF& p : polygon->polygon())
+            text += QString(" %1,%2").arg(p.x()).arg(p.y());
+    }
+    return text;
+}
+
+QStringList Describe(const ROIList& rois)
+{
+    QStringList list;
+    for (const auto& roi : rois)
+        list.append(Describe(*roi));
+    return list;
+}
+
+// Writes rows straight into a project database made with the store's own statement.
+bool FillDatabase(const QString& dbFile, const QList<QVariantList>& rows)
+{
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tst_writer");
+        db.setDatabaseName(dbFile);
+        ok = db.open();
+        QSqlQuery query(db);
+        ok =
+            ok && query.exec("CREATE TABLE IF NOT EXISTS tbl_project_data (id VARCHAR(64) PRIMARY KEY, image "
+                             "VARCHAR(512), markAsOK BOOLEAN,filter VARCHAR(64), roiJson TEXT, json TEXT)");
+        ok = ok && db.transaction();
+        query.prepare(
+            "INSERT INTO tbl_project_data (id, image, filter, markAsOK, roiJson) VALUES (?, ?, ?, ?, ?)");
+        for (const QVariantList& row : rows)
+        {
+            for (int i = 0; i < row.size(); ++i)
+                query.bindValue(i, row.at(i));
+            ok = ok && query.exec();
+        }
+        ok = ok && db.commit();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("tst_writer");
+    return ok;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ROIList)
+
+// The open project's store: images copied into the project with their annotation files and rows,
+// reloaded at the next opening; categories; deleting.
+class tst_PrjData : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void addThenReopen_data();
+    void addThenReopen();
+    void batchesOfHundred();
+    void markAsOKReadBack_data();
+    void markAsOKReadBack();
+    void missingFileDropped();
+    void save_data();
+    void save();
+    void quoteInTitle_data();
+    void quoteInTitle();
+    void sameNameInOneBatch_data();
+    void sameNameInOneBatch();
+    void fileAtDestination_data();
+    void fileAtDestination();
+    void addFailures_data();
+    void addFailures();
+    void saveBeforeAddConfirmed();
+    void delImage();
+    void delImageBeforeAddConfirmed();
+    void categories();
+    void imageByPath_data();
+    void imageByPath();
+
+private:
+    std::unique_ptr<PrjMng> Open(CallbackLog* log = nullptr);
+    bool WaitLoaded(PrjMng& prj) const;
+    QString Src(const QString& relative) const { return m_dir->path() + "/src/" + relative; }
+    QString Prj() const { return m_dir->path() + "/ws/prj"; }
+    QString Raw(const QString& addTime = kBatch) const { return Prj() + "/datas/" + addTime + "/RawDatas"; }
+    QString Db() const { return Prj() + "/PrjData.db"; }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_PrjData::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void tst_PrjData::cleanup()
+{
+    m_dir.reset();
+}
+
+std::unique_ptr<PrjMng> tst_PrjData::Open(CallbackLog* log)
+{
+    auto spInfo = std::make_shared<pro::info>();
+    spInfo->id = "P";
+    spInfo->name = "prj";
+    spInfo->type = 1;
+    const bool fresh = !QFile::exists(Db());
+    auto upPrj = std::make_unique<PrjMng>(m_dir->path() + "/ws", spInfo);
+    if (fresh)
+        upPrj->AddMarkType(kLoaded);
+    if (log)
+        upPrj->SetSaveCallback(&RecordResult, log);
+    return upPrj;
+}
+
+bool tst_PrjData::WaitLoaded(PrjMng& prj) const
+{
+    return QTest::qWaitFor([&] { return prj.MarkTypes().contains(kLoaded); }, 10000);
+}
+
+void tst_PrjData::addThenReopen_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<ROIList>("rois");
+    QTest::addColumn<bool>("markAsOK");
+    QTest::addColumn<QString>("annotationName");
+
+    QTest::newRow("rectangle and polygon")
+        << "cam1/part.png" << QSize(64, 48)
+        << ROIList{Rect(QRectF(QPointF(10.25, 20), QPointF(30.5, 40.75)), "scratch"),
+                   Polygon(QPolygonF({{1, 2}, {30.5, 4}, {12, 40.25}}), U("凹痕"))}
+        << false << "part.json";
+    QTest::newRow("OK without ROIs") << "cam1/good.bmp" << QSize(33, 17) << ROIList{} << true << "good.json";
+    QTest::newRow("name without a dot") << "cam2/frame" << QSize(20, 10)
+                                        << ROIList{Rect(QRectF(1, 1, 5, 5), "dent")} << false << "frame.json";
+    QTest::newRow("two dots, non-ASCII")
+        << U("相机/图像.v2.png") << QSize(16, 12) << ROIList{Rect(QRectF(0, 0, 3, 3), U("划痕"))} << false
+        << U("图像.v2.json");
+}
+
+void tst_PrjData::addThenReopen()
+{
+    QFETCH(QString, source);
+    QFETCH(QSize, size);
+    QFETCH(ROIList, rois);
+    QFETCH(bool, markAsOK);
+    QFETCH(QString, annotationName);
+
+    QVERIFY(WriteImage(Src(source), size.width(), size.height()));
+    const QString fileName = QFileInfo(source).fileName();
+    const QString image = QString("/datas/%1/RawDatas/%2").arg(kBatch, fileName);
+    const QString roiText = AnnotationText::buildRoiListText(rois);
+    QString id;
+    {
+        CallbackLog log;
+        auto prj = Open(&log);
+        auto spImg = MakeImage(Src(source), rois, markAsOK);
+        id = prj->AddImage(spImg);
+        QVERIFY(QRegularExpression("^[0-9A-F]{11,32}$").match(id).hasMatch());
+        QCOMPARE(spImg->id, id);
+        QVERIFY(spImg->marked);
+        // The record is in the map at once, still with the user's file.
+        QCOMPARE(prj->ImageById(id), spImg);
+        QCOMPARE(spImg->path, Src(source));
+
+        QTRY_COMPARE(log.ids, QStringList({id}));
+        QCOMPARE(log.results, QList<bool>({true}));
+        QCOMPARE(log.messages, QStringList({U("添加成功！")}));
+        QCOMPARE(spImg->path, Prj() + image);
+        QCOMPARE(spImg->image, image);
+        QCOMPARE(spImg->prjPath, Prj());
+        QCOMPARE(spImg->fileName, fileName);
+        QCOMPARE(ReadFile(spImg->path), ReadFile(Src(source)));
+    }
+
+    const auto rows = SqlRows::Select(Db(), "select * from tbl_project_data");
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0]["id"].toString(), id);
+    QCOMPARE(rows[0]["image"].toString(), image);
+    QCOMPARE(rows[0]["filter"].toString(), U("手动添加"));
+    QCOMPARE(rows[0]["markAsOK"].toInt(), markAsOK ? 1 : 0);
+    QCOMPARE(rows[0]["roiJson"].toString(), roiText);
+    QVERIFY(rows[0]["json"].isNull());
+
+    const QByteArray annotation = ReadFile(Raw() + "/" + annotationName);
+    QCOMPARE(QString::fromUtf8(annotation),
+             AnnotationText::buildAnnotationFileText(fileName, size.width(), size.height(), rois));
+    const QJsonObject json = QJsonDocument::fromJson(annotation).object();
+    QCOMPARE(json["imagePath"].toString(), fileName);
+    QCOMPARE(json["imageWidth"].toInt(), size.width());
+    QCOMPARE(json["imageHeight"].toInt(), size.height());
+    QCOMPARE(json["shapes"].toArray().size(), rois.size());
+
+    auto prj = Open();
+    QVERIFY(WaitLoaded(*prj));
+    QCOMPARE(prj->Images().keys(), QStringList({id}));
+    const auto spImg = prj->ImageById(id);
+    QCOMPARE(spImg->path, Prj() + image);
+    QCOMPARE(spImg->image, image);
+    QCOMPARE(spImg->fileName, fileName);
+    QCOMPARE(spImg->prjPath, Prj());
+    QCOMPARE(spImg->filter, U("手动添加"));
+    QCOMPARE(spImg->markAsOK, markAsOK);
+    QVERIFY(spImg->marked);
+    QCOMPARE(Describe(spImg->rois), Describe(rois));
+}
+
+void tst_PrjData::batchesOfHundred()
+{
+    QList<QVariantList> rows;
+    for (int i = 0; i < 250; ++i)
+        rows.append({QString("ID%1").arg(i, 3, 10, QChar('0')), QString("/datas/b/RawDatas/%1.png").arg(i),
+                     QString("OK"), i % 2, QString("[]")});
+    QVERIFY(QDir().mkpath(Prj()));
+    QVERIFY(FillDatabase(Db(), rows));
+
+    PrjDataWork work;
+    QSignalSpy spy(&work, &PrjDataWork::Signal_MarkImg);
+    work.Slot_Init(Prj());
+    QCOMPARE(spy.count(), 3);
+    QStringList ids;
+    QList<int> sizes;
+    for (const QList<QVariant>& batch : spy)
+    {
+        const QStringList lstId = batch[0].toStringList();
+        sizes.append(lstId.size());
+        for (int column = 1; column < 5; ++column)
+            QCOMPARE(batch[column].toStringList().size(), lstId.size());
+        ids += lstId;
+    }
+    QCOMPARE(sizes, QList<int>({100, 100, 50}));
+    QCOMPARE(ids.size(), 250);
+    QCOMPARE(ids.first(), QString("ID000"));
+    QCOMPARE(ids.last(), QString("ID249"));
+    const QList<QVariant>& last = spy.last();
+    QCOMPARE(last[1].toStringList().last(), QString("/datas/b/RawDatas/249.png"));
+    QCOMPARE(last[3].toStringList().last(), QString("1"));
+}
+
+void tst_PrjData::markAsOKReadBack_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<QString>("delivered");
+
+    QTest::newRow("1 from an insert") << QVariant(1) << "1";
+    QTest::newRow("0 from an insert") << QVariant(0) << "0";
+    QTest::newRow("true from an update") << QVariant("true") << "1";
+    QTest::newRow("false from an update") << QVariant("false") << "0";
+    QTest::newRow("NULL") << QVariant(QVariant::Int) << "0";
+}
+
+void tst_PrjData::markAsOKReadBack()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(QString, delivered);
+    QVERIFY(QDir().mkpath(Prj()));
+    QVERIFY(FillDatabase(Db(), {{"A", "/datas/b/RawDatas/a.png", "", stored, ""}}));
+    PrjDataWork work;
+    QSignalSpy spy(&work, &PrjDataWork::Signal_MarkImg);
+    work.Slot_Init(Prj());
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy[0][3].toStringList(), QStringList({delivered}));
+}
+
+void tst_PrjData::missingFileDropped()
+{
+    QVERIFY(WriteImage(Src("keep.png"), 8, 8));
+    QVERIFY(WriteImage(Src("gone.png"), 8, 8));
+    QString keepId;
+    QString goneId;
+    {
+        CallbackLog log;
+        auto prj = Open(&log);
+        keepId = prj->AddImage(MakeImage(Src("keep.png"), {Rect(QRectF(0, 0, 2, 2), "a")}));
+        goneId = prj->AddImage(MakeImage(Src("gone.png"), {Rect(QRectF(0, 0, 2, 2), "a")}));
+        QTRY_COMPARE(log.results, QList<bool>({true, true}));
+    }
+    QVERIFY(QFile::exists(Raw() + "/gone.json"));
+    QVERIFY(QFile::remove(Raw() + "/gone.png"));
+
+    {
+        QTest::ignoreMessage(QtCriticalMsg,
+                             QRegularExpression(QRegularExpression::escape(
+                                 U("文件%1丢失，直接通知数据库删掉").arg(Raw() + "/gone.png"))));
+        auto prj = Open();
+        QVERIFY(WaitLoaded(*prj));
+        QCOMPARE(prj->Images().keys(), QStringList({keepId}));
+        QVERIFY(!QFile::exists(Raw() + "/gone.json"));
+    }
+    const auto rows = SqlRows::Select(Db(), "select id from tbl_project_data");
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0]["id"].toString(), keepId);
+    QVERIFY(QFile::exists(Raw() + "/keep.png"));
+    QVERIFY(QFile::exists(Raw() + "/keep.json"));
+    // The user's own files are never touched.
+    QVERIFY(QFile::exists(Src("gone.png")));
+}
+
+void tst_PrjData::save_data()
+{
+    QTest::addColumn<bool>("withRoi");
+    QTest::addColumn<bool>("markAsOK");
+    QTest::addColumn<QString>("storedOK");
+    QTest::addColumn<int>("shapes"); // -1: no annotation file
+
+    // ROIs win over OK.
+    QTest::newRow("ROI and OK") << true << true << "false" << 1;
+    QTest::newRow("OK only") << false << true << "true" << 0;
+    QTest::newRow("neither") << false << false << "false" << -1;
+}
+
+void tst_PrjData::save()
+{
+    QFETCH(bool, withRoi);
+    QFETCH(bool, markAsOK);
+    QFETCH(QString, storedOK);
+    QFETCH(int, shapes);
+
+    QVERIFY(WriteImage(Src("s.png"), 40, 30));
+    QString id;
+    {
+        CallbackLog log;
+        auto prj = Open(&log);
+        auto spImg = MakeImage(Src("s.png"), {Polygon(QPolygonF({{1, 1}, {9, 1}, {5, 7}}), "old")});
+        id = prj->AddImage(spImg);
+        QTRY_COMPARE(log.results, QList<bool>({true}));
+
+        spImg->rois.clear();
+        if (withRoi)
+            spImg->rois.append(Rect(QRectF(2, 3, 4, 5), "new"));
+        spImg->markAsOK = markAsOK;
+        prj->SaveImage(id);
+        QCOMPARE(spImg->marked, shapes >= 0);
+        QCOMPARE(spImg->markAsOK, storedOK == "true");
+        QTRY_COMPARE(log.results, QList<bool>({true, true}));
+        QCOMPARE(log.messages.last(), U("保存成功！"));
+    }
+
+    const auto rows = SqlRows::Select(Db(), "select image, markAsOK, typeof(markAsOK) t, roiJson from "
+                                            "tbl_project_data");
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0]["markAsOK"].toString(), storedOK);
+    QCOMPARE(rows[0]["t"].toString(), QString("text"));
+    QCOMPARE(rows[0]["image"].toString(), QString("/datas/%1/RawDatas/s.png").arg(kBatch));
+    if (shapes < 0)
+    {
+        QCOMPARE(rows[0]["roiJson"].toString(), QString(""));
+        QVERIFY(!QFile::exists(Raw() + "/s.json"));
+    }
+    else
+    {
+        const QJsonObject json = ReadJson(Raw() + "/s.json");
+        QCOMPARE(json["shapes"].toArray().size(), shapes);
+        QCOMPARE(json["imageWidth"].toInt(), 40);
+    }
+    // No temporary file of the atomic write is left behind.
+    QCOMPARE(QDir(Raw()).entryList(QDir::Files),
+             shapes < 0 ? QStringList({"s.png"}) : QStringList({"s.json", "s.png"}));
+
+    auto prj = Open();
+    QVERIFY(WaitLoaded(*prj));
+    const auto spImg = prj->ImageById(id);
+    QVERIFY(spImg);
+    QCOMPARE(spImg->markAsOK, storedOK == "true");
+    QCOMPARE(spImg->marked, shapes >= 0);
+    QCOMPARE(spImg->rois.size(), withRoi ? 1 : 0);
+}
+
+void tst_PrjData::quoteInTitle_data()
+{
+    QTest::addColumn<QString>("title");
+
+    QTest::newRow("apostrophe") << "it's";
+    QTest::newRow("breaks out of the value") << "x', image='/evil.png', roiJson='";
+    QTest::newRow("ends the statement") << "a'; delete from tbl_project_data; --";
+    QTest::newRow("quotes and non-ASCII") << U("\"引号\" ''");
+}
+
+void tst_PrjData::quoteInTitle()
+{
+    QFETCH(QString, title);
+    QVERIFY(WriteImage(Src("one.png"), 10, 10));
+    QVERIFY(WriteImage(Src("two.png"), 10, 10));
+    QString id;
+    QString otherId;
+    {
+        CallbackLog log;
+        auto prj = Open(&log);
+        auto spImg = MakeImage(Src("one.png"), {Rect(QRectF(0, 0, 2, 2), "a")});
+        id = prj->AddImage(spImg);
+        otherId = prj->AddImage(MakeImage(Src("two.png"), {Rect(QRectF(0, 0, 2, 2), "b")}));
+        QTRY_COMPARE(log.results.size(), 2);
+        QVERIFY(prj->AddMarkType(title));
+
+        spImg->rois.first()->setTitle(title);
+        prj->SaveImage(id);
+        QTRY_COMPARE(log.results, QList<bool>({true, true, true}));
+        QCOMPARE(log.messages.last(), U("保存成功！"));
+    }
+
+    const auto rows = SqlRows::Select(Db(), "select id, image, roiJson from tbl_project_data order by image");
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows[0]["image"].toString(), QString("/datas/%1/RawDatas/one.png").arg(kBatch));
+    QCOMPARE(rows[1]["image"].toString(), QString("/datas/%1/RawDatas/two.png").arg(kBatch));
+    QCOMPARE(rows[1]["roiJson"].toString(),
+             AnnotationText::buildRoiListText({Rect(QRectF(0, 0, 2, 2), "b")}));
+    QCOMPARE(ReadJson(Raw() + "/one.json")["shapes"].toArray()[0].toObject()["label"].toString(), title);
+
+    auto prj = Open();
+    QVERIFY(WaitLoaded(*prj));
+    QCOMPARE(prj->ImageById(id)->rois.first()->title(), title);
+    QCOMPARE(prj->ImageById(otherId)->rois.first()->title(), QString("b"));
+    QVERIFY(prj->MarkTypes().contains(title));
+}
+
+void tst_PrjData::sameNameInOneBatch_data()
+{
+    QTest::addColumn<QStringList>("sources");
+    QTest::addColumn<QStringList>("names");
+
+    QTest::newRow("two folders") << QStringList({"OK/a.png", "NG/a.png"})
+                                 << QStringList({"a.png", "a_1.png"});
+    QTest::newRow("three folders") << QStringList({"x/a.png", "y/a.png", "z/a.png"})
+                                   << QStringList({"a.png", "a_1.png", "a_2.png"});
+    QTest::newRow("free name taken by a real file")
+        << QStringList({"x/a.png", "y/a_1.png", "z/a.png"}) << QStringList({"a.png", "a_1.png", "a_2.png"});
+    QTest::newRow("without a dot") << QStringList({"x/frame", "y/frame"})
+                                   << QStringList({"frame", "frame_1"});
+    // Both would write a.json.
+    QTest::newRow("same base name") << QStringList({"x/a.png", "y/a.bmp"})
+                                    << QStringList({"a.png", "a_1.bmp"});
+}
+
+void tst_PrjData::sameNameInOneBatch()
+{
+    QFETCH(QStringList, sources);
+    QFETCH(QStringList, names);
+
+    QList<std::shared_ptr<pro::ImageInfo>> images;
+    {
+        CallbackLog log;
+        auto prj = Open(&log);
+        for (int i = 0; i < sources.size(); ++i)
+        {
+            QVERIFY(WriteImage(Src(sources[i]), 10 + i, 5 + i, 40 * i));
+            images.append(MakeImage(Src(sources[i]), {Rect(QRectF(i, i, 1, 1), QString("t%1").arg(i))}));
+            prj->AddImage(images.last());
+        }
+        QTRY_COMPARE(log.results.size(), sources.size());
+        QVERIFY(!log.results.contains(false));
+        for (int i = 0; i < sources.size(); ++i)
+        {
+            const QString expected = Raw() + "/" + names[i];
+            QCOMPARE(images[i]->path, expected);
+            QCOMPARE(images[i]->fileName, names[i]);
+            QCOMPARE(ReadFile(expected), ReadFile(Src(sources[i])));
+            const QJsonObject json = ReadJson(Raw() + "/" + PrjDataWork::BaseName(names[i]) + ".json");
+            QCOMPARE(json["imagePath"].toString(), names[i]);
+            QCOMPARE(json["imageWidth"].toInt(), 10 + i);
+            QCOMPARE(json["shapes"].toArray()[0].toObject()["label"].toString(), QString("t%1").arg(i));
+        }
+    }
+    auto prj = Open();
+    QVERIFY(WaitLoaded(*prj));
+    for (const auto& spImg : images)
+    {
+        const auto spLoaded = prj->ImageById(spImg->id);
+        QVERIFY(spLoaded);
+        QCOMPARE(spLoaded->path, spImg->path);
+        QCOMPARE(Describe(spLoaded->rois), Describe(spImg->rois));
+    }
+}
+
+void tst_PrjData::fileAtDestination_data()
+{
+    QTest::addColumn<QString>("spelling");
+
+    QTest::newRow("same text") << "%1/in.png";
+    QTest::newRow("doubled separators and dot") << "%1//./in.png";
+}
+
+void tst_PrjData::fileAtDestination()
+{
+    QFETCH(QString, spelling);
+    QVERIFY(WriteImage(Raw() + "/in.png", 12, 9));
+    const QByteArray before = ReadFile(Raw() + "/in.png");
+
+    CallbackLog log;
+    auto prj = Open(&log);
+    auto spImg = MakeImage(spelling.arg(Raw()), {Rect(QRectF(1, 1, 2, 2), "a")});
+    spImg->fileName = "in.png";
+    const QString id = prj->AddImage(spImg);
+    QTRY_COMPARE(log.results, QList<bool>({true}));
+    QCOMPARE(spImg->path, Raw() + "/in.png");
+    QCOMPARE(ReadFile(Raw() + "/in.png"), before);
+    QCOMPARE(QDir(Raw()).entryList(QDir::Files), QStringList({"in.json", "in.png"}));
+    QCOMPARE(ReadJson(Raw() + "/in.json")["imageWidth"].toInt(), 12);
+    prj.reset();
+    const auto rows = SqlRows::Select(Db(), "select id, image from tbl_project_data");
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0]["image"].toString(), QString("/datas/%1/RawDatas/in.png").arg(kBatch));
+}
+
+void tst_PrjData::addFailures_data()
+{
+    QTest::addColumn<QString>("blocker"); // a file that stands where a folder is needed
+    QTest::addColumn<bool>("sourceExists");
+    QTest::addColumn<QString>("addTime");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("source missing") << "" << false << kBatch << U("添加标注信息失败，原因：原图拷贝失败！");
+    QTest::newRow("datas is a file") << "/datas" << true << kBatch
+                                     << U("添加标注信息失败，原因：创建图片目录失败！");
+    QTest::newRow("stamp leaves the project")
+        << "" << true << "../../out" << U("添加标注信息失败，原因：创建图片目录失败！");
+}
+
+void tst_PrjData::addFailures()
+{
+    QFETCH(QString, blocker);
+    QFETCH(bool, sourceExists);
+    QFETCH(QString, addTime);
+    QFETCH(QString, message);
+
+    if (sourceExists)
+        QVERIFY(WriteImage(Src("f.png"), 4, 4));
+    if (!blocker.isEmpty())
+    {
+        QVERIFY(QDir().mkpath(Prj()));
+        QFile file(Prj() + blocker);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    CallbackLog log;
+    auto prj = Open(&log);
+    auto spImg = MakeImage(Src("f.png"), {Rect(QRectF(0, 0, 1, 1), "a")}, false, addTime);
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(U("失败。$")));
+    const QString id = prj->AddImage(spImg);
+    QTRY_COMPARE(log.ids, QStringList({id}));
+    QCOMPARE(log.results, QList<bool>({false}));
+    QCOMPARE(log.messages, QStringList({message}));
+    // The record stays in memory as it was.
+    QCOMPARE(prj->ImageById(id), spImg);
+    QCOMPARE(spImg->path, Src("f.png"));
+    QVERIFY(spImg->marked);
+    prj.reset();
+    QCOMPARE(SqlRows::Select(Db(), "select id from tbl_project_data").size(), 0);
+    QVERIFY(!QFileInfo::exists(m_dir->path() + "/ws/out"));
+}
+
+void tst_PrjData::saveBeforeAddConfirmed()
+{
+    QVERIFY(WriteImage(Src("x/a.png"), 10, 10));
+    QVERIFY(WriteImage(Src("y/a.png"), 14, 7, 200));
+    CallbackLog log;
+    auto prj = Open(&log);
+    prj->AddImage(MakeImage(Src("x/a.png"), {Rect(QRectF(0, 0, 1, 1), "first")}));
+    auto spImg = MakeImage(Src("y/a.png"), {Rect(QRectF(0, 0, 1, 1), "old")});
+    const QString id = prj->AddImage(spImg);
+    // Stored again before the worker has confirmed the copy: the record does not know its path yet.
+    spImg->rois.append(Polygon(QPolygonF({{1, 1}, {5, 1}, {3, 4}}), "second"));
+    prj->SaveImage(id);
+    QTRY_COMPARE(log.results, QList<bool>({true, true, true}));
+    QCOMPARE(log.messages, QStringList({U("添加成功！"), U("添加成功！"), U("保存成功！")}));
+    QCOMPARE(spImg->path, Raw() + "/a_1.png");
+
+    const QJsonObject json = ReadJson(Raw() + "/a_1.json");
+    QCOMPARE(json["imagePath"].toString(), QString("a_1.png"));
+    QCOMPARE(json["shapes"].toArray().size(), 2);
+    QCOMPARE(ReadJson(Raw() + "/a.json")["shapes"].toArray()[0].toObject()["label"].toString(),
+             QString("first"));
+    prj.reset();
+    const auto rows =
+        SqlRows::Select(Db(), "select image, roiJson from tbl_project_data where id='" + id + "'");
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0]["image"].toString(), QString("/datas/%1/RawDatas/a_1.png").arg(kBatch));
+    QVERIFY(rows[0]["roiJson"].toString().contains("second"));
+}
+
+void tst_PrjData::delImage()
+{
+    QVERIFY(WriteImage(Src("d.png"), 6, 6));
+    QVERIFY(WriteImage(Src("e.png"), 6, 6));
+    CallbackLog log;
+    auto prj = Open(&log);
+    const QString id = prj->AddImage(MakeImage(Src("d.png"), {Rect(QRectF(0, 0, 1, 1), "a")}));
+    const QString keepId = prj->AddImage(MakeImage(Src("e.png"), {Rect(QRectF(0, 0, 1, 1), "a")}));
+    QTRY_COMPARE(log.results.size(), 2);
+    QVERIFY(QFile::exists(Raw() + "/d.json"));
+
+    prj->DelImage("");
+    prj->DelImage("unknown");
+    prj->DelImage(id);
+    QVERIFY(!prj->ImageById(id));
+    QVERIFY(!QFile::exists(Raw() + "/d.png"));
+    QVERIFY(!QFile::exists(Raw() + "/d.json"));
+    QVERIFY(QFile::exists(Src("d.png")));
+    QVERIFY(QFile::exists(Raw() + "/e.png"));
+    QVERIFY(QFile::exists(Raw() + "/e.json"));
+    prj.reset();
+    const auto rows = SqlRows::Select(Db(), "select id from tbl_project_data");
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0]["id"].toString(), keepId);
+}
+
+void tst_PrjData::delImageBeforeAddConfirmed()
+{
+    QVERIFY(WriteImage(Src("own.png"), 6, 6));
+    QVERIFY(WriteImage(Src("own.json"), 1, 1));
+    CallbackLog log;
+    auto prj = Open(&log);
+    const QString id = prj->AddImage(MakeImage(Src("own.png"), {Rect(QRectF(0, 0, 1, 1), "a")}));
+    // The record still points at the user's file, which must survive the delete.
+    prj->DelImage(id);
+    QTRY_COMPARE(log.results, QList<bool>({true}));
+    QVERIFY(QFile::exists(Src("own.png")));
+    QVERIFY(QFile::exists(Src("own.json")));
+    // The confirmation of the copy does not bring the image back.
+    QVERIFY(prj->Images().isEmpty());
+    prj.reset();
+    QCOMPARE(SqlRows::Select(Db(), "select id from tbl_project_data").size(), 0);
+    QCOMPARE(QDir(Raw()).entryList(QDir::Files), QStringList());
+}
+
+void tst_PrjData::categories()
+{
+    {
+        auto prj = Open();
+        QSignalSpy spy(prj.get(), &PrjMng::Signal_AddMarkType);
+        QVERIFY(!prj->AddMarkType(""));
+        QVERIFY(!prj->AddMarkType(kLoaded));
+        QCOMPARE(spy.count(), 0);
+        QVERIFY(prj->AddMarkType("scratch"));
+        QVERIFY(prj->AddMarkType("dent"));
+        QVERIFY(!prj->AddMarkType("scratch"));
+        QCOMPARE(spy.count(), 2);
+        prj->DelMarkType("scratch");
+        QVERIFY(prj->AddMarkType("rust"));
+    }
+    auto prj = Open();
+    QVERIFY(WaitLoaded(*prj));
+    QCOMPARE(prj->MarkTypes(), QStringList({kLoaded, "dent", "rust"}));
+}
+
+void tst_PrjData::imageByPath_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<bool>("found");
+
+    QTest::newRow("as stored") << "%1/RawDatas/q.png" << true;
+    QTest::newRow("with ..") << "%1/RawDatas/../RawDatas/q.png" << true;
+    QTest::newRow("doubled separators") << "%1//RawDatas///q.png" << true;
+    QTest::newRow("other letter case") << "%1/RAWDATAS/Q.PNG" << true;
+    QTest::newRow("other file") << "%1/RawDatas/q2.png" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void tst_PrjData::imageByPath()
+{
+    QFETCH(QString, query);
+    QFETCH(bool, found);
+    QVERIFY(WriteImage(Src("q.png"), 5, 5));
+    CallbackLog log;
+    auto prj = Open(&log);
+    const QString id = prj->AddImage(MakeImage(Src("q.png"), {Rect(QRectF(0, 0, 1, 1), "a")}));
+    QTRY_COMPARE(log.results.size(), 1);
+    const QString folder = Prj() + "/datas/" + kBatch;
+    const auto spImg = prj->ImageByPath(query.contains("%1") ? query.arg(folder) : query);
+    QCOMPARE(spImg ? spImg->id : QString(), found ? id : QString());
+}
+
+QTEST_GUILESS_MAIN(tst_PrjData)
+#include "tst_PrjData.moc"
