@@ -1,0 +1,8 @@
+#include "ImgMarksWid.h"
+
+ImgMarksWid::ImgMarksWid(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("ImgMarksWid"));
+}
+
+ImgMarksWid::~ImgMarksWid() = default;

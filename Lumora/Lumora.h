@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <memory>
+
+namespace Ui
+{
+class LumoraClass;
+}
+
+class ImgMarksWid;
+class ModelTestingWid;
+class ModelTrainingWid;
+class QAbstractButton;
+class QButtonGroup;
+class QStackedWidget;
+
+// The main window of the open project: its name and notes, which the user may edit, and the pages for
+// annotation, training and testing.
+class Lumora : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit Lumora(QWidget* parent = nullptr);
+    ~Lumora() override;
+
+public slots:
+    // Makes the clicked button's page current; the testing page reloads its models each time.
+    void Slot_BtnPageIndexClicked(QAbstractButton* button);
+    // Starts editing the notes, or finishes an edit in progress.
+    void Slot_BtnModPrjClicked();
+    // Stores the edited notes in the catalogue and shows them again.
+    void Slot_edtModPrjFinished();
+
+private:
+    void FillProjectStrip();
+
+    std::unique_ptr<Ui::LumoraClass> ui;
+    QButtonGroup* m_pageGroup;
+    ImgMarksWid* m_imgMarks;
+    ModelTrainingWid* m_modelTraining;
+    ModelTestingWid* m_modelTesting;
+    QStackedWidget* m_pages;
+};

@@ -1,0 +1,8 @@
+#include "ModelTrainingWid.h"
+
+ModelTrainingWid::ModelTrainingWid(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("ModelTrainingWid"));
+}
+
+ModelTrainingWid::~ModelTrainingWid() = default;

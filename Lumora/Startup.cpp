@@ -1,0 +1,242 @@
+#include "Startup.h"
+
+#include "Lumora.h"
+#include "projects/ProMngWid.h"
+#include "projects/ProjectName.h"
+
+#include "ComLib/ComFunc.h"
+#include "ComLib/IniFile.h"
+#include "ComLib/Log/Log.h"
+#include "ComLib/Platform.h"
+#include "ComUi/CMsgWnd.h"
+#include "ComUi/Skin.h"
+#include "Nexil/NexilApi.h"
+#include "Nexil/NexilConst.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QWidget>
+
+#include <filesystem>
+#include <map>
+
+namespace
+{
+
+constexpr char kConfigSection[] = "Config";
+constexpr char kMaker[] = "QARNO";
+constexpr char kProduct[] = "VELTA";
+// The record names the program file by this fixed name, whatever the running file is called.
+constexpr char kProgramFile[] = "/Lumora.exe";
+
+int ProjectType(const QString& typeText)
+{
+    return typeText == QLatin1String("Object") ? 2 : 1;
+}
+
+} // namespace
+
+Startup::Startup()
+    : Startup(QString::fromStdString(comlib::RootDir()), QString::fromStdString(comlib::AppDir()))
+{
+}
+
+Startup::Startup(const QString& rootDir, const QString& appDir) : m_rootDir(rootDir), m_appDir(appDir) {}
+
+void Startup::SetProjectManagerRunner(WindowRunner runner)
+{
+    m_runProjectManager = std::move(runner);
+}
+
+void Startup::SetMainWindowRunner(WindowRunner runner)
+{
+    m_runMainWindow = std::move(runner);
+}
+
+QString Startup::ConfigFile() const
+{
+    return m_rootDir + nexil::kConfigFile;
+}
+
+int Startup::Run()
+{
+    comlib::Log::InitDefaultLog();
+    comlib::Log::CreateLogger("Operater", true);
+    qInstallMessageHandler(comlib::Log::customLogMessageHandler);
+    InitComUiResources();
+    LoadQSS({QStringLiteral(":/qss/common.css"), QStringLiteral(":/qss/titleBar.css")});
+    return Start();
+}
+
+int Startup::Start()
+{
+    QString workspace;
+    if (!OpenWorkspace(workspace))
+        return 1;
+    WriteInstallRecord(workspace);
+
+    CreateNexil();
+    {
+        const auto spCore = NexilIns().lock();
+        if (!spCore)
+        {
+            qCritical("system error, NexilIns return nullptr.");
+            return -1;
+        }
+        spCore->Init(workspace);
+    }
+    const int result = RunLoop(ApplyStartupJson());
+    ReleaseNexil();
+    return result;
+}
+
+bool Startup::OpenWorkspace(QString& workspace) const
+{
+    const std::string config = ConfigFile().toStdString();
+    const std::string fallback =
+        comlib::platform::DefaultWorkspaceParent(m_appDir.toStdString()) + nexil::kWorkspaceStem;
+    try
+    {
+        workspace = QString::fromStdString(comlib::WorkspaceDirFrom(config, fallback));
+        return true;
+    }
+    catch (const std::filesystem::filesystem_error& e)
+    {
+        QString folder = QString::fromStdString(e.path1().u8string());
+        if (folder.isEmpty())
+            folder = QString::fromStdString(
+                comlib::IniFile::ReadString(kConfigSection, "DatasPath", fallback, config));
+        qCritical().noquote() << "Cannot create the workspace" << folder << ":" << e.code().message().c_str();
+        CMsgWnd::Information(nullptr, tr("错误"),
+                             tr("无法创建工作目录：%1\n请检查Config.ini中[Config]的DatasPath。").arg(folder),
+                             NOTIFY_ERROR);
+        return false;
+    }
+}
+
+void Startup::WriteInstallRecord(const QString& workspace) const
+{
+    const std::map<std::string, std::string> values{
+        {"Path", m_rootDir.toStdString()},
+        {"ProjectPath", workspace.toStdString()},
+        {"Startup", m_appDir.toStdString() + kProgramFile},
+        {"Version", comlib::Log::ProductVersion()},
+    };
+    comlib::WriteRegValues(kMaker, kProduct, values);
+}
+
+void Startup::WriteConfig(const char* key, const QString& value) const
+{
+    if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
+    {
+        qWarning().noquote() << "Startup.json: the value for" << key
+                             << "has a line break and is not written.";
+        return;
+    }
+    comlib::IniFile::WriteString(kConfigSection, key, value.toStdString(), ConfigFile().toStdString());
+}
+
+bool Startup::ApplyStartupJson()
+{
+    WriteConfig("Project", QString());
+    WriteConfig("LoadImgPath", QString());
+    WriteConfig("aiType", QString());
+
+    QFile file(m_rootDir + kStartupFile);
+    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
+
+    if (json.contains(QLatin1String("toolDataPath")))
+        WriteConfig("LoadImgPath", json.value(QLatin1String("toolDataPath")).toString());
+    if (!json.contains(QLatin1String("aiProjectName")) || !json.contains(QLatin1String("aiType")))
+        return false;
+    const QString name = json.value(QLatin1String("aiProjectName")).toString();
+    const QString typeText = json.value(QLatin1String("aiType")).toString();
+    // The name becomes a folder under the workspace.
+    if (!name.isEmpty() && !projects::IsSafeProjectName(name))
+    {
+        qWarning().noquote() << "Startup.json: the project name" << name
+                             << "cannot be a folder name; the project manager starts instead.";
+        return false;
+    }
+    WriteConfig("Project", name);
+    WriteConfig("aiType", typeText);
+    if (name.isEmpty() || typeText.isEmpty())
+        return false;
+
+    const auto spCore = NexilIns().lock();
+    if (!spCore)
+        return false;
+    QString id = spCore->ProIdByName(name);
+    if (id.isEmpty())
+    {
+        const QString now = QString::fromStdString(comlib::NowString());
+        auto spPInfo = std::make_shared<pro::info>();
+        spPInfo->id = QString::fromStdString(comlib::MakeUniqueId());
+        spPInfo->name = name;
+        spPInfo->type = ProjectType(typeText);
+        spPInfo->createTime = now;
+        spPInfo->lastUsedTime = now;
+        if (!spCore->AddPro(spPInfo))
+        {
+            qWarning().noquote() << "Startup.json: the project" << name
+                                 << "cannot be added to the catalogue; the project manager starts instead.";
+            return false;
+        }
+        id = spPInfo->id;
+    }
+    spCore->OpenPro(id);
+    // The main window needs an open project.
+    if (PrjIns().expired())
+    {
+        qWarning().noquote() << "Startup.json: the project" << name
+                             << "did not open; the project manager starts instead.";
+        return false;
+    }
+    return true;
+}
+
+int Startup::RunLoop(bool directMode)
+{
+    if (directMode)
+        return m_runMainWindow();
+    int result = m_runProjectManager();
+    while (result == QDialog::Accepted)
+    {
+        m_runMainWindow();
+        result = m_runProjectManager();
+    }
+    return result;
+}
+
+void Startup::ActivateMainWindow()
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+    {
+        if (!window->isVisible() || window->windowTitle() != QLatin1String(kWindowTitle))
+            continue;
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        window->raise();
+        window->activateWindow();
+        return;
+    }
+}
+
+int Startup::RunProjectManager()
+{
+    ProMngWid wid;
+    wid.setWindowTitle(QString::fromLatin1(kWindowTitle));
+    return wid.exec();
+}
+
+int Startup::RunMainWindow()
+{
+    Lumora wnd;
+    wnd.setWindowTitle(QString::fromLatin1(kWindowTitle));
+    wnd.showMaximized();
+    return QApplication::exec();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QString>
+
+#include <functional>
+
+// Start-up and the outer loop of the program, after the single-instance check: logging, skin, installation
+// record, the core object with its workspace, Startup.json, then the project manager and the main window
+// taking turns. The folders and the windows can be replaced, so that all but logging and skin run in tests.
+class Startup
+{
+    Q_DECLARE_TR_FUNCTIONS(Startup)
+
+public:
+    // Name of the single-instance lock and socket.
+    static constexpr char kInstanceName[] = "qarno.velta.Mutex";
+    // Title of whichever window is up, so that a second copy can bring it to the front.
+    static constexpr char kWindowTitle[] = "VELTAMainWindow";
+    static constexpr char kStartupFile[] = "/Startup.json";
+
+    // Runs one window turn and gives its result.
+    using WindowRunner = std::function<int()>;
+
+    // The program's own folders.
+    Startup();
+    // rootDir holds Config.ini and Startup.json; appDir is the program's folder.
+    Startup(const QString& rootDir, const QString& appDir);
+
+    void SetProjectManagerRunner(WindowRunner runner);
+    void SetMainWindowRunner(WindowRunner runner);
+
+    // Starts logging in the program's root folder and the skin, then Start(); the process exit code.
+    int Run();
+    // Everything after logging and skin: 1 when the workspace cannot be created (the user is told), -1
+    // without a core object, otherwise the result of the last window turn.
+    int Start();
+    // Applies Startup.json of the root folder; true when it opened a project, so the main window comes
+    // first and the project manager never shows.
+    bool ApplyStartupJson();
+    // The turns of project manager and main window; its result is the exit code.
+    int RunLoop(bool directMode);
+
+    // Restores and raises the window titled kWindowTitle, as a second copy asks.
+    static void ActivateMainWindow();
+    // One turn of a fresh project manager: its dialog result.
+    static int RunProjectManager();
+    // One turn of a fresh, maximised main window: the result of the application's event loop.
+    static int RunMainWindow();
+
+private:
+    // The workspace of Config.ini, created when missing; false, after telling the user, when it cannot be.
+    bool OpenWorkspace(QString& workspace) const;
+    void WriteInstallRecord(const QString& workspace) const;
+    // Writes [Config] key; a value with a line break would break the file and is left out.
+    void WriteConfig(const char* key, const QString& value) const;
+    QString ConfigFile() const;
+
+    QString m_rootDir;
+    QString m_appDir;
+    WindowRunner m_runProjectManager = &Startup::RunProjectManager;
+    WindowRunner m_runMainWindow = &Startup::RunMainWindow;
+};

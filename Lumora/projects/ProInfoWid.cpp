@@ -1,0 +1,119 @@
+#include "ProInfoWid.h"
+#include "ui_ProInfoWid.h"
+
+#include "ProjectName.h"
+
+#include "ComLib/ComFunc.h"
+#include "ComUi/CMsgWnd.h"
+#include "ComUi/QFrameHelper.h"
+#include "Nexil/NexilApi.h"
+
+#include <QButtonGroup>
+#include <QDateTime>
+#include <QGraphicsDropShadowEffect>
+#include <QRadioButton>
+
+namespace
+{
+
+constexpr int kTypeColumns = 2;
+constexpr char kTypeProperty[] = "type";
+
+} // namespace
+
+ProInfoWid::ProInfoWid(QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::ProInfoWidClass>()), m_typeGroup(new QButtonGroup(this))
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
+    setWindowModality(Qt::WindowModal);
+    setAttribute(Qt::WA_TranslucentBackground);
+
+    auto* helper = new QFrameHelper(this);
+    helper->activateOn(this);
+    helper->setTitleHeight(60);
+    helper->setWidgetMovable(true);
+    helper->setWidgetResizable(false);
+
+    auto* shadow = new QGraphicsDropShadowEffect(this);
+    shadow->setOffset(0, 0);
+    shadow->setColor(QColor(QStringLiteral("#808080")));
+    shadow->setBlurRadius(15);
+    ui->widShadow->setGraphicsEffect(shadow);
+
+    m_typeGroup->setExclusive(true);
+    if (const auto spCore = NexilIns().lock())
+    {
+        int cell = 0;
+        for (int type = 1; type <= 2; ++type, ++cell)
+        {
+            auto* button = new QRadioButton(spCore->TypeName(type), ui->gridLayoutWidget);
+            button->setProperty(kTypeProperty, type);
+            m_typeGroup->addButton(button);
+            ui->gridType->addWidget(button, cell / kTypeColumns, cell % kTypeColumns);
+        }
+    }
+
+    connect(ui->btnClose, &QPushButton::clicked, this, &QDialog::close);
+    connect(ui->btnMin, &QPushButton::clicked, this, &QWidget::showMinimized);
+    connect(ui->btnSave, &QPushButton::clicked, this, &ProInfoWid::Slot_BtnSaveClicked);
+    connect(m_typeGroup, qOverload<QAbstractButton*>(&QButtonGroup::buttonClicked), this,
+            &ProInfoWid::Slot_RdoBtnTypeClicked);
+}
+
+ProInfoWid::~ProInfoWid() = default;
+
+void ProInfoWid::Slot_BtnSaveClicked()
+{
+    const auto spCore = NexilIns().lock();
+    if (!spCore)
+        return;
+    const QString name = ui->edtName->text().trimmed();
+    if (name.isEmpty())
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("保存失败！"), NOTIFY_ABOUT);
+        return;
+    }
+    // The name becomes the project's folder under the workspace.
+    if (!projects::IsSafeProjectName(name))
+    {
+        CMsgWnd::Information(this, tr("提示"),
+                             tr("工程名不能包含 \\ / : * ? \" < > | 或控制字符，\n"
+                                "不能是“.”或“..”或系统保留名（如CON、NUL），也不能以点或空格结尾。"),
+                             NOTIFY_WARNING);
+        return;
+    }
+
+    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    auto spPInfo = std::make_shared<pro::info>();
+    spPInfo->id = QString::fromStdString(comlib::MakeUniqueId());
+    spPInfo->name = name;
+    spPInfo->type = CheckedType();
+    spPInfo->tips = ui->edtTips->toPlainText();
+    spPInfo->createTime = now;
+    spPInfo->lastUsedTime = now;
+
+    if (!spCore->ProIdByName(name).isEmpty())
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("工程名已存在，请更换。"), NOTIFY_WARNING);
+        return;
+    }
+    spCore->AddPro(spPInfo);
+    accept();
+}
+
+void ProInfoWid::Slot_RdoBtnTypeClicked(QAbstractButton* button)
+{
+    // The type is read from the group when saving.
+    Q_UNUSED(button);
+}
+
+int ProInfoWid::CheckedType() const
+{
+    for (QAbstractButton* button : m_typeGroup->buttons())
+    {
+        if (button->isChecked())
+            return button->property(kTypeProperty).toInt();
+    }
+    return 0;
+}

@@ -1,0 +1,131 @@
+#include "ProMngWid.h"
+#include "ui_ProMngWid.h"
+
+#include "ProInfoWid.h"
+#include "ProjectViewModel.h"
+
+#include "ComUi/CMsgWnd.h"
+#include "ComUi/QFrameHelper.h"
+#include "Nexil/NexilApi.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QGraphicsDropShadowEffect>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPersistentModelIndex>
+#include <QTimer>
+
+ProMngWid::ProMngWid(QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::ProMngWidClass>()), m_model(new ProjectViewModel(this)),
+      m_menu(new QMenu(this))
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
+    setWindowModality(Qt::WindowModal);
+    setAttribute(Qt::WA_TranslucentBackground);
+
+    auto* helper = new QFrameHelper(this);
+    helper->activateOn(this);
+    helper->setTitleHeight(60);
+    helper->setWidgetMovable(true);
+    helper->setWidgetResizable(false);
+
+    auto* shadow = new QGraphicsDropShadowEffect(this);
+    shadow->setOffset(0, 0);
+    shadow->setColor(QColor(QStringLiteral("#808080")));
+    shadow->setBlurRadius(15);
+    ui->widShadow->setGraphicsEffect(shadow);
+
+    m_model->SetHeaders({tr("名称"), tr("类型"), tr("备注"), tr("状态")});
+    ui->tableView->setModel(m_model);
+    ui->tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ui->tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ui->tableView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    ui->tableView->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    ui->tableView->verticalHeader()->hide();
+
+    QAction* delAction = m_menu->addAction(tr("删除"));
+    connect(delAction, &QAction::triggered, this, &ProMngWid::Slot_DelPrjItem);
+    ui->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    QTimer::singleShot(kInitialFillMs, this, &ProMngWid::Slot_BtnSchProClicked);
+
+    connect(ui->btnClose, &QPushButton::clicked, this, &QDialog::close);
+    connect(ui->btnMin, &QPushButton::clicked, this, &QWidget::showMinimized);
+    connect(ui->btnNewPrj, &QPushButton::clicked, this, &ProMngWid::Slot_BtnNewPrjClicked);
+    connect(ui->btnSchPro, &QToolButton::clicked, this, &ProMngWid::Slot_BtnSchProClicked);
+    connect(ui->tableView, &QTableView::doubleClicked, this, &ProMngWid::Slot_TableViewItemDoubleClicked);
+    connect(ui->tableView, &QTableView::customContextMenuRequested, this, &ProMngWid::Slot_ShowContextMenu);
+}
+
+ProMngWid::~ProMngWid() = default;
+
+void ProMngWid::Slot_BtnSchProClicked()
+{
+    const auto spCore = NexilIns().lock();
+    if (!spCore)
+        return;
+    m_model->ClearProjects();
+    const QString keyword = ui->edtKeyWord->text();
+    for (const auto& spPInfo : spCore->ProList())
+    {
+        if (spPInfo->name.contains(keyword) || spPInfo->tips.contains(keyword))
+            m_model->AddProject(spPInfo);
+    }
+}
+
+void ProMngWid::Slot_BtnNewPrjClicked()
+{
+    ProInfoWid dialog(this);
+    dialog.exec();
+    Slot_BtnSchProClicked();
+}
+
+void ProMngWid::Slot_OpenProject(const QModelIndex& index)
+{
+    Open(index, true);
+}
+
+void ProMngWid::Slot_TableViewItemDoubleClicked(const QModelIndex& index)
+{
+    Open(index, false);
+}
+
+void ProMngWid::Open(const QModelIndex& index, bool needId)
+{
+    const auto spPInfo = m_model->ProjectAt(index);
+    if (!spPInfo || (needId && spPInfo->id.isEmpty()))
+        return;
+    const auto spCore = NexilIns().lock();
+    if (!spCore)
+        return;
+    spCore->OpenPro(spPInfo->id);
+    accept();
+}
+
+void ProMngWid::Slot_DelPrjItem(bool checked)
+{
+    Q_UNUSED(checked);
+    // The question runs an event loop of its own; the row is found again afterwards.
+    const QPersistentModelIndex index(ui->tableView->currentIndex());
+    const auto spPInfo = m_model->ProjectAt(index);
+    if (!spPInfo)
+        return;
+    if (!NexilIns().lock())
+        return;
+    const int answer = CMsgWnd::Question(
+        this, tr("提示"), tr("删除：%1\n工程删除后工程目录需手动删除，确定删除吗？").arg(spPInfo->name),
+        NOTIFY_QUERY);
+    if (answer != QDialog::Accepted)
+        return;
+    m_model->RemoveProject(index);
+    if (const auto spCore = NexilIns().lock())
+        spCore->DelPro(spPInfo->id);
+}
+
+void ProMngWid::Slot_ShowContextMenu(const QPoint& pos)
+{
+    if (ui->tableView->indexAt(pos).isValid())
+        m_menu->popup(QCursor::pos());
+}
