@@ -272,7 +272,8 @@ void PrjDataWork::Slot_AddMarkImg(QString id, QString addTime, QString srcImgFil
 
     QString name = fileName;
     const bool plainName = !name.isEmpty() && IsPlainName(name);
-    if (plainName && !SameFile(dir + "/" + name, srcImgFile))
+    const bool copy = plainName && !SameFile(dir + "/" + name, srcImgFile);
+    if (copy)
     {
         // Another file of the same name is there already (two folders of one import, for
         // example): this image gets a name of its own instead of sharing that one.
@@ -308,6 +309,12 @@ void PrjDataWork::Slot_AddMarkImg(QString id, QString addTime, QString srcImgFil
     if (!query.exec())
     {
         qCritical().noquote() << Text("插入/更新失败:") << query.lastError().text();
+        // Files without a row would only block their names for later imports.
+        if (copy)
+        {
+            QFile::remove(destination);
+            QFile::remove(AnnotationFile(destination));
+        }
         emit Signal_SaveMarkImgRlt(id, false, Text("添加标注信息失败，原因：数据库插入/更新失败！"));
         return;
     }

@@ -613,13 +613,17 @@ void tst_PrjData::addFailures_data()
     QTest::addColumn<QString>("blocker"); // a file that stands where a folder is needed
     QTest::addColumn<bool>("sourceExists");
     QTest::addColumn<QString>("addTime");
+    QTest::addColumn<bool>("brokenTable");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("source missing") << "" << false << kBatch << U("添加标注信息失败，原因：原图拷贝失败！");
-    QTest::newRow("datas is a file") << "/datas" << true << kBatch
+    QTest::newRow("source missing") << "" << false << kBatch << false
+                                    << U("添加标注信息失败，原因：原图拷贝失败！");
+    QTest::newRow("datas is a file") << "/datas" << true << kBatch << false
                                      << U("添加标注信息失败，原因：创建图片目录失败！");
     QTest::newRow("stamp leaves the project")
-        << "" << true << "../../out" << U("添加标注信息失败，原因：创建图片目录失败！");
+        << "" << true << "../../out" << false << U("添加标注信息失败，原因：创建图片目录失败！");
+    QTest::newRow("insert fails") << "" << true << kBatch << true
+                                  << U("添加标注信息失败，原因：数据库插入/更新失败！");
 }
 
 void tst_PrjData::addFailures()
@@ -627,20 +631,33 @@ void tst_PrjData::addFailures()
     QFETCH(QString, blocker);
     QFETCH(bool, sourceExists);
     QFETCH(QString, addTime);
+    QFETCH(bool, brokenTable);
     QFETCH(QString, message);
 
     if (sourceExists)
         QVERIFY(WriteImage(Src("f.png"), 4, 4));
+    QVERIFY(QDir().mkpath(Prj()));
     if (!blocker.isEmpty())
     {
-        QVERIFY(QDir().mkpath(Prj()));
         QFile file(Prj() + blocker);
         QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    if (brokenTable)
+    {
+        // A table of that name without the store's columns: the insert cannot succeed.
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tst_broken");
+        db.setDatabaseName(Db());
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec("CREATE TABLE tbl_project_data (id VARCHAR(64) PRIMARY KEY)"));
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("tst_broken");
     }
     CallbackLog log;
     auto prj = Open(&log);
     auto spImg = MakeImage(Src("f.png"), {Rect(QRectF(0, 0, 1, 1), "a")}, false, addTime);
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(U("失败。$")));
+    QTest::ignoreMessage(QtCriticalMsg,
+                         QRegularExpression(brokenTable ? U("^插入/更新失败:") : U("失败。$")));
     const QString id = prj->AddImage(spImg);
     QTRY_COMPARE(log.ids, QStringList({id}));
     QCOMPARE(log.results, QList<bool>({false}));
@@ -652,6 +669,9 @@ void tst_PrjData::addFailures()
     prj.reset();
     QCOMPARE(SqlRows::Select(Db(), "select id from tbl_project_data").size(), 0);
     QVERIFY(!QFileInfo::exists(m_dir->path() + "/ws/out"));
+    // Nothing is left in the project for an image that is not in it.
+    QCOMPARE(QDir(Raw()).entryList(QDir::Files), QStringList());
+    QVERIFY(QFile::exists(Src("f.png")) == sourceExists);
 }
 
 void tst_PrjData::saveBeforeAddConfirmed()
