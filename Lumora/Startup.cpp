@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScreen>
 #include <QWidget>
 
 #include <filesystem>
@@ -237,6 +238,9 @@ int Startup::RunMainWindow()
 {
     Lumora wnd;
     wnd.setWindowTitle(QString::fromLatin1(kWindowTitle));
+    // Not every window manager maximises a frameless dialog window; its normal size fills the screen too.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        wnd.setGeometry(screen->availableGeometry());
     wnd.showMaximized();
     return QApplication::exec();
 }

@@ -1,0 +1,216 @@
+#include "Lumora.h"
+
+#include "ImgMarks/ImgMarksWid.h"
+#include "ModelTesting/ModelTestingWid.h"
+#include "ModelTraining/ModelTrainingWid.h"
+
+#include "ComUi/Skin.h"
+#include "Nexil/NexilApi.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace
+{
+
+std::shared_ptr<pro::info> MakeInfo(const QString& id, const QString& name, const QString& tips)
+{
+    auto spPInfo = std::make_shared<pro::info>();
+    spPInfo->id = id;
+    spPInfo->name = name;
+    spPInfo->type = 2;
+    spPInfo->tips = tips;
+    spPInfo->createTime = "2024-01-02 03:04:05";
+    spPInfo->lastUsedTime = "2024-01-02 03:04:05";
+    return spPInfo;
+}
+
+template <typename T> T* Child(QWidget& wnd, const char* name)
+{
+    return wnd.findChild<T*>(QLatin1String(name));
+}
+
+} // namespace
+
+class tst_MainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void stripShowsNameAndNotes_data();
+    void stripShowsNameAndNotes();
+    void notesEditReachesCatalogue_data();
+    void notesEditReachesCatalogue();
+    void pages();
+    void withoutOpenProject();
+
+private:
+    QString JsonNotes(const QString& name) const;
+    void OpenProject(const QString& tips);
+
+    std::unique_ptr<QTemporaryDir> m_ws;
+};
+
+void tst_MainWindow::initTestCase()
+{
+    InitComUiResources();
+}
+
+void tst_MainWindow::init()
+{
+    m_ws = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_ws->isValid());
+    CreateNexil();
+    QVERIFY(NexilIns().lock()->Init(m_ws->path()));
+}
+
+void tst_MainWindow::cleanup()
+{
+    ReleaseNexil();
+    m_ws.reset();
+}
+
+void tst_MainWindow::OpenProject(const QString& tips)
+{
+    const auto spCore = NexilIns().lock();
+    QVERIFY(spCore->AddPro(MakeInfo("P1", "螺丝", tips)));
+    QVERIFY(spCore->AddPro(MakeInfo("P2", "other", "")));
+    spCore->OpenPro("P1");
+    QVERIFY(!PrjIns().expired());
+}
+
+QString tst_MainWindow::JsonNotes(const QString& name) const
+{
+    QFile file(m_ws->path() + "/AIProject.json");
+    if (!file.open(QIODevice::ReadOnly))
+        return "<no file>";
+    for (const QJsonValue& project :
+         QJsonDocument::fromJson(file.readAll()).object().value("projects").toArray())
+    {
+        if (project.toObject().value("name").toString() == name)
+            return project.toObject().value("notes").toString();
+    }
+    return "<no project>";
+}
+
+void tst_MainWindow::stripShowsNameAndNotes_data()
+{
+    QTest::addColumn<QString>("tips");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("no notes") << ""
+                              << "螺丝";
+    QTest::newRow("notes") << "abc"
+                           << "螺丝abc";
+}
+
+void tst_MainWindow::stripShowsNameAndNotes()
+{
+    QFETCH(QString, tips);
+    QFETCH(QString, shown);
+
+    OpenProject(tips);
+    Lumora wnd;
+    QCOMPARE(Child<QLabel>(wnd, "lbCurPrj")->text(), shown);
+    QCOMPARE(Child<QLineEdit>(wnd, "edtModPrj")->text(), tips);
+    QVERIFY(Child<QLineEdit>(wnd, "edtModPrj")->isHidden());
+    QCOMPARE(Child<QPushButton>(wnd, "btnModPrj")->text(), QString("修改"));
+}
+
+void tst_MainWindow::notesEditReachesCatalogue_data()
+{
+    QTest::addColumn<bool>("byButton");
+    QTest::newRow("Return") << false;
+    QTest::newRow("button") << true;
+}
+
+void tst_MainWindow::notesEditReachesCatalogue()
+{
+    QFETCH(bool, byButton);
+
+    OpenProject("old");
+    Lumora wnd;
+    wnd.show();
+    QVERIFY(QTest::qWaitForWindowActive(&wnd));
+    auto* edit = Child<QLineEdit>(wnd, "edtModPrj");
+    auto* label = Child<QLabel>(wnd, "lbCurPrj");
+    auto* button = Child<QPushButton>(wnd, "btnModPrj");
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!edit->isHidden());
+    QVERIFY(label->isHidden());
+    QTRY_VERIFY(edit->hasFocus());
+    QCOMPARE(button->text(), QString("完成"));
+
+    edit->selectAll();
+    QTest::keyClicks(edit, " abc ");
+    if (byButton)
+        QTest::mouseClick(button, Qt::LeftButton);
+    else
+        QTest::keyClick(edit, Qt::Key_Return);
+
+    // The edit is over, whichever way it ended, and does not start again.
+    QVERIFY(edit->isHidden());
+    QVERIFY(!label->isHidden());
+    QCOMPARE(button->text(), QString("修改"));
+    QCOMPARE(label->text(), QString("螺丝 abc "));
+    QCOMPARE(PrjIns().lock()->PrjInfo()->tips, QString(" abc "));
+    QCOMPARE(JsonNotes("螺丝"), QString(" abc "));
+    QCOMPARE(JsonNotes("other"), QString());
+}
+
+void tst_MainWindow::pages()
+{
+    OpenProject("");
+    Lumora wnd;
+    auto* pages = wnd.findChild<QStackedWidget*>();
+    auto* testing = wnd.findChild<ModelTestingWid*>();
+    QVERIFY(pages && testing);
+    QCOMPARE(pages->count(), 3);
+    QVERIFY(qobject_cast<ImgMarksWid*>(pages->widget(0)));
+    QVERIFY(qobject_cast<ModelTrainingWid*>(pages->widget(1)));
+    QCOMPARE(pages->widget(2), testing);
+    QVERIFY(qobject_cast<ImgMarksWid*>(pages->currentWidget()));
+    QVERIFY(Child<QPushButton>(wnd, "btnImgMarks")->isChecked());
+
+    QTest::mouseClick(Child<QPushButton>(wnd, "btnModelTraining"), Qt::LeftButton);
+    QVERIFY(qobject_cast<ModelTrainingWid*>(pages->currentWidget()));
+    QCOMPARE(testing->ReloadCount(), 0);
+
+    QTest::mouseClick(Child<QPushButton>(wnd, "btnModelTesting"), Qt::LeftButton);
+    QCOMPARE(pages->currentWidget(), testing);
+    QCOMPARE(testing->ReloadCount(), 1);
+    QTest::mouseClick(Child<QPushButton>(wnd, "btnModelTesting"), Qt::LeftButton);
+    QCOMPARE(testing->ReloadCount(), 2);
+    QVERIFY(Child<QPushButton>(wnd, "btnModelTesting")->isChecked());
+    QVERIFY(!Child<QPushButton>(wnd, "btnModelTraining")->isChecked());
+
+    QTest::mouseClick(Child<QPushButton>(wnd, "btnImgMarks"), Qt::LeftButton);
+    QVERIFY(qobject_cast<ImgMarksWid*>(pages->currentWidget()));
+    QCOMPARE(testing->ReloadCount(), 2);
+}
+
+void tst_MainWindow::withoutOpenProject()
+{
+    Lumora wnd;
+    QCOMPARE(Child<QLabel>(wnd, "lbCurPrj")->text(), QString());
+    wnd.Slot_BtnModPrjClicked();
+    Child<QLineEdit>(wnd, "edtModPrj")->setText("x");
+    wnd.Slot_BtnModPrjClicked();
+    QCOMPARE(Child<QLabel>(wnd, "lbCurPrj")->text(), QString("x"));
+    QVERIFY(Child<QLineEdit>(wnd, "edtModPrj")->isHidden());
+}
+
+QTEST_MAIN(tst_MainWindow)
+#include "tst_MainWindow.moc"

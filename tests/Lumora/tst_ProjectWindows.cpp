@@ -1,0 +1,561 @@
+#include "MsgWndProbe.h"
+
+#include "projects/ProInfoWid.h"
+#include "projects/ProMngWid.h"
+#include "projects/ProjectName.h"
+#include "projects/ProjectViewModel.h"
+
+#include "ComUi/CMsgWnd.h"
+#include "ComUi/Skin.h"
+#include "Nexil/NexilApi.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+#include <functional>
+
+namespace
+{
+
+std::shared_ptr<pro::info> MakeInfo(const QString& id, const QString& name, int type, const QString& tips)
+{
+    auto spPInfo = std::make_shared<pro::info>();
+    spPInfo->id = id;
+    spPInfo->name = name;
+    spPInfo->type = type;
+    spPInfo->tips = tips;
+    spPInfo->createTime = "2024-01-02 03:04:05";
+    spPInfo->lastUsedTime = "2024-01-02 03:04:05";
+    return spPInfo;
+}
+
+QStringList Names(const QAbstractItemModel* model)
+{
+    QStringList names;
+    for (int row = 0; row < model->rowCount(); ++row)
+        names << model->index(row, 0).data().toString();
+    return names;
+}
+
+// Acts on the first visible window of type T once it is up; the dialogs block in exec().
+template <typename T> void WhenShown(QObject* owner, const std::function<void(T*)>& act)
+{
+    auto* timer = new QTimer(owner);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, owner,
+                     [timer, act]
+                     {
+                         for (QWidget* w : QApplication::topLevelWidgets())
+                         {
+                             auto* wnd = qobject_cast<T*>(w);
+                             if (wnd && wnd->isVisible())
+                             {
+                                 timer->stop();
+                                 timer->deleteLater();
+                                 act(wnd);
+                                 return;
+                             }
+                         }
+                     });
+    timer->start();
+}
+
+// As the system delivers it: a click, then a press that comes as a double click.
+void DoubleClick(QWidget* widget, const QPoint& pos)
+{
+    QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, pos);
+    QTest::mouseDClick(widget, Qt::LeftButton, Qt::NoModifier, pos);
+}
+
+} // namespace
+
+class tst_ProjectWindows : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void model();
+    void modelData();
+    void listFillsAfterDelay();
+    void keywordSearch_data();
+    void keywordSearch();
+    void doubleClickOpens();
+    void doubleClickOutsideRows_data();
+    void doubleClickOutsideRows();
+    void deleteProject_data();
+    void deleteProject();
+    void deleteWithoutCurrentRow();
+    void contextMenuOnRowsOnly();
+    void newProjectRefreshesList_data();
+    void newProjectRefreshesList();
+    void newProjectNames_data();
+    void newProjectNames();
+    void newProjectRecord_data();
+    void newProjectRecord();
+    void safeNames_data();
+    void safeNames();
+
+private:
+    std::shared_ptr<INexil> Core() const { return NexilIns().lock(); }
+    QTableView* Table(ProMngWid& wid) const { return wid.findChild<QTableView*>("tableView"); }
+    // Saves the dialog with this name, type button (-1: none) and notes.
+    void Fill(ProInfoWid& dlg, const QString& name, int typeButton, const QString& notes);
+
+    std::unique_ptr<QTemporaryDir> m_ws;
+};
+
+void tst_ProjectWindows::initTestCase()
+{
+    InitComUiResources();
+}
+
+void tst_ProjectWindows::init()
+{
+    m_ws = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_ws->isValid());
+    CreateNexil();
+    QVERIFY(Core()->Init(m_ws->path()));
+    QVERIFY(Core()->AddPro(MakeInfo("A1", "abcd", 1, "")));
+    QVERIFY(Core()->AddPro(MakeInfo("A2", "xyz", 2, "1bc2")));
+    QVERIFY(Core()->AddPro(MakeInfo("A3", "other", 2, "note")));
+}
+
+void tst_ProjectWindows::cleanup()
+{
+    ReleaseNexil();
+    m_ws.reset();
+}
+
+void tst_ProjectWindows::Fill(ProInfoWid& dlg, const QString& name, int typeButton, const QString& notes)
+{
+    dlg.findChild<QLineEdit*>("edtName")->setText(name);
+    const auto buttons = dlg.findChild<QWidget*>("gridLayoutWidget")->findChildren<QRadioButton*>();
+    if (typeButton >= 0)
+        QTest::mouseClick(buttons.at(typeButton), Qt::LeftButton);
+    dlg.findChild<QTextEdit*>("edtTips")->setPlainText(notes);
+    QTest::mouseClick(dlg.findChild<QPushButton*>("btnSave"), Qt::LeftButton);
+}
+
+void tst_ProjectWindows::model()
+{
+    ProjectViewModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.SetHeaders({"名称", "类型", "备注", "状态"});
+    const auto one = MakeInfo("1", "one", 1, "");
+    const auto two = MakeInfo("2", "two", 2, "");
+    model.AddProject(one);
+    model.AddProject(two);
+    // The very same record is not listed twice; an equal copy is.
+    model.AddProject(one);
+    QCOMPARE(model.rowCount(), 2);
+    model.AddProject(MakeInfo("1", "one", 1, ""));
+    QCOMPARE(model.rowCount(), 3);
+    model.AddProject(nullptr);
+    QCOMPARE(model.rowCount(), 3);
+
+    QCOMPARE(model.ProjectAt(model.index(1, 3)), two);
+    QVERIFY(!model.ProjectAt(QModelIndex()));
+    model.RemoveProject(QModelIndex());
+    QCOMPARE(model.rowCount(), 3);
+    model.RemoveProject(model.index(0, 0));
+    QCOMPARE(Names(&model), (QStringList{"two", "one"}));
+    model.ClearProjects();
+    QCOMPARE(model.rowCount(), 0);
+}
+
+void tst_ProjectWindows::modelData()
+{
+    ProjectViewModel model;
+    model.SetHeaders({"名称", "类型", "备注", "状态"});
+    auto spPInfo = MakeInfo("ID7", "name", 2, "tips");
+    spPInfo->status = "busy";
+    model.AddProject(spPInfo);
+    model.AddProject(MakeInfo("ID8", "typeless", 0, ""));
+
+    QCOMPARE(model.columnCount(), 4);
+    QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QString("备注"));
+    QCOMPARE(model.headerData(1, Qt::Vertical).toInt(), 2);
+    const QStringList shown{model.index(0, 0).data().toString(), model.index(0, 1).data().toString(),
+                            model.index(0, 2).data().toString(), model.index(0, 3).data().toString()};
+    QCOMPARE(shown, (QStringList{"name", "目标", "tips", "busy"}));
+    QCOMPARE(model.index(1, 1).data().toString(), QString());
+    QCOMPARE(model.index(0, 0).data(ProjectViewModel::IdRole).toString(), QString("ID7"));
+    QCOMPARE(ProjectViewModel::IdRole, 257);
+    QVERIFY(!model.index(0, 1).data(ProjectViewModel::IdRole).isValid());
+    QCOMPARE(model.index(1, 2).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+    QVERIFY(!model.index(0, 0).data(Qt::ToolTipRole).isValid());
+
+    // The type's name comes from the core library at each paint.
+    ReleaseNexil();
+    QCOMPARE(model.index(0, 1).data().toString(), QString());
+}
+
+void tst_ProjectWindows::listFillsAfterDelay()
+{
+    QElapsedTimer clock;
+    clock.start();
+    ProMngWid wid;
+    auto* model = Table(wid)->model();
+    QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCoreApplication::processEvents();
+    QCOMPARE(model->rowCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 3, 3000);
+    // A coarse timer may fire up to 5 % early.
+    QVERIFY2(clock.elapsed() >= ProMngWid::kInitialFillMs * 95 / 100,
+             qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(Names(model), (QStringList{"abcd", "xyz", "other"}));
+}
+
+void tst_ProjectWindows::keywordSearch_data()
+{
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<QStringList>("names");
+
+    QTest::newRow("empty lists all") << "" << QStringList{"abcd", "xyz", "other"};
+    QTest::newRow("middle of a name or in notes") << "bc" << QStringList{"abcd", "xyz"};
+    QTest::newRow("other letter case") << "BC" << QStringList();
+    QTest::newRow("notes only") << "not" << QStringList{"other"};
+    QTest::newRow("not trimmed") << " bc" << QStringList();
+    QTest::newRow("nowhere") << "zz" << QStringList();
+}
+
+void tst_ProjectWindows::keywordSearch()
+{
+    QFETCH(QString, keyword);
+    QFETCH(QStringList, names);
+
+    ProMngWid wid;
+    wid.findChild<QLineEdit*>("edtKeyWord")->setText(keyword);
+    QTest::mouseClick(wid.findChild<QToolButton*>("btnSchPro"), Qt::LeftButton);
+    QCOMPARE(Names(Table(wid)->model()), names);
+    // Searching again lists each project once.
+    QTest::mouseClick(wid.findChild<QToolButton*>("btnSchPro"), Qt::LeftButton);
+    QCOMPARE(Names(Table(wid)->model()), names);
+}
+
+void tst_ProjectWindows::doubleClickOpens()
+{
+    ProMngWid wid;
+    wid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wid));
+    QTableView* table = Table(wid);
+    QTRY_COMPARE(table->model()->rowCount(), 3);
+
+    const QRect cell = table->visualRect(table->model()->index(1, 2));
+    DoubleClick(table->viewport(), cell.center());
+    QCOMPARE(wid.result(), int(QDialog::Accepted));
+    QVERIFY(!wid.isVisible());
+    const auto spPrj = PrjIns().lock();
+    QVERIFY(spPrj);
+    QCOMPARE(spPrj->PrjInfo()->id, QString("A2"));
+}
+
+void tst_ProjectWindows::doubleClickOutsideRows_data()
+{
+    QTest::addColumn<bool>("onHeader");
+    QTest::newRow("empty space") << false;
+    QTest::newRow("header") << true;
+}
+
+void tst_ProjectWindows::doubleClickOutsideRows()
+{
+    QFETCH(bool, onHeader);
+
+    ProMngWid wid;
+    wid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wid));
+    QTableView* table = Table(wid);
+    QTRY_COMPARE(table->model()->rowCount(), 3);
+
+    if (onHeader)
+    {
+        QHeaderView* header = table->horizontalHeader();
+        DoubleClick(header->viewport(), QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
+    }
+    else
+    {
+        const QRect last = table->visualRect(table->model()->index(2, 0));
+        const QPoint below(last.center().x(), last.bottom() + last.height());
+        QVERIFY(below.y() < table->viewport()->height());
+        QVERIFY(!table->indexAt(below).isValid());
+        DoubleClick(table->viewport(), below);
+    }
+    QCOMPARE(wid.result(), 0);
+    QVERIFY(wid.isVisible());
+    QVERIFY(PrjIns().expired());
+}
+
+void tst_ProjectWindows::deleteProject_data()
+{
+    QTest::addColumn<bool>("confirm");
+    QTest::newRow("confirmed") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+void tst_ProjectWindows::deleteProject()
+{
+    QFETCH(bool, confirm);
+
+    const QString folder = m_ws->path() + "/xyz";
+    QVERIFY(QDir().mkpath(folder));
+    ProMngWid wid;
+    wid.Slot_BtnSchProClicked();
+    QTableView* table = Table(wid);
+    table->setCurrentIndex(table->model()->index(1, 2));
+
+    MsgWndProbe probe(confirm);
+    wid.Slot_DelPrjItem(false);
+
+    QCOMPARE(probe.Messages().size(), 1);
+    QCOMPARE(probe.Messages().first().title, QString("提示"));
+    QCOMPARE(probe.Messages().first().text, QString("删除：xyz\n工程删除后工程目录需手动删除，确定删除吗？"));
+    QCOMPARE(probe.Messages().first().kind, int(NOTIFY_QUERY));
+
+    const QStringList expected = confirm ? QStringList{"abcd", "other"} : QStringList{"abcd", "xyz", "other"};
+    QCOMPARE(Names(table->model()), expected);
+    QStringList catalogue;
+    for (const auto& spPInfo : Core()->ProList())
+        catalogue << spPInfo->name;
+    QCOMPARE(catalogue, expected);
+    QFile json(m_ws->path() + "/AIProject.json");
+    QVERIFY(json.open(QIODevice::ReadOnly));
+    QCOMPARE(QJsonDocument::fromJson(json.readAll()).object().value("projects").toArray().size(),
+             expected.size());
+    // The project's folder is the user's to remove.
+    QVERIFY(QDir(folder).exists());
+}
+
+void tst_ProjectWindows::deleteWithoutCurrentRow()
+{
+    ProMngWid wid;
+    wid.Slot_BtnSchProClicked();
+    MsgWndProbe probe;
+    wid.Slot_DelPrjItem(false);
+    QCoreApplication::processEvents();
+    QVERIFY(probe.Messages().isEmpty());
+    QCOMPARE(Table(wid)->model()->rowCount(), 3);
+    QCOMPARE(Core()->ProList().size(), 3);
+}
+
+void tst_ProjectWindows::contextMenuOnRowsOnly()
+{
+    ProMngWid wid;
+    wid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wid));
+    QTableView* table = Table(wid);
+    wid.Slot_BtnSchProClicked();
+    auto* menu = wid.findChild<QMenu*>();
+    QVERIFY(menu);
+
+    const QRect last = table->visualRect(table->model()->index(2, 0));
+    wid.Slot_ShowContextMenu(QPoint(last.center().x(), last.bottom() + last.height()));
+    QVERIFY(!menu->isVisible());
+    wid.Slot_ShowContextMenu(last.center());
+    QTRY_VERIFY(menu->isVisible());
+    QCOMPARE(menu->actions().size(), 1);
+    QCOMPARE(menu->actions().first()->text(), QString("删除"));
+    menu->close();
+}
+
+void tst_ProjectWindows::newProjectRefreshesList_data()
+{
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<QStringList>("names");
+
+    QTest::newRow("saved") << true << "" << QStringList{"abcd", "xyz", "other", "new"};
+    QTest::newRow("closed") << false << "" << QStringList{"abcd", "xyz", "other"};
+    QTest::newRow("saved, keyword in force") << true << "bc" << QStringList{"abcd", "xyz"};
+}
+
+void tst_ProjectWindows::newProjectRefreshesList()
+{
+    QFETCH(bool, save);
+    QFETCH(QString, keyword);
+    QFETCH(QStringList, names);
+
+    ProMngWid wid;
+    wid.findChild<QLineEdit*>("edtKeyWord")->setText(keyword);
+    // Before its first fill the list is empty, so whatever it shows afterwards comes from the refresh.
+    QCOMPARE(Table(wid)->model()->rowCount(), 0);
+    WhenShown<ProInfoWid>(this,
+                          [this, save](ProInfoWid* dlg)
+                          {
+                              if (save)
+                                  Fill(*dlg, "new", 1, "");
+                              else
+                                  QTest::mouseClick(dlg->findChild<QPushButton*>("btnClose"), Qt::LeftButton);
+                          });
+    wid.Slot_BtnNewPrjClicked();
+    // New ids are random, so the new project's place in the id order is too.
+    QStringList shown = Names(Table(wid)->model());
+    shown.sort();
+    names.sort();
+    QCOMPARE(shown, names);
+    QCOMPARE(!Core()->ProIdByName("new").isEmpty(), save);
+}
+
+void tst_ProjectWindows::newProjectNames_data()
+{
+    const QString unsafe = "工程名不能包含 \\ / : * ? \" < > | 或控制字符，\n"
+                           "不能是“.”“..”或系统保留名（如CON、NUL），\n也不能以点或空格结尾。";
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message"); // empty: saved
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("stored");
+
+    QTest::newRow("blank") << "   "
+                           << "保存失败！" << int(NOTIFY_ABOUT) << "";
+    QTest::newRow("empty") << ""
+                           << "保存失败！" << int(NOTIFY_ABOUT) << "";
+    QTest::newRow("duplicate after trimming") << "  abcd\t"
+                                              << "工程名已存在，请更换。" << int(NOTIFY_WARNING) << "";
+    QTest::newRow("other letter case") << "ABCD"
+                                       << "" << 0 << "ABCD";
+    QTest::newRow("trimmed when stored") << "  晶圆 检测  "
+                                         << "" << 0 << "晶圆 检测";
+    QTest::newRow("slash") << "a/b" << unsafe << int(NOTIFY_WARNING) << "";
+    QTest::newRow("backslash") << "a\\b" << unsafe << int(NOTIFY_WARNING) << "";
+    QTest::newRow("parent folder") << ".." << unsafe << int(NOTIFY_WARNING) << "";
+    QTest::newRow("star") << "a*" << unsafe << int(NOTIFY_WARNING) << "";
+    QTest::newRow("tab inside") << "a\tb" << unsafe << int(NOTIFY_WARNING) << "";
+    QTest::newRow("trailing dot") << "abc." << unsafe << int(NOTIFY_WARNING) << "";
+}
+
+void tst_ProjectWindows::newProjectNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    QFETCH(int, kind);
+    QFETCH(QString, stored);
+
+    ProInfoWid dlg;
+    dlg.show();
+    MsgWndProbe probe;
+    Fill(dlg, name, 1, "");
+
+    if (message.isEmpty())
+    {
+        QVERIFY(probe.Messages().isEmpty());
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QVERIFY(!Core()->ProIdByName(stored).isEmpty());
+        QCOMPARE(Core()->ProList().size(), 4);
+    }
+    else
+    {
+        QCOMPARE(probe.Messages().size(), 1);
+        QCOMPARE(probe.Messages().first().title, QString("提示"));
+        QCOMPARE(probe.Messages().first().text, message);
+        QCOMPARE(probe.Messages().first().kind, kind);
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(dlg.result(), 0);
+        QCOMPARE(Core()->ProList().size(), 3);
+    }
+}
+
+void tst_ProjectWindows::newProjectRecord_data()
+{
+    QTest::addColumn<int>("typeButton");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("notes");
+
+    QTest::newRow("segment") << 0 << 1 << "";
+    QTest::newRow("object, notes with line breaks") << 1 << 2 << "  first\n\nsecond line \n";
+    QTest::newRow("no type") << -1 << 0 << "x";
+}
+
+void tst_ProjectWindows::newProjectRecord()
+{
+    QFETCH(int, typeButton);
+    QFETCH(int, type);
+    QFETCH(QString, notes);
+
+    ProInfoWid dlg;
+    auto* grid = dlg.findChild<QGridLayout*>("gridType");
+    QCOMPARE(grid->count(), 2);
+    auto* first = qobject_cast<QRadioButton*>(grid->itemAtPosition(0, 0)->widget());
+    auto* second = qobject_cast<QRadioButton*>(grid->itemAtPosition(0, 1)->widget());
+    QCOMPARE(first->text(), QString("分割"));
+    QCOMPARE(second->text(), QString("目标"));
+    QVERIFY(!first->isChecked() && !second->isChecked());
+
+    Fill(dlg, "new", typeButton, notes);
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    const QString id = Core()->ProIdByName("new");
+    std::shared_ptr<pro::info> spPInfo;
+    for (const auto& p : Core()->ProList())
+    {
+        if (p->id == id)
+            spPInfo = p;
+    }
+    QVERIFY(spPInfo);
+    QCOMPARE(spPInfo->type, type);
+    QCOMPARE(spPInfo->tips, notes);
+    QVERIFY(QRegularExpression("^[0-9A-F]{11,32}$").match(spPInfo->id).hasMatch());
+    QVERIFY(QRegularExpression("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$")
+                .match(spPInfo->createTime)
+                .hasMatch());
+    QCOMPARE(spPInfo->lastUsedTime, spPInfo->createTime);
+    QVERIFY(spPInfo->status.isEmpty());
+}
+
+void tst_ProjectWindows::safeNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("safe");
+
+    QTest::newRow("plain") << "Wafer 2" << true;
+    QTest::newRow("chinese") << "晶圆检测" << true;
+    QTest::newRow("dots inside") << "v1.2" << true;
+    QTest::newRow("leading dot") << ".hidden" << true;
+    QTest::newRow("device-like but longer") << "CONSOLE" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("dot") << "." << false;
+    QTest::newRow("dot dot") << ".." << false;
+    QTest::newRow("slash") << "a/b" << false;
+    QTest::newRow("backslash") << "a\\b" << false;
+    QTest::newRow("colon") << "C:x" << false;
+    QTest::newRow("question") << "a?" << false;
+    QTest::newRow("quote") << "a\"b" << false;
+    QTest::newRow("angles") << "<a>" << false;
+    QTest::newRow("pipe") << "a|b" << false;
+    QTest::newRow("newline") << "a\nb" << false;
+    QTest::newRow("nul char") << QString(QChar(0)) + "a" << false;
+    QTest::newRow("trailing space") << "abc " << false;
+    QTest::newRow("trailing dot") << "abc." << false;
+    QTest::newRow("reserved") << "nul" << false;
+    QTest::newRow("reserved with extension") << "COM1.txt" << false;
+}
+
+void tst_ProjectWindows::safeNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, safe);
+    QCOMPARE(projects::IsSafeProjectName(name), safe);
+}
+
+QTEST_MAIN(tst_ProjectWindows)
+#include "tst_ProjectWindows.moc"
