@@ -79,7 +79,7 @@ void ProInfoWid::Slot_BtnSaveClicked()
     {
         CMsgWnd::Information(this, tr("提示"),
                              tr("工程名不能包含 \\ / : * ? \" < > | 或控制字符，\n"
-                                "不能是“.”“..”或系统保留名（如CON、NUL），\n也不能以点或空格结尾。"),
+                                "不能是“.”、“..”或系统保留名（如CON、NUL），\n也不能以点或空格结尾。"),
                              NOTIFY_WARNING);
         return;
     }

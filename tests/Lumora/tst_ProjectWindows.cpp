@@ -421,7 +421,7 @@ void tst_ProjectWindows::newProjectRefreshesList()
 void tst_ProjectWindows::newProjectNames_data()
 {
     const QString unsafe = "工程名不能包含 \\ / : * ? \" < > | 或控制字符，\n"
-                           "不能是“.”“..”或系统保留名（如CON、NUL），\n也不能以点或空格结尾。";
+                           "不能是“.”、“..”或系统保留名（如CON、NUL），\n也不能以点或空格结尾。";
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("message"); // empty: saved
     QTest::addColumn<int>("kind");
