@@ -1,5 +1,7 @@
 #include "Skin.h"
 
+#include "PlaceholderTint.h"
+
 #include <QApplication>
 #include <QDebug>
 #include <QFile>
@@ -35,5 +37,8 @@ void LoadQSS(const QStringList& paths)
     }
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
     if (!sheet.isEmpty() && app)
+    {
+        PlaceholderTint::InstallOnApplication();
         app->setStyleSheet(sheet);
+    }
 }

@@ -134,6 +134,7 @@ private slots:
     void resourcesArePresent();
     void styleSheetImagesExist();
     void loadQssSkipsMissingSheets();
+    void placeholderIsFadedUnderTheSkin();
     void buttonClassesAreSkinned_data();
     void buttonClassesAreSkinned();
     void titleBarRules();
@@ -240,6 +241,43 @@ void TestComUi::loadQssSkipsMissingSheets()
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("missing\\.css")));
     LoadQSS({missing});
     QCOMPARE(qApp->styleSheet(), applied);
+}
+
+namespace
+{
+
+// Sum of red, green and blue of the darkest pixel inside the field.
+int DarkestInside(QWidget& widget)
+{
+    const QImage image = widget.grab().toImage();
+    int darkest = 3 * 255;
+    for (int y = 4; y < image.height() - 4; ++y)
+        for (int x = 6; x < image.width() - 6; ++x)
+        {
+            const QRgb c = image.pixel(x, y);
+            darkest = qMin(darkest, qRed(c) + qGreen(c) + qBlue(c));
+        }
+    return darkest;
+}
+
+} // namespace
+
+void TestComUi::placeholderIsFadedUnderTheSkin()
+{
+    // The skin colours line edits' text; a hint must not look like typed text.
+    QLineEdit hint;
+    hint.setPlaceholderText(QStringLiteral("请输入关键字"));
+    hint.resize(260, 42);
+    hint.show();
+    QLineEdit typed;
+    typed.setText(QStringLiteral("请输入关键字"));
+    typed.resize(260, 42);
+    typed.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&hint));
+    QVERIFY(QTest::qWaitForWindowExposed(&typed));
+    QCOMPARE(hint.palette().color(QPalette::PlaceholderText).alpha() < 255, true);
+    QVERIFY2(DarkestInside(hint) > DarkestInside(typed) + 100,
+             qPrintable(QStringLiteral("%1 vs %2").arg(DarkestInside(hint)).arg(DarkestInside(typed))));
 }
 
 void TestComUi::buttonClassesAreSkinned_data()
