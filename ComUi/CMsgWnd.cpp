@@ -1,11 +1,10 @@
 #include "CMsgWnd.h"
 #include "ui_CMsgWnd.h"
 
-#include "QFrameHelper.h"
+#include "FramelessWindow.h"
 
 #include <QEvent>
 #include <QFontMetrics>
-#include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
 #include <QMovie>
 #include <QPainter>
@@ -65,11 +64,7 @@ CMsgWnd::CMsgWnd(QWidget* parent, const QString& title, const QString& text, int
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowTitle(title);
 
-    auto* shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setOffset(0, 0);
-    shadow->setColor(QColor(QStringLiteral("#7FD4CD")));
-    shadow->setBlurRadius(8);
-    ui->widShadow->setGraphicsEffect(shadow);
+    AddPanelShadow(ui->widShadow, QColor(QStringLiteral("#7FD4CD")), 8);
 
     if (kind == NOTIFY_WAIT)
         BuildWaitPage(text);
@@ -104,11 +99,7 @@ void CMsgWnd::BuildWaitPage(const QString& text)
 
 void CMsgWnd::BuildMessagePage(const QString& title, const QString& text, int kind)
 {
-    auto* helper = new QFrameHelper(this);
-    helper->activateOn(this);
-    helper->setTitleHeight(kTitleHeight);
-    helper->setWidgetMovable(true);
-    helper->setWidgetResizable(false);
+    AttachFrameHelper(this, kTitleHeight, WindowResize::Fixed);
 
     ui->labelText->setText(title);
     ui->labelTip->setText(text);

@@ -5,7 +5,7 @@
 #include "ModelTesting/ModelTestingWid.h"
 #include "ModelTraining/ModelTrainingWid.h"
 
-#include "ComUi/QFrameHelper.h"
+#include "ComUi/FramelessWindow.h"
 #include "Nexil/NexilApi.h"
 
 #include <QButtonGroup>
@@ -15,14 +15,7 @@ Lumora::Lumora(QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::LumoraClass>()), m_pageGroup(new QButtonGroup(this))
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
-    setWindowModality(Qt::WindowModal);
-
-    auto* helper = new QFrameHelper(this);
-    helper->activateOn(this);
-    helper->setTitleHeight(60);
-    helper->setWidgetMovable(true);
-    helper->setWidgetResizable(false);
+    SetUpFramelessDialog(this, 60, WindowResize::Fixed, WindowBackground::Opaque);
 
     m_pageGroup->setExclusive(true);
     m_pageGroup->addButton(ui->btnImgMarks);

@@ -5,12 +5,11 @@
 
 #include "ComLib/ComFunc.h"
 #include "ComUi/CMsgWnd.h"
-#include "ComUi/QFrameHelper.h"
+#include "ComUi/FramelessWindow.h"
 #include "Nexil/NexilApi.h"
 
 #include <QButtonGroup>
 #include <QDateTime>
-#include <QGraphicsDropShadowEffect>
 #include <QRadioButton>
 
 namespace
@@ -25,21 +24,8 @@ ProInfoWid::ProInfoWid(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::ProInfoWidClass>()), m_typeGroup(new QButtonGroup(this))
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
-    setWindowModality(Qt::WindowModal);
-    setAttribute(Qt::WA_TranslucentBackground);
-
-    auto* helper = new QFrameHelper(this);
-    helper->activateOn(this);
-    helper->setTitleHeight(60);
-    helper->setWidgetMovable(true);
-    helper->setWidgetResizable(false);
-
-    auto* shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setOffset(0, 0);
-    shadow->setColor(QColor(QStringLiteral("#808080")));
-    shadow->setBlurRadius(15);
-    ui->widShadow->setGraphicsEffect(shadow);
+    SetUpFramelessDialog(this, 60, WindowResize::Fixed, WindowBackground::Translucent);
+    AddPanelShadow(ui->widShadow, QColor(QStringLiteral("#808080")), 15);
 
     m_typeGroup->setExclusive(true);
     if (const auto spCore = NexilIns().lock())

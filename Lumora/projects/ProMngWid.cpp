@@ -5,12 +5,11 @@
 #include "ProjectViewModel.h"
 
 #include "ComUi/CMsgWnd.h"
-#include "ComUi/QFrameHelper.h"
+#include "ComUi/FramelessWindow.h"
 #include "Nexil/NexilApi.h"
 
 #include <QAction>
 #include <QCursor>
-#include <QGraphicsDropShadowEffect>
 #include <QHeaderView>
 #include <QMenu>
 #include <QPersistentModelIndex>
@@ -21,21 +20,8 @@ ProMngWid::ProMngWid(QWidget* parent)
       m_menu(new QMenu(this))
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
-    setWindowModality(Qt::WindowModal);
-    setAttribute(Qt::WA_TranslucentBackground);
-
-    auto* helper = new QFrameHelper(this);
-    helper->activateOn(this);
-    helper->setTitleHeight(60);
-    helper->setWidgetMovable(true);
-    helper->setWidgetResizable(false);
-
-    auto* shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setOffset(0, 0);
-    shadow->setColor(QColor(QStringLiteral("#808080")));
-    shadow->setBlurRadius(15);
-    ui->widShadow->setGraphicsEffect(shadow);
+    SetUpFramelessDialog(this, 60, WindowResize::Fixed, WindowBackground::Translucent);
+    AddPanelShadow(ui->widShadow, QColor(QStringLiteral("#808080")), 15);
 
     m_model->SetHeaders({tr("名称"), tr("类型"), tr("备注"), tr("状态")});
     ui->tableView->setModel(m_model);

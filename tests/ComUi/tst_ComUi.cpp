@@ -2,6 +2,7 @@
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/CheckBoxHeaderView.h"
 #include "ComUi/ComboListModel.h"
+#include "ComUi/FramelessWindow.h"
 #include "ComUi/GrayBtn.h"
 #include "ComUi/GreenBtn.h"
 #include "ComUi/ListItemWidget.h"
@@ -20,6 +21,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QGraphicsDropShadowEffect>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMovie>
@@ -38,6 +40,9 @@
 
 #include <functional>
 #include <memory>
+
+Q_DECLARE_METATYPE(WindowResize)
+Q_DECLARE_METATYPE(WindowBackground)
 
 namespace
 {
@@ -150,6 +155,8 @@ private slots:
     void rubberBandOnMove();
     void helperRestoresWidget();
     void widgetDestroyedBeforeHelper();
+    void framelessDialogSetUp_data();
+    void framelessDialogSetUp();
 
     void headerBoxCyclesThroughStates();
     void headerPressesElsewhere_data();
@@ -601,6 +608,50 @@ struct HeaderFixture
 };
 
 } // namespace
+
+void TestComUi::framelessDialogSetUp_data()
+{
+    QTest::addColumn<WindowResize>("resize");
+    QTest::addColumn<WindowBackground>("background");
+    QTest::addColumn<int>("widthAfterEdgeDrag");
+
+    QTest::newRow("fixed, opaque") << WindowResize::Fixed << WindowBackground::Opaque << 400;
+    QTest::newRow("resizable, translucent") << WindowResize::AtBorder << WindowBackground::Translucent << 429;
+}
+
+void TestComUi::framelessDialogSetUp()
+{
+    QFETCH(WindowResize, resize);
+    QFETCH(WindowBackground, background);
+    QFETCH(int, widthAfterEdgeDrag);
+
+    QWidget owner;
+    auto* window = new QWidget(&owner);
+    auto* panel = new QWidget(window);
+    SetUpFramelessDialog(window, 50, resize, background);
+    AddPanelShadow(panel, QColor(QStringLiteral("#7FD4CD")), 8);
+    QCOMPARE(window->windowFlags() &
+                 (Qt::WindowType_Mask | Qt::FramelessWindowHint | Qt::CustomizeWindowHint),
+             Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
+    QCOMPARE(window->windowModality(), Qt::WindowModal);
+    QCOMPARE(window->testAttribute(Qt::WA_TranslucentBackground),
+             background == WindowBackground::Translucent);
+    QCOMPARE(QFrameHelper::titleHeight(), 50);
+
+    auto* shadow = qobject_cast<QGraphicsDropShadowEffect*>(panel->graphicsEffect());
+    QVERIFY(shadow);
+    QCOMPARE(shadow->color(), QColor(QStringLiteral("#7FD4CD")));
+    QCOMPARE(shadow->blurRadius(), 8.0);
+    QCOMPARE(shadow->offset(), QPointF(0, 0));
+
+    window->setGeometry(100, 100, 400, 300);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    Drag(window, QPoint(200, 45), QPoint(20, 10));
+    QCOMPARE(window->geometry(), QRect(120, 110, 400, 300));
+    Drag(window, QPoint(398, 150), QPoint(30, 0));
+    QCOMPARE(window->geometry(), QRect(120, 110, widthAfterEdgeDrag, 300));
+}
 
 void TestComUi::headerBoxCyclesThroughStates()
 {

@@ -7,12 +7,12 @@
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/CheckBoxHeaderView.h"
 #include "ComUi/ComboListModel.h"
+#include "ComUi/FramelessWindow.h"
 #include "ComUi/GrayBtn.h"
 #include "ComUi/GreenBtn.h"
 #include "ComUi/MainBtn.h"
 #include "ComUi/PathWid.h"
 #include "ComUi/PlainTestWid.h"
-#include "ComUi/QFrameHelper.h"
 #include "ComUi/SecBtn.h"
 #include "ComUi/SingleSelectListView.h"
 #include "ComUi/Skin.h"
@@ -21,7 +21,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGraphicsDropShadowEffect>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -237,11 +236,7 @@ QDialog* MakeSkinnedWindow()
     outer->setContentsMargins(10, 10, 10, 10);
     auto* panel = new QWidget(window);
     panel->setObjectName(QStringLiteral("widShadow"));
-    auto* shadow = new QGraphicsDropShadowEffect(panel);
-    shadow->setOffset(0, 0);
-    shadow->setColor(QColor(QStringLiteral("#808080")));
-    shadow->setBlurRadius(15);
-    panel->setGraphicsEffect(shadow);
+    AddPanelShadow(panel, QColor(QStringLiteral("#808080")), 15);
     outer->addWidget(panel);
 
     auto* layout = new QVBoxLayout(panel);
@@ -301,11 +296,7 @@ QDialog* MakeSkinnedWindow()
     actions->addStretch();
     body->addLayout(actions, 3, 0, 1, 2);
 
-    auto* helper = new QFrameHelper(window);
-    helper->activateOn(window);
-    helper->setTitleHeight(60);
-    helper->setWidgetMovable(true);
-    helper->setWidgetResizable(false);
+    AttachFrameHelper(window, 60, WindowResize::Fixed);
     return window;
 }
 
