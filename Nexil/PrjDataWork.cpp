@@ -1,6 +1,7 @@
 #include "Nexil/PrjDataWork.h"
 
 #include "Nexil/NexilConst.h"
+#include "Nexil/SqliteConnection.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -101,15 +102,8 @@ void WriteAnnotation(const QString& file, const QString& aiJson)
 
 PrjDataWork::~PrjDataWork()
 {
-    // Only the connection this worker added is removed; the handle is dropped first so that Qt
-    // does not find it still in use.
-    const QString name = m_db.connectionName();
-    m_db.close();
-    m_db = QSqlDatabase();
-    if (!name.isEmpty())
-    {
-        QSqlDatabase::removeDatabase(name);
-    }
+    // Only the connection this worker added is removed.
+    CloseSqlite(m_db);
 }
 
 QString PrjDataWork::BaseName(const QString& fileName)
@@ -146,20 +140,7 @@ bool PrjDataWork::Open()
     const QString file = m_prjPath + "/PrjData.db";
     // A connection of this name still belongs to another project's worker; taking it over would
     // cut that worker off its database.
-    if (QSqlDatabase::contains(kConnectionName))
-    {
-        qCritical().noquote() << QString("Open %1 database failed.").arg(file)
-                              << "The connection is in use by another project.";
-        return false;
-    }
-    m_db = QSqlDatabase::addDatabase("QSQLITE", kConnectionName);
-    m_db.setDatabaseName(file);
-    if (!m_db.open())
-    {
-        qCritical().noquote() << QString("Open %1 database failed.").arg(file) << m_db.lastError().text();
-        return false;
-    }
-    return true;
+    return OpenSqlite(m_db, kConnectionName, file, "The connection is in use by another project.");
 }
 
 void PrjDataWork::LoadConfig()

@@ -1,5 +1,7 @@
 #include "Nexil/ProMngWork.h"
 
+#include "Nexil/SqliteConnection.h"
+
 #include <QDebug>
 #include <QFileInfo>
 #include <QSqlError>
@@ -13,15 +15,8 @@ const char* const kConnectionName = "sql_ai_project_database";
 
 ProMngWork::~ProMngWork()
 {
-    // Only the connection this worker added is removed; the handle is dropped first so that Qt
-    // does not find it still in use.
-    const QString name = m_db.connectionName();
-    m_db.close();
-    m_db = QSqlDatabase();
-    if (!name.isEmpty())
-    {
-        QSqlDatabase::removeDatabase(name);
-    }
+    // Only the connection this worker added is removed.
+    CloseSqlite(m_db);
 }
 
 bool ProMngWork::Open(const QString& path)
@@ -29,20 +24,7 @@ bool ProMngWork::Open(const QString& path)
     m_path = path;
     const QString file = path + "/AIPrj.db";
     // A connection of this name belongs to another live catalogue; replacing it would break that one.
-    if (QSqlDatabase::contains(kConnectionName))
-    {
-        qCritical().noquote() << QString("Open %1 database failed.").arg(file)
-                              << "The connection is in use by another catalogue.";
-        return false;
-    }
-    m_db = QSqlDatabase::addDatabase("QSQLITE", kConnectionName);
-    m_db.setDatabaseName(file);
-    if (!m_db.open())
-    {
-        qCritical().noquote() << QString("Open %1 database failed.").arg(file) << m_db.lastError().text();
-        return false;
-    }
-    return true;
+    return OpenSqlite(m_db, kConnectionName, file, "The connection is in use by another catalogue.");
 }
 
 bool ProMngWork::LoadConfig(QMap<QString, QString>& mapConfig)

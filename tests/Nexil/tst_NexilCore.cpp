@@ -2,6 +2,7 @@
 
 #include "Nexil/Nexil.h"
 #include "Nexil/PrjMng.h"
+#include "Nexil/SqliteConnection.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -49,6 +50,8 @@ private slots:
     void shutdownStoresQueuedChanges();
     void catalogueConnectionLifetime();
     void projectConnectionLifetime();
+    void sqliteOpenAndClose_data();
+    void sqliteOpenAndClose();
     void workerReportsReachProject();
 
 private:
@@ -137,6 +140,47 @@ void tst_NexilCore::projectConnectionLifetime()
     }
     QVERIFY(!QSqlDatabase::contains("sql_project_data_database"));
     QVERIFY(QFile::exists(m_ws->path() + "/a/PrjData.db"));
+}
+
+void tst_NexilCore::sqliteOpenAndClose_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("nameInUse");
+    QTest::addColumn<QString>("failure");
+
+    QTest::newRow("opens") << "data.db" << false << QString();
+    QTest::newRow("name in use") << "data.db" << true
+                                 << "^Open .*/data\\.db database failed\\. The connection is in use\\.$";
+    QTest::newRow("folder missing") << "missing/data.db" << false
+                                    << "^Open .*/missing/data\\.db database failed\\. \\S";
+}
+
+void tst_NexilCore::sqliteOpenAndClose()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, nameInUse);
+    QFETCH(QString, failure);
+    const QString name = "tst_sqlite_connection";
+    const QString path = m_ws->path() + "/" + file;
+
+    QSqlDatabase other;
+    if (nameInUse)
+        other = QSqlDatabase::addDatabase("QSQLITE", name);
+    QSqlDatabase db;
+    if (!failure.isEmpty())
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(failure));
+    QCOMPARE(OpenSqlite(db, name, path, "The connection is in use."), failure.isEmpty());
+    QCOMPARE(db.isOpen(), failure.isEmpty());
+    QCOMPARE(QFile::exists(path), failure.isEmpty());
+    // A refused name is left to its owner.
+    QCOMPARE(db.connectionName(), nameInUse ? QString() : name);
+    QVERIFY(QSqlDatabase::contains(name));
+
+    CloseSqlite(db);
+    QVERIFY(!db.isValid());
+    QCOMPARE(QSqlDatabase::contains(name), nameInUse);
+    CloseSqlite(other);
+    QVERIFY(!QSqlDatabase::contains(name));
 }
 
 void tst_NexilCore::workerReportsReachProject()
