@@ -1,3 +1,5 @@
+#include "ShownWindows.h"
+
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/QFrameHelper.h"
 #include "ComUi/Skin.h"
@@ -13,38 +15,12 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <functional>
-
 namespace
 {
 
 template <typename T> T* Child(QWidget* wnd, const char* name)
 {
     return wnd->findChild<T*>(QLatin1String(name));
-}
-
-// The static entries block in exec(), so the test acts on the window from a timer once it is up.
-// The timer belongs to the test object and dies with the test function's owner.
-void WhenShown(QObject* owner, const std::function<void(CMsgWnd*)>& act)
-{
-    auto* timer = new QTimer(owner);
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, owner,
-                     [timer, act]
-                     {
-                         for (QWidget* w : QApplication::topLevelWidgets())
-                         {
-                             auto* wnd = qobject_cast<CMsgWnd*>(w);
-                             if (wnd && wnd->isVisible())
-                             {
-                                 timer->stop();
-                                 timer->deleteLater();
-                                 act(wnd);
-                                 return;
-                             }
-                         }
-                     });
-    timer->start();
 }
 
 QImage ImageOf(const QPixmap& pixmap)
@@ -241,20 +217,20 @@ void TestCMsgWnd::questionResult()
     bool bothShown = false;
     QString okText;
     QString cancelText;
-    WhenShown(this,
-              [&](CMsgWnd* wnd)
-              {
-                  seen = wnd;
-                  bothShown = wnd->isModal() && Child<QPushButton>(wnd, "btnOK")->isVisible() &&
-                              Child<QPushButton>(wnd, "btnCancel")->isVisible();
-                  okText = Child<QPushButton>(wnd, "btnOK")->text();
-                  cancelText = Child<QPushButton>(wnd, "btnCancel")->text();
-                  auto* target = wnd->findChild<QPushButton*>(button);
-                  if (target)
-                      QTest::mouseClick(target, Qt::LeftButton);
-                  else
-                      wnd->reject();
-              });
+    WhenShown<CMsgWnd>(this,
+                       [&](CMsgWnd* wnd)
+                       {
+                           seen = wnd;
+                           bothShown = wnd->isModal() && Child<QPushButton>(wnd, "btnOK")->isVisible() &&
+                                       Child<QPushButton>(wnd, "btnCancel")->isVisible();
+                           okText = Child<QPushButton>(wnd, "btnOK")->text();
+                           cancelText = Child<QPushButton>(wnd, "btnCancel")->text();
+                           auto* target = wnd->findChild<QPushButton*>(button);
+                           if (target)
+                               QTest::mouseClick(target, Qt::LeftButton);
+                           else
+                               wnd->reject();
+                       });
     const int answer = CMsgWnd::Question(nullptr, QStringLiteral("提示"), QStringLiteral("确定删除吗？"));
     QCOMPARE(answer, result);
     QVERIFY(bothShown);
@@ -269,14 +245,14 @@ void TestCMsgWnd::informationHasOnlyOk()
     QPointer<CMsgWnd> seen;
     bool cancelHidden = false;
     QString okText;
-    WhenShown(this,
-              [&](CMsgWnd* wnd)
-              {
-                  seen = wnd;
-                  cancelHidden = Child<QPushButton>(wnd, "btnCancel")->isHidden();
-                  okText = Child<QPushButton>(wnd, "btnOK")->text();
-                  QTest::mouseClick(Child<QPushButton>(wnd, "btnOK"), Qt::LeftButton);
-              });
+    WhenShown<CMsgWnd>(this,
+                       [&](CMsgWnd* wnd)
+                       {
+                           seen = wnd;
+                           cancelHidden = Child<QPushButton>(wnd, "btnCancel")->isHidden();
+                           okText = Child<QPushButton>(wnd, "btnOK")->text();
+                           QTest::mouseClick(Child<QPushButton>(wnd, "btnOK"), Qt::LeftButton);
+                       });
     CMsgWnd::Information(nullptr, QStringLiteral("提示"), QStringLiteral("保存失败！"), NOTIFY_ABOUT,
                          QStringLiteral("知道了"));
     QVERIFY(cancelHidden);

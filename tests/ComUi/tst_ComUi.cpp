@@ -1,3 +1,5 @@
+#include "ShownWindows.h"
+
 #include "ComUi/CKBtn.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/CheckBoxHeaderView.h"
@@ -34,7 +36,6 @@
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -82,28 +83,6 @@ void Drag(QWidget* w, const QPoint& local, const QPoint& delta,
     if (beforeRelease)
         beforeRelease();
     SendMouse(w, QEvent::MouseButtonRelease, start + delta, Qt::LeftButton, Qt::NoButton);
-}
-
-void WhenMsgWndShown(QObject* owner, const std::function<void(CMsgWnd*)>& act)
-{
-    auto* timer = new QTimer(owner);
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, owner,
-                     [timer, act]
-                     {
-                         for (QWidget* w : QApplication::topLevelWidgets())
-                         {
-                             auto* wnd = qobject_cast<CMsgWnd*>(w);
-                             if (wnd && wnd->isVisible())
-                             {
-                                 timer->stop();
-                                 timer->deleteLater();
-                                 act(wnd);
-                                 return;
-                             }
-                         }
-                     });
-    timer->start();
 }
 
 QColor ColourAt(QWidget* w, const QPoint& p)
@@ -829,13 +808,13 @@ void TestComUi::listDeleteAsksFirst()
 
     QString asked;
     QString title;
-    WhenMsgWndShown(this,
-                    [&](CMsgWnd* wnd)
-                    {
-                        asked = wnd->findChild<QLabel*>(QStringLiteral("labelTip"))->toolTip();
-                        title = wnd->findChild<QLabel*>(QStringLiteral("labelText"))->text();
-                        QTest::mouseClick(wnd->findChild<QPushButton*>(answer), Qt::LeftButton);
-                    });
+    WhenShown<CMsgWnd>(this,
+                       [&](CMsgWnd* wnd)
+                       {
+                           asked = wnd->findChild<QLabel*>(QStringLiteral("labelTip"))->toolTip();
+                           title = wnd->findChild<QLabel*>(QStringLiteral("labelText"))->text();
+                           QTest::mouseClick(wnd->findChild<QPushButton*>(answer), Qt::LeftButton);
+                       });
     auto* row = qobject_cast<ListItemWidget*>(list.itemWidget(list.item(1)));
     QTest::mouseClick(row->DeleteButton(), Qt::LeftButton);
     QCOMPARE(title, QStringLiteral("提示"));
@@ -875,7 +854,7 @@ void TestComUi::listDeleteRemovesCategory()
     QVERIFY(QTest::qWaitForWindowExposed(&list));
     list.SetCurrentRow(2);
 
-    WhenMsgWndShown(
+    WhenShown<CMsgWnd>(
         this, [](CMsgWnd* wnd)
         { QTest::mouseClick(wnd->findChild<QPushButton*>(QStringLiteral("btnOK")), Qt::LeftButton); });
     QTest::mouseClick(qobject_cast<ListItemWidget*>(list.itemWidget(list.item(1)))->DeleteButton(),

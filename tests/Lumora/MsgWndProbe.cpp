@@ -1,8 +1,9 @@
 #include "MsgWndProbe.h"
 
+#include "ShownWindows.h"
+
 #include "ComUi/CMsgWnd.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -37,24 +38,23 @@ MsgWndProbe::MsgWndProbe(bool clickOk, QObject* parent)
 
 void MsgWndProbe::Poll()
 {
-    for (QWidget* w : QApplication::topLevelWidgets())
-    {
-        auto* wnd = qobject_cast<CMsgWnd*>(w);
-        if (!wnd || !wnd->isVisible())
-            continue;
-        Message message;
-        if (auto* title = wnd->findChild<QLabel*>(QStringLiteral("labelText")))
-            message.title = title->text();
-        // The shown text may be elided; the tooltip keeps it whole.
-        if (auto* tip = wnd->findChild<QLabel*>(QStringLiteral("labelTip")))
-            message.text = tip->toolTip();
-        message.kind = KindOf(wnd->findChild<QLabel*>(QStringLiteral("lbMsgIcon")));
-        m_messages.append(message);
-        auto* button =
-            wnd->findChild<QPushButton*>(m_clickOk ? QStringLiteral("btnOK") : QStringLiteral("btnCancel"));
-        if (button)
-            button->click();
-        else
-            wnd->reject();
-    }
+    VisitShownWindows<CMsgWnd>(
+        [this](CMsgWnd* wnd)
+        {
+            Message message;
+            if (auto* title = wnd->findChild<QLabel*>(QStringLiteral("labelText")))
+                message.title = title->text();
+            // The shown text may be elided; the tooltip keeps it whole.
+            if (auto* tip = wnd->findChild<QLabel*>(QStringLiteral("labelTip")))
+                message.text = tip->toolTip();
+            message.kind = KindOf(wnd->findChild<QLabel*>(QStringLiteral("lbMsgIcon")));
+            m_messages.append(message);
+            auto* button = wnd->findChild<QPushButton*>(m_clickOk ? QStringLiteral("btnOK")
+                                                                  : QStringLiteral("btnCancel"));
+            if (button)
+                button->click();
+            else
+                wnd->reject();
+            return false;
+        });
 }

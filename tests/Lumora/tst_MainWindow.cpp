@@ -1,4 +1,5 @@
 #include "Lumora.h"
+#include "ProjectRecord.h"
 
 #include "ImgMarks/ImgMarksWid.h"
 #include "ModelTesting/ModelTestingWid.h"
@@ -20,18 +21,6 @@
 
 namespace
 {
-
-std::shared_ptr<pro::info> MakeInfo(const QString& id, const QString& name, const QString& tips)
-{
-    auto spPInfo = std::make_shared<pro::info>();
-    spPInfo->id = id;
-    spPInfo->name = name;
-    spPInfo->type = 2;
-    spPInfo->tips = tips;
-    spPInfo->createTime = "2024-01-02 03:04:05";
-    spPInfo->lastUsedTime = "2024-01-02 03:04:05";
-    return spPInfo;
-}
 
 template <typename T> T* Child(QWidget& wnd, const char* name)
 {
@@ -85,8 +74,8 @@ void tst_MainWindow::cleanup()
 void tst_MainWindow::OpenProject(const QString& tips)
 {
     const auto spCore = NexilIns().lock();
-    QVERIFY(spCore->AddPro(MakeInfo("P1", "螺丝", tips)));
-    QVERIFY(spCore->AddPro(MakeInfo("P2", "other", "")));
+    QVERIFY(spCore->AddPro(MakeInfo("P1", "螺丝", 2, tips)));
+    QVERIFY(spCore->AddPro(MakeInfo("P2", "other", 2)));
     spCore->OpenPro("P1");
     QVERIFY(!PrjIns().expired());
 }

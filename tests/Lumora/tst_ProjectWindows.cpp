@@ -1,4 +1,6 @@
 #include "MsgWndProbe.h"
+#include "ProjectRecord.h"
+#include "ShownWindows.h"
 
 #include "projects/ProInfoWid.h"
 #include "projects/ProMngWid.h"
@@ -10,7 +12,6 @@
 #include "Nexil/NexilApi.h"
 
 #include <QAbstractItemModelTester>
-#include <QApplication>
 #include <QButtonGroup>
 #include <QDir>
 #include <QElapsedTimer>
@@ -27,26 +28,11 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTextEdit>
-#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
-#include <functional>
-
 namespace
 {
-
-std::shared_ptr<pro::info> MakeInfo(const QString& id, const QString& name, int type, const QString& tips)
-{
-    auto spPInfo = std::make_shared<pro::info>();
-    spPInfo->id = id;
-    spPInfo->name = name;
-    spPInfo->type = type;
-    spPInfo->tips = tips;
-    spPInfo->createTime = "2024-01-02 03:04:05";
-    spPInfo->lastUsedTime = "2024-01-02 03:04:05";
-    return spPInfo;
-}
 
 QStringList Names(const QAbstractItemModel* model)
 {
@@ -54,29 +40,6 @@ QStringList Names(const QAbstractItemModel* model)
     for (int row = 0; row < model->rowCount(); ++row)
         names << model->index(row, 0).data().toString();
     return names;
-}
-
-// Acts on the first visible window of type T once it is up; the dialogs block in exec().
-template <typename T> void WhenShown(QObject* owner, const std::function<void(T*)>& act)
-{
-    auto* timer = new QTimer(owner);
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, owner,
-                     [timer, act]
-                     {
-                         for (QWidget* w : QApplication::topLevelWidgets())
-                         {
-                             auto* wnd = qobject_cast<T*>(w);
-                             if (wnd && wnd->isVisible())
-                             {
-                                 timer->stop();
-                                 timer->deleteLater();
-                                 act(wnd);
-                                 return;
-                             }
-                         }
-                     });
-    timer->start();
 }
 
 // As the system delivers it: a click, then a press that comes as a double click.

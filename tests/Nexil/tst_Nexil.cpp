@@ -1,4 +1,5 @@
 #include "MessageCapture.h"
+#include "ProjectRecord.h"
 #include "SqlRows.h"
 
 #include "Nexil/NexilApi.h"
@@ -10,19 +11,6 @@
 
 namespace
 {
-
-std::shared_ptr<pro::info> MakeInfo(const QString& id, const QString& name, int type = 1,
-                                    const QString& tips = QString())
-{
-    auto spInfo = std::make_shared<pro::info>();
-    spInfo->id = id;
-    spInfo->name = name;
-    spInfo->type = type;
-    spInfo->tips = tips;
-    spInfo->createTime = "2024-01-02 03:04:05";
-    spInfo->lastUsedTime = "2024-01-02 03:04:05";
-    return spInfo;
-}
 
 QByteArray ReadFile(const QString& path)
 {

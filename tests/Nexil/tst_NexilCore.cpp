@@ -1,3 +1,5 @@
+#include "CallbackLog.h"
+#include "ProjectRecord.h"
 #include "SqlRows.h"
 
 #include "Nexil/Nexil.h"
@@ -11,30 +13,6 @@
 
 namespace
 {
-
-std::shared_ptr<pro::info> MakeInfo(const QString& id, const QString& name)
-{
-    auto spInfo = std::make_shared<pro::info>();
-    spInfo->id = id;
-    spInfo->name = name;
-    spInfo->type = 1;
-    return spInfo;
-}
-
-struct CallbackLog
-{
-    QStringList ids;
-    QList<bool> results;
-    QStringList messages;
-};
-
-void RecordResult(const QString& id, bool bSucc, const QString& msg, void* userData)
-{
-    auto* log = static_cast<CallbackLog*>(userData);
-    log->ids.append(id);
-    log->results.append(bSucc);
-    log->messages.append(msg);
-}
 
 } // namespace
 
@@ -206,7 +184,7 @@ void tst_NexilCore::workerReportsReachProject()
     // Results without a callback are dropped; with one they reach it with the user data.
     prj.Slot_ModMarkImgRlt("X", true, "dropped");
     CallbackLog log;
-    prj.SetSaveCallback(&RecordResult, &log);
+    prj.SetSaveCallback(&CallbackLog::Record, &log);
     prj.Slot_ModMarkImgRlt("ID1", true, QString::fromUtf8("保存成功！"));
     QCOMPARE(log.ids, QStringList({"ID1"}));
     QCOMPARE(log.results, QList<bool>({true}));

@@ -1,3 +1,5 @@
+#include "CallbackLog.h"
+#include "ProjectRecord.h"
 #include "SqlRows.h"
 
 #include "Nexil/PrjDataWork.h"
@@ -28,21 +30,6 @@ const char* const kBatch = "2024-05-06_07-08-09-010";
 QString U(const char* utf8)
 {
     return QString::fromUtf8(utf8);
-}
-
-struct CallbackLog
-{
-    QStringList ids;
-    QList<bool> results;
-    QStringList messages;
-};
-
-void RecordResult(const QString& id, bool bSucc, const QString& msg, void* userData)
-{
-    auto* log = static_cast<CallbackLog*>(userData);
-    log->ids.append(id);
-    log->results.append(bSucc);
-    log->messages.append(msg);
 }
 
 // A real image file of the given size; the colour makes files of equal size differ.
@@ -206,16 +193,12 @@ void tst_PrjData::cleanup()
 
 std::unique_ptr<PrjMng> tst_PrjData::Open(CallbackLog* log)
 {
-    auto spInfo = std::make_shared<pro::info>();
-    spInfo->id = "P";
-    spInfo->name = "prj";
-    spInfo->type = 1;
     const bool fresh = !QFile::exists(Db());
-    auto upPrj = std::make_unique<PrjMng>(m_dir->path() + "/ws", spInfo);
+    auto upPrj = std::make_unique<PrjMng>(m_dir->path() + "/ws", MakeInfo("P", "prj"));
     if (fresh)
         upPrj->AddMarkType(kLoaded);
     if (log)
-        upPrj->SetSaveCallback(&RecordResult, log);
+        upPrj->SetSaveCallback(&CallbackLog::Record, log);
     return upPrj;
 }
 
