@@ -54,7 +54,7 @@ int WidestLine(const QStringList& lines, const QFont& font)
 } // namespace
 
 CMsgWnd::CMsgWnd(QWidget* parent, const QString& title, const QString& text, int kind)
-    : QDialog(parent), ui(std::make_unique<Ui::CMsgWnd>())
+    : QDialog(parent), ui(std::make_unique<Ui::CMsgWnd>()), m_kind(kind)
 {
     ui->setupUi(this);
     if (parent)
@@ -94,7 +94,17 @@ void CMsgWnd::BuildWaitPage(const QString& text)
     setFixedHeight(kWaitHeight);
     ui->stackedWidget->setCurrentWidget(ui->pageWait);
     // A coarse timer may fire up to 5 % early; the link must not show before the full delay.
-    QTimer::singleShot(kWaitCloseDelayMs, Qt::PreciseTimer, this, [this] { ui->widgetWaitClose->show(); });
+    m_waitCloseTimer = new QTimer(this);
+    m_waitCloseTimer->setSingleShot(true);
+    m_waitCloseTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_waitCloseTimer, &QTimer::timeout, ui->widgetWaitClose, &QWidget::show);
+    m_waitCloseTimer->start(kWaitCloseDelayMs);
+}
+
+void CMsgWnd::SetWaitCloseDelay(int delayMs)
+{
+    if (m_waitCloseTimer)
+        m_waitCloseTimer->start(delayMs);
 }
 
 void CMsgWnd::BuildMessagePage(const QString& title, const QString& text, int kind)

@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 
+class QTimer;
+
 namespace Ui
 {
 class CMsgWnd;
@@ -35,6 +37,12 @@ public:
     CMsgWnd(QWidget* parent, const QString& title, const QString& text, int kind);
     ~CMsgWnd() override;
 
+    // The kind the window was made with, as given (also values without an icon).
+    int Kind() const { return m_kind; }
+    // Offers the wait window's close link delayMs after this call instead of kWaitCloseDelayMs
+    // after construction. Message windows have no close link and ignore it.
+    void SetWaitCloseDelay(int delayMs);
+
     // Shows the message with its OK button and returns when the window is closed. Empty button
     // texts keep "确定" and "取消".
     static void Information(QWidget* parent, const QString& title, const QString& text,
@@ -62,4 +70,6 @@ private:
     void ElideTip();
 
     std::unique_ptr<Ui::CMsgWnd> ui;
+    int m_kind;
+    QTimer* m_waitCloseTimer = nullptr;
 };

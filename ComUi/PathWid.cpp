@@ -5,13 +5,19 @@
 
 #include <QFileInfo>
 
-PathWid::PathWid(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::PathWid>())
+PathWid::PathWid(QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::PathWid>()), m_reveal(comlib::platform::RevealInFileManager)
 {
     ui->setupUi(this);
     connect(ui->btnWhere, &QPushButton::clicked, this, &PathWid::Slot_BtnWhereClicked);
 }
 
 PathWid::~PathWid() = default;
+
+void PathWid::SetRevealer(Revealer revealer)
+{
+    m_reveal = std::move(revealer);
+}
 
 void PathWid::SetPath(const QString& path)
 {
@@ -29,5 +35,5 @@ void PathWid::Slot_BtnWhereClicked()
     const QFileInfo info(text);
     if (!info.exists())
         return;
-    comlib::platform::RevealInFileManager(info.absoluteFilePath());
+    m_reveal(info.absoluteFilePath());
 }

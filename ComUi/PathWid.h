@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 namespace Ui
@@ -15,8 +16,14 @@ class PathWid : public QWidget
     Q_OBJECT
 
 public:
+    // Shows a file or folder in the file manager; true when it was asked to.
+    using Revealer = std::function<bool(const QString& path)>;
+
     explicit PathWid(QWidget* parent = nullptr);
     ~PathWid() override;
+
+    // Replaces the platform's file manager, for tests.
+    void SetRevealer(Revealer revealer);
 
     void SetPath(const QString& path);
     QString Path() const { return m_path; }
@@ -28,4 +35,5 @@ public slots:
 private:
     std::unique_ptr<Ui::PathWid> ui;
     QString m_path;
+    Revealer m_reveal;
 };

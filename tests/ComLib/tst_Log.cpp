@@ -14,9 +14,18 @@
 namespace
 {
 
+// The file a logger created today. The check may run just after midnight, so the day before
+// counts too.
 QString TodayLog(const QString& dir, const QString& prefix)
 {
-    return dir + "/" + prefix + "_" + QDate::currentDate().toString("yyyy-MM-dd") + ".log";
+    const QDate today = QDate::currentDate();
+    for (const QDate& day : {today, today.addDays(-1)})
+    {
+        const QString path = dir + "/" + prefix + "_" + day.toString("yyyy-MM-dd") + ".log";
+        if (QFile::exists(path))
+            return path;
+    }
+    return dir + "/" + prefix + "_" + today.toString("yyyy-MM-dd") + ".log";
 }
 
 QString ReadText(const QString& path)
@@ -163,9 +172,10 @@ void TestLog::cleanOldLogsKeepsThreeNewestDates()
 {
     QTemporaryDir dir;
     const QString d = dir.path();
-    const QStringList old = {"Operater_2020-01-01.log", "Operater_2020-1-2.log", "Operater_2020-01-02.3.log"};
-    const QStringList kept = {"Operater_2024-12-30.log", "Operater_2024-12-30.1.log",
-                              "Operater_2025-03-01.2.log"};
+    // Dates before and after any clock's today, which makes the third newest date.
+    const QStringList old = {"Operater_1971-01-01.log", "Operater_1971-1-2.log", "Operater_1971-01-02.3.log"};
+    const QStringList kept = {"Operater_9998-12-30.log", "Operater_9998-12-30.1.log",
+                              "Operater_9999-03-01.2.log"};
     const QStringList untouched = {"Tarvik_2019-01-01.log", "Operater_2020-01-01.txt",
                                    "Operater_2020-13-45.log", "xOperater_2020-01-01.log"};
     for (const QStringList* list : {&old, &kept, &untouched})
@@ -189,7 +199,7 @@ void TestLog::cleanOldLogsKeepsThreeNewestDates()
 
     const QString out = QString::fromStdString(printed);
     QCOMPARE(out.count("Deleted old log: "), 3);
-    QVERIFY(out.contains("Deleted old log: \"Operater_2020-1-2.log\""));
+    QVERIFY(out.contains("Deleted old log: \"Operater_1971-1-2.log\""));
 }
 
 void TestLog::cleanOldLogsWithoutPrefix()

@@ -25,11 +25,8 @@ void TestSingleInstance::secondCopyHandsOverToFirst()
 
     SingleInstance second("qarno.velta.Mutex", dir.path());
     QVERIFY(!second.TryAcquire());
-    QElapsedTimer timer;
-    timer.start();
     QVERIFY(second.NotifyRunning(1000));
-    QVERIFY(activated.wait(2000));
-    QVERIFY(timer.elapsed() < 1500);
+    QVERIFY(activated.wait(10000));
 
     // Once the first copy ends, the next one becomes the first.
     first.Release();
@@ -56,7 +53,7 @@ void TestSingleInstance::lockOfAKilledRunIsTakenOver()
     SingleInstance later("qarno.velta.Mutex", dir.path());
     QVERIFY(!later.TryAcquire());
     QVERIFY(later.NotifyRunning(1000));
-    QVERIFY(activated.wait(2000));
+    QVERIFY(activated.wait(10000));
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

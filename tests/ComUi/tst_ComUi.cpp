@@ -22,6 +22,7 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QGraphicsDropShadowEffect>
 #include <QLabel>
@@ -36,6 +37,7 @@
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QToolButton>
 #include <QtTest>
 
@@ -118,6 +120,7 @@ private slots:
     void resourcesArePresent();
     void styleSheetImagesExist();
     void loadQssSkipsMissingSheets();
+    void placeholderIsFadedUnderTheSkin_data();
     void placeholderIsFadedUnderTheSkin();
     void buttonClassesAreSkinned_data();
     void buttonClassesAreSkinned();
@@ -150,6 +153,7 @@ private slots:
     void listDeleteRemovesCategory();
 
     void plainTextLines();
+    void pathWidget_data();
     void pathWidget();
 };
 
@@ -232,38 +236,64 @@ void TestComUi::loadQssSkipsMissingSheets()
 namespace
 {
 
-// Sum of red, green and blue of the darkest pixel inside the field.
-int DarkestInside(QWidget& widget)
+// How far apart two colours look: the sum of the differences of red, green and blue.
+int Distance(const QColor& a, const QColor& b)
 {
-    const QImage image = widget.grab().toImage();
-    int darkest = 3 * 255;
-    for (int y = 4; y < image.height() - 4; ++y)
-        for (int x = 6; x < image.width() - 6; ++x)
-        {
-            const QRgb c = image.pixel(x, y);
-            darkest = qMin(darkest, qRed(c) + qGreen(c) + qBlue(c));
-        }
-    return darkest;
+    return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue());
+}
+
+// The colour a translucent foreground gives on an opaque background.
+QColor Over(const QColor& fore, const QColor& back)
+{
+    const auto mix = [&](int f, int b) { return (f * fore.alpha() + b * (255 - fore.alpha())) / 255; };
+    return QColor(mix(fore.red(), back.red()), mix(fore.green(), back.green()),
+                  mix(fore.blue(), back.blue()));
+}
+
+std::unique_ptr<QWidget> MakeEdit(const QString& cls)
+{
+    if (cls == QLatin1String("QTextEdit"))
+        return std::make_unique<QTextEdit>();
+    if (cls == QLatin1String("QPlainTextEdit"))
+        return std::make_unique<QPlainTextEdit>();
+    return std::make_unique<QLineEdit>();
 }
 
 } // namespace
 
+void TestComUi::placeholderIsFadedUnderTheSkin_data()
+{
+    QTest::addColumn<QString>("cls");
+    QTest::addColumn<bool>("enabled");
+
+    QTest::newRow("line edit") << "QLineEdit" << true;
+    QTest::newRow("line edit disabled") << "QLineEdit" << false;
+    QTest::newRow("text edit") << "QTextEdit" << true;
+    QTest::newRow("plain text edit") << "QPlainTextEdit" << true;
+}
+
 void TestComUi::placeholderIsFadedUnderTheSkin()
 {
-    // The skin colours line edits' text; a hint must not look like typed text.
-    QLineEdit hint;
-    hint.setPlaceholderText(QStringLiteral("请输入关键字"));
-    hint.resize(260, 42);
-    hint.show();
-    QLineEdit typed;
-    typed.setText(QStringLiteral("请输入关键字"));
-    typed.resize(260, 42);
-    typed.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&hint));
-    QVERIFY(QTest::qWaitForWindowExposed(&typed));
-    QCOMPARE(hint.palette().color(QPalette::PlaceholderText).alpha() < 255, true);
-    QVERIFY2(DarkestInside(hint) > DarkestInside(typed) + 100,
-             qPrintable(QStringLiteral("%1 vs %2").arg(DarkestInside(hint)).arg(DarkestInside(typed))));
+    QFETCH(QString, cls);
+    QFETCH(bool, enabled);
+
+    // The skin colours edits' text; a hint must not look like typed text. Judged on the palette the
+    // edit paints with, since how dark drawn glyphs come out depends on the fonts installed.
+    const auto edit = MakeEdit(cls);
+    QCOMPARE(QString::fromLatin1(edit->metaObject()->className()), cls);
+    edit->setEnabled(enabled);
+    edit->resize(260, 42);
+    edit->show();
+    QVERIFY(QTest::qWaitForWindowExposed(edit.get()));
+    const QPalette palette = edit->palette();
+    const QPalette::ColorGroup group = enabled ? QPalette::Active : QPalette::Disabled;
+    const QColor text = palette.color(group, QPalette::Text);
+    const QColor hint = palette.color(group, QPalette::PlaceholderText);
+    if (cls == QLatin1String("QLineEdit"))
+        QCOMPARE(palette.color(QPalette::Active, QPalette::Text), QColor("#145369"));
+    QCOMPARE(hint.rgb(), text.rgb());
+    QVERIFY2(Distance(Over(hint, palette.color(group, QPalette::Base)), text) > 100,
+             qPrintable(QStringLiteral("%1 over %2").arg(hint.name(QColor::HexArgb), text.name())));
 }
 
 void TestComUi::buttonClassesAreSkinned_data()
@@ -897,19 +927,56 @@ void TestComUi::plainTextLines()
     QCOMPARE(view->toPlainText(), QString());
 }
 
+void TestComUi::pathWidget_data()
+{
+    // "%1" stands for a folder of the test's, holding "0001.png" and "imgs".
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("revealed"); // empty: the file manager is not asked
+
+    QTest::newRow("file") << "%1/0001.png"
+                          << "%1/0001.png";
+    QTest::newRow("folder") << "%1/imgs"
+                            << "%1/imgs";
+    QTest::newRow("missing file") << "%1/no/such/0001.png"
+                                  << "";
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
 void TestComUi::pathWidget()
 {
+    QFETCH(QString, path);
+    QFETCH(QString, revealed);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("imgs")));
+    QFile file(dir.filePath(QStringLiteral("0001.png")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    if (path.contains(QLatin1String("%1")))
+        path = path.arg(dir.path());
+    if (revealed.contains(QLatin1String("%1")))
+        revealed = revealed.arg(dir.path());
+
     PathWid wid;
-    const QString path = QStringLiteral("/no/such/folder/0001.png");
+    QStringList asked;
+    wid.SetRevealer(
+        [&asked](const QString& shown)
+        {
+            asked << shown;
+            return true;
+        });
     wid.SetPath(path);
     QCOMPARE(wid.Path(), path);
-    auto* edit = wid.findChild<QLineEdit*>(QStringLiteral("edtCurFile"));
-    QCOMPARE(edit->text(), path);
-    QCOMPARE(wid.findChild<QPushButton*>(QStringLiteral("btnWhere"))->text(), QStringLiteral("打开"));
-    // A path that does not exist is not shown in any file manager.
-    wid.Slot_BtnWhereClicked();
-    QVERIFY(!comlib::platform::RevealInFileManager(path));
-    QVERIFY(!comlib::platform::RevealInFileManager(QString()));
+    QCOMPARE(wid.findChild<QLineEdit*>(QStringLiteral("edtCurFile"))->text(), path);
+    auto* where = wid.findChild<QPushButton*>(QStringLiteral("btnWhere"));
+    QCOMPARE(where->text(), QStringLiteral("打开"));
+    where->click();
+    QCOMPARE(asked, revealed.isEmpty() ? QStringList() : QStringList{revealed});
+    // The platform's own file manager call refuses what does not exist.
+    if (revealed.isEmpty())
+        QVERIFY(!comlib::platform::RevealInFileManager(path));
 }
 
 QTEST_MAIN(TestComUi)

@@ -17,7 +17,7 @@ public:
     {
         QString title;
         QString text;
-        // NOTIFY_* of the icon shown, -1 when none matched.
+        // NOTIFY_* the window was made with.
         int kind = -1;
     };
 

@@ -9,8 +9,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
@@ -39,6 +39,9 @@ void WriteFile(const QString& path, const QByteArray& bytes)
 class tst_Startup : public QObject
 {
     Q_OBJECT
+
+public:
+    static void initMain();
 
 private slots:
     void initTestCase();
@@ -70,10 +73,22 @@ private:
     QVector<Turn> m_turns;
 };
 
+void tst_Startup::initMain()
+{
+    // The installation record and the default workspace go to a home of this run, never the
+    // user's, and nothing an earlier run wrote is read back. Set before the application reads them.
+    static QTemporaryDir home;
+    if (!home.isValid())
+        qFatal("no temporary home folder");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(".config")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(".local/share")));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(home.filePath(".cache")));
+}
+
 void tst_Startup::initTestCase()
 {
-    // The installation record goes to the test settings, not the user's.
-    QStandardPaths::setTestModeEnabled(true);
+    QCOMPARE(QDir::homePath(), QFileInfo(qEnvironmentVariable("HOME")).absoluteFilePath());
     InitComUiResources();
 }
 
@@ -336,8 +351,12 @@ void tst_Startup::workspaceCannotBeCreated()
 
 void tst_Startup::installRecord()
 {
-    QCOMPARE(MakeStartup()->Start(), 0);
     QSettings record(QSettings::NativeFormat, QSettings::UserScope, "QARNO", "VELTA");
+    QVERIFY2(record.fileName().startsWith(QDir::homePath() + "/"), qPrintable(record.fileName()));
+    record.clear();
+    record.sync();
+    QCOMPARE(MakeStartup()->Start(), 0);
+    record.sync();
     QCOMPARE(record.value("Path").toString(), Root());
     QCOMPARE(record.value("ProjectPath").toString(), Root() + "/ws");
     QCOMPARE(record.value("Startup").toString(), Root() + "/bin/Lumora.exe");
