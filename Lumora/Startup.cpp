@@ -64,12 +64,17 @@ QString Startup::ConfigFile() const
 
 int Startup::Run()
 {
+    Prepare();
+    return Start();
+}
+
+void Startup::Prepare()
+{
     comlib::Log::InitDefaultLog();
     comlib::Log::CreateLogger("Operater", true);
     qInstallMessageHandler(comlib::Log::customLogMessageHandler);
     InitComUiResources();
     LoadQSS({QStringLiteral(":/qss/common.css"), QStringLiteral(":/qss/titleBar.css")});
-    return Start();
 }
 
 int Startup::Start()
@@ -243,4 +248,12 @@ int Startup::RunMainWindow()
         wnd.setGeometry(screen->availableGeometry());
     wnd.showMaximized();
     return QApplication::exec();
+}
+
+int Startup::ReportLockFailure(const QString& reason)
+{
+    qCritical().noquote() << "Single instance lock failed:" << reason;
+    CMsgWnd::Information(nullptr, tr("错误"),
+                         tr("无法确认程序是否已在运行，程序将退出。\n原因：%1").arg(reason), NOTIFY_ERROR);
+    return 1;
 }

@@ -30,8 +30,13 @@ public:
     void SetProjectManagerRunner(WindowRunner runner);
     void SetMainWindowRunner(WindowRunner runner);
 
-    // Starts logging in the program's root folder and the skin, then Start(); the process exit code.
+    // Prepare(), then Start(); the process exit code.
     int Run();
+    // Starts logging in the program's root folder, the Qt message handler and the skin.
+    void Prepare();
+    // The single-instance lock could not be taken, though no running copy holds it: logs and shows the
+    // reason; the process exit code.
+    static int ReportLockFailure(const QString& reason);
     // Everything after logging and skin: 1 when the workspace cannot be created (the user is told), -1
     // without a core object, otherwise the result of the last window turn.
     int Start();

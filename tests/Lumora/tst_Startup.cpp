@@ -54,6 +54,7 @@ private slots:
     void workspaceCannotBeCreated();
     void installRecord();
     void activateRestoresTheTitledWindow();
+    void lockFailureIsShown();
 
 private:
     QString Root() const { return m_root->path(); }
@@ -361,6 +362,17 @@ void tst_Startup::activateRestoresTheTitledWindow()
     QTRY_VERIFY(!window.isMinimized());
     QVERIFY(window.isVisible());
     QVERIFY(other.isMinimized());
+}
+
+void tst_Startup::lockFailureIsShown()
+{
+    const QString reason = "cannot create /run/user/1000/qarno.velta.Mutex.lock: Permission denied";
+    MsgWndProbe probe;
+    QTest::ignoreMessage(QtCriticalMsg, qPrintable("Single instance lock failed: " + reason));
+    QVERIFY(Startup::ReportLockFailure(reason) != 0);
+    QCOMPARE(probe.Messages().size(), 1);
+    QCOMPARE(probe.Messages().first().title, QString("错误"));
+    QVERIFY2(probe.Messages().first().text.contains(reason), qPrintable(probe.Messages().first().text));
 }
 
 QTEST_MAIN(tst_Startup)
