@@ -79,6 +79,7 @@ void Startup::Prepare()
 
 int Startup::Start()
 {
+    WarnIfConfigUnreadable();
     QString workspace;
     if (!OpenWorkspace(workspace))
         return 1;
@@ -256,4 +257,17 @@ int Startup::ReportLockFailure(const QString& reason)
     CMsgWnd::Information(nullptr, tr("错误"),
                          tr("无法确认程序是否已在运行，程序将退出。\n原因：%1").arg(reason), NOTIFY_ERROR);
     return 1;
+}
+
+void Startup::WarnIfConfigUnreadable() const
+{
+    comlib::IniFile ini;
+    if (ini.Load(ConfigFile().toStdString()) || !ini.IsUnreadable())
+        return;
+    // The reader has logged why; the user learns that the settings, the workspace among them, are not in
+    // force.
+    CMsgWnd::Information(nullptr, tr("提示"),
+                         tr("配置文件无法读取：%1\n原因：%2\n本次启动使用默认设置，该文件不会被改写。")
+                             .arg(ConfigFile(), QString::fromStdString(ini.Error())),
+                         NOTIFY_WARNING);
 }

@@ -57,6 +57,8 @@ private:
     // The workspace of Config.ini, created when missing; false, after telling the user, when it cannot be.
     bool OpenWorkspace(QString& workspace) const;
     void WriteInstallRecord(const QString& workspace) const;
+    // Tells the user when Config.ini is there but cannot be read, so that its settings are not in force.
+    void WarnIfConfigUnreadable() const;
     // Writes [Config] key; a value with a line break would break the file and is left out.
     void WriteConfig(const char* key, const QString& value) const;
     QString ConfigFile() const;

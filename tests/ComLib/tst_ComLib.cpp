@@ -12,6 +12,8 @@
 
 #include <filesystem>
 
+#include <unistd.h>
+
 using comlib::IniFile;
 
 namespace
@@ -49,6 +51,9 @@ private slots:
     void iniReadDefaults();
     void iniChangedObjectSavesOnDestruction();
     void iniSaveFailsOnUnwritablePath();
+    void iniSaveReplacesTheFileWhole();
+    void iniUnreadableFileIsKept_data();
+    void iniUnreadableFileIsKept();
     void workspaceDefaultsAndEmptyPath();
     void workspaceThatCannotBeCreatedRaises();
     void fileShortcuts();
@@ -139,6 +144,79 @@ void TestComLib::iniSaveFailsOnUnwritablePath()
     ini.Set("A", "b", "c");
     QCOMPARE(ini.Save(S(dir.filePath("missing/sub/x.ini"))), -1);
     QCOMPARE(ini.Save(S(dir.filePath("x.ini"))), 0);
+}
+
+void TestComLib::iniSaveReplacesTheFileWhole()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Config.ini");
+    const QByteArray before = "[Config]\r\nDatasPath=/data/ws\r\n";
+    WriteAll(path, before);
+    // A second name of the old file: a write in place would change it too, a rename leaves it.
+    QVERIFY(::link(QFile::encodeName(path).constData(),
+                   QFile::encodeName(dir.filePath("old.ini")).constData()) == 0);
+
+    QVERIFY(IniFile::WriteString("Config", "Project", "P1", S(path)));
+    QCOMPARE(ReadAll(dir.filePath("old.ini")), before);
+    QCOMPARE(ReadAll(path), QByteArray("\xEF\xBB\xBF[Config]\r\nDatasPath=/data/ws\r\nProject=P1\r\n"));
+    // No temporary file stays beside it.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"Config.ini", "old.ini"}));
+}
+
+void TestComLib::iniUnreadableFileIsKept_data()
+{
+    const QString text = "[Config]\r\nDatasPath=/data/ws\r\n";
+    const auto utf16 = [&text](QDataStream::ByteOrder order, bool bom)
+    {
+        QByteArray bytes;
+        QDataStream out(&bytes, QIODevice::WriteOnly);
+        out.setByteOrder(order);
+        if (bom)
+            out << quint16(0xFEFF);
+        for (const QChar c : text)
+            out << quint16(c.unicode());
+        return bytes;
+    };
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("readable"); // false: the test takes the read permission away
+
+    QTest::newRow("UTF-16 LE with BOM") << utf16(QDataStream::LittleEndian, true) << true;
+    QTest::newRow("UTF-16 BE with BOM") << utf16(QDataStream::BigEndian, true) << true;
+    QTest::newRow("UTF-16 LE without BOM") << utf16(QDataStream::LittleEndian, false) << true;
+    QTest::newRow("no read permission") << text.toUtf8() << false;
+}
+
+void TestComLib::iniUnreadableFileIsKept()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, readable);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Config.ini");
+    WriteAll(path, bytes);
+    if (!readable)
+    {
+        if (::geteuid() == 0)
+            QSKIP("Permissions do not bind the superuser.");
+        QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+    }
+    const QString def = dir.filePath("AIProject");
+
+    {
+        IniFile ini;
+        QVERIFY(!ini.Load(S(path)));
+        QVERIFY(ini.IsUnreadable());
+        QVERIFY(!ini.Error().empty());
+        QCOMPARE(ini.Save(S(path)), -1);
+        // Nor when a changed object goes.
+        ini.Set("Config", "Project", "P1");
+    }
+    QVERIFY(!IniFile::WriteString("Config", "LoadImgPath", "/img", S(path)));
+    QCOMPARE(IniFile::ReadString("Config", "DatasPath", S(def), S(path)), S(def));
+    QCOMPARE(QString::fromStdString(comlib::WorkspaceDirFrom(S(path), S(def))), def);
+
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QCOMPARE(ReadAll(path), bytes);
 }
 
 void TestComLib::workspaceDefaultsAndEmptyPath()

@@ -55,6 +55,7 @@ private slots:
     void installRecord();
     void activateRestoresTheTitledWindow();
     void lockFailureIsShown();
+    void unreadableConfigIsKept();
 
 private:
     QString Root() const { return m_root->path(); }
@@ -373,6 +374,33 @@ void tst_Startup::lockFailureIsShown()
     QCOMPARE(probe.Messages().size(), 1);
     QCOMPARE(probe.Messages().first().title, QString("错误"));
     QVERIFY2(probe.Messages().first().text.contains(reason), qPrintable(probe.Messages().first().text));
+}
+
+void tst_Startup::unreadableConfigIsKept()
+{
+    // Saved by an editor as UTF-16: nothing in it can be read.
+    const QString text = "\uFEFF[Config]\r\nDatasPath=" + Root() + "/ws\r\n";
+    const QByteArray bytes(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    WriteFile(ConfigPath(), bytes);
+    WriteFile(Root() + "/Startup.json",
+              R"({"toolDataPath":"/data/img","aiProjectName":"Wafer","aiType":"Object"})");
+    // The default workspace lies in the home folder.
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(Root() + "/home"));
+
+    MsgWndProbe probe;
+    const int result = MakeStartup()->Start();
+    qputenv("HOME", home);
+
+    QCOMPARE(result, 0);
+    QCOMPARE(probe.Messages().size(), 1);
+    QCOMPARE(probe.Messages().first().title, QString("提示"));
+    QVERIFY2(probe.Messages().first().text.contains(ConfigPath()), qPrintable(probe.Messages().first().text));
+    QCOMPARE(m_turns.size(), 1);
+    QVERIFY(QFileInfo(Root() + "/home/AIProject/AIPrj.db").isFile());
+    QFile config(ConfigPath());
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QCOMPARE(config.readAll(), bytes);
 }
 
 QTEST_MAIN(tst_Startup)
