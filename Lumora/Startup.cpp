@@ -1,8 +1,8 @@
 #include "Startup.h"
 
+#include "ComLib/ProjectName.h"
 #include "Lumora.h"
 #include "projects/ProMngWid.h"
-#include "projects/ProjectName.h"
 
 #include "ComLib/ComFunc.h"
 #include "ComLib/IniFile.h"
@@ -93,7 +93,8 @@ int Startup::Start()
             qCritical("system error, NexilIns return nullptr.");
             return -1;
         }
-        spCore->Init(workspace);
+        if (!spCore->Init(workspace))
+            ReportCatalogueFailure(workspace, spCore->LastError());
     }
     const int result = RunLoop(ApplyStartupJson());
     ReleaseNexil();
@@ -164,7 +165,7 @@ bool Startup::ApplyStartupJson()
     const QString name = json.value(QLatin1String("aiProjectName")).toString();
     const QString typeText = json.value(QLatin1String("aiType")).toString();
     // The name becomes a folder under the workspace.
-    if (!name.isEmpty() && !projects::IsSafeProjectName(name))
+    if (!name.isEmpty() && !comlib::IsSafeProjectName(name))
     {
         qWarning().noquote() << "Startup.json: the project name" << name
                              << "cannot be a folder name; the project manager starts instead.";
@@ -270,4 +271,14 @@ void Startup::WarnIfConfigUnreadable() const
                          tr("配置文件无法读取：%1\n原因：%2\n本次启动使用默认设置，该文件不会被改写。")
                              .arg(ConfigFile(), QString::fromStdString(ini.Error())),
                          NOTIFY_WARNING);
+}
+
+void Startup::ReportCatalogueFailure(const QString& workspace, const QString& reason) const
+{
+    const QString file = workspace + nexil::kCatalogueFile;
+    qCritical().noquote() << "The catalogue" << file << "cannot be used:" << reason;
+    CMsgWnd::Information(
+        nullptr, tr("错误"),
+        tr("工程列表无法打开：%1\n原因：%2\n工程列表将为空，新建的工程也无法保存。").arg(file, reason),
+        NOTIFY_ERROR);
 }

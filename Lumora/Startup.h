@@ -59,6 +59,8 @@ private:
     void WriteInstallRecord(const QString& workspace) const;
     // Tells the user when Config.ini is there but cannot be read, so that its settings are not in force.
     void WarnIfConfigUnreadable() const;
+    // Init could not open the workspace's catalogue: logs and shows the file and the reason.
+    void ReportCatalogueFailure(const QString& workspace, const QString& reason) const;
     // Writes [Config] key; a value with a line break would break the file and is left out.
     void WriteConfig(const char* key, const QString& value) const;
     QString ConfigFile() const;

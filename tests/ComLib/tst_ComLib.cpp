@@ -1,5 +1,6 @@
 #include "ComLib/ComFunc.h"
 #include "ComLib/IniFile.h"
+#include "ComLib/ProjectName.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -54,7 +55,10 @@ private slots:
     void iniSaveReplacesTheFileWhole();
     void iniUnreadableFileIsKept_data();
     void iniUnreadableFileIsKept();
+    void safeProjectNames_data();
+    void safeProjectNames();
     void workspaceDefaultsAndEmptyPath();
+    void workspaceThatCannotBeCreatedRaises_data();
     void workspaceThatCannotBeCreatedRaises();
     void fileShortcuts();
     void uniqueIdsHaveTheirFormAndDiffer();
@@ -219,6 +223,46 @@ void TestComLib::iniUnreadableFileIsKept()
     QCOMPARE(ReadAll(path), bytes);
 }
 
+void TestComLib::safeProjectNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("safe");
+
+    QTest::newRow("plain") << "Wafer 2" << true;
+    QTest::newRow("chinese") << "晶圆检测" << true;
+    QTest::newRow("dots inside") << "v1.2" << true;
+    QTest::newRow("leading dot") << ".hidden" << true;
+    QTest::newRow("device-like but longer") << "CONSOLE" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("dot") << "." << false;
+    QTest::newRow("dot dot") << ".." << false;
+    QTest::newRow("slash") << "a/b" << false;
+    QTest::newRow("backslash") << "a\\b" << false;
+    QTest::newRow("colon") << "C:x" << false;
+    QTest::newRow("question") << "a?" << false;
+    QTest::newRow("quote") << "a\"b" << false;
+    QTest::newRow("angles") << "<a>" << false;
+    QTest::newRow("pipe") << "a|b" << false;
+    QTest::newRow("newline") << "a\nb" << false;
+    QTest::newRow("nul char") << QString(QChar(0)) + "a" << false;
+    QTest::newRow("trailing space") << "abc " << false;
+    QTest::newRow("trailing dot") << "abc." << false;
+    QTest::newRow("reserved") << "nul" << false;
+    QTest::newRow("reserved with extension") << "COM1.txt" << false;
+    // The file systems take 255 bytes of UTF-8 for one name; a Chinese character takes 3.
+    QTest::newRow("255 bytes") << QString(255, 'a') << true;
+    QTest::newRow("256 bytes") << QString(256, 'a') << false;
+    QTest::newRow("85 Chinese characters") << QString(85, QChar(0x6676)) << true;
+    QTest::newRow("86 Chinese characters") << QString(86, QChar(0x6676)) << false;
+}
+
+void TestComLib::safeProjectNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, safe);
+    QCOMPARE(comlib::IsSafeProjectName(name), safe);
+}
+
 void TestComLib::workspaceDefaultsAndEmptyPath()
 {
     QTemporaryDir dir;
@@ -243,13 +287,20 @@ void TestComLib::workspaceDefaultsAndEmptyPath()
     QVERIFY(QFileInfo(custom).isDir());
 }
 
+void TestComLib::workspaceThatCannotBeCreatedRaises_data()
+{
+    QTest::addColumn<QString>("datasPath"); // under the test's folder, which holds a file "file"
+    QTest::newRow("under a file") << "file/ws";
+    QTest::newRow("a file") << "file";
+}
+
 void TestComLib::workspaceThatCannotBeCreatedRaises()
 {
+    QFETCH(QString, datasPath);
     QTemporaryDir dir;
-    const QString blocker = dir.filePath("file");
-    WriteAll(blocker, "x");
+    WriteAll(dir.filePath("file"), "x");
     const QString config = dir.filePath("Config.ini");
-    WriteAll(config, "[Config]\nDatasPath=" + blocker.toUtf8() + "/ws\n");
+    WriteAll(config, "[Config]\nDatasPath=" + dir.filePath(datasPath).toUtf8() + "\n");
     bool raised = false;
     try
     {

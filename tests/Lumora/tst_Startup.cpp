@@ -55,6 +55,9 @@ private slots:
     void installRecord();
     void activateRestoresTheTitledWindow();
     void lockFailureIsShown();
+    void workspaceIsAFile();
+    void unusableCatalogueIsShown_data();
+    void unusableCatalogueIsShown();
     void unreadableConfigIsKept();
 
 private:
@@ -374,6 +377,53 @@ void tst_Startup::lockFailureIsShown()
     QCOMPARE(probe.Messages().size(), 1);
     QCOMPARE(probe.Messages().first().title, QString("错误"));
     QVERIFY2(probe.Messages().first().text.contains(reason), qPrintable(probe.Messages().first().text));
+}
+
+void tst_Startup::workspaceIsAFile()
+{
+    const QString workspace = Root() + "/ws";
+    WriteFile(workspace, "x");
+    MsgWndProbe probe;
+    QCOMPARE(MakeStartup()->Start(), 1);
+    QVERIFY(m_turns.isEmpty());
+    QCOMPARE(probe.Messages().size(), 1);
+    QCOMPARE(probe.Messages().first().title, QString("错误"));
+    QVERIFY2(probe.Messages().first().text.contains(workspace), qPrintable(probe.Messages().first().text));
+}
+
+void tst_Startup::unusableCatalogueIsShown_data()
+{
+    QTest::addColumn<bool>("folder"); // a folder stands where AIPrj.db belongs, else garbage bytes
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("garbage bytes") << false << "file is not a database";
+    QTest::newRow("folder in its place") << true << "";
+}
+
+void tst_Startup::unusableCatalogueIsShown()
+{
+    QFETCH(bool, folder);
+    QFETCH(QString, reason);
+
+    const QString file = Root() + "/ws/AIPrj.db";
+    QVERIFY(QDir(Root()).mkpath(folder ? "ws/AIPrj.db" : "ws"));
+    if (!folder)
+        WriteFile(file, QByteArray(2048, 'z'));
+    // Even a Startup.json cannot add its project to a catalogue that is not open.
+    WriteFile(Root() + "/Startup.json", R"({"aiProjectName":"Wafer","aiType":"Object"})");
+
+    MsgWndProbe probe;
+    QCOMPARE(MakeStartup()->Start(), 0);
+
+    QCOMPARE(probe.Messages().size(), 1);
+    const MsgWndProbe::Message message = probe.Messages().first();
+    QCOMPARE(message.title, QString("错误"));
+    QVERIFY2(message.text.startsWith("工程列表无法打开：" + file + "\n原因："), qPrintable(message.text));
+    QVERIFY2(message.text.contains(reason), qPrintable(message.text));
+    // The project manager follows, with nothing in it.
+    QCOMPARE(m_turns.size(), 1);
+    QCOMPARE(m_turns.first().window, QChar('M'));
+    QVERIFY(m_turns.first().projects.isEmpty());
+    QCOMPARE(QFileInfo(file).isDir(), folder);
 }
 
 void tst_Startup::unreadableConfigIsKept()
