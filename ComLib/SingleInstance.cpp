@@ -65,7 +65,7 @@ SingleInstance::Lock SingleInstance::TryAcquire()
     errno = 0;
     if (!QDir().mkpath(m_folder))
     {
-        m_error = QStringLiteral("cannot create the folder %1: %2").arg(m_folder, ErrnoText());
+        m_error = QStringLiteral("its folder cannot be created: %1").arg(ErrnoText());
         return Lock::Failed;
     }
     errno = 0;
@@ -74,7 +74,7 @@ SingleInstance::Lock SingleInstance::TryAcquire()
         const int openErrno = errno;
         if (m_lock.error() != QLockFile::LockFailedError)
         {
-            m_error = QStringLiteral("cannot create %1: %2").arg(LockPath(), ErrnoText(openErrno));
+            m_error = QStringLiteral("it cannot be created: %1").arg(ErrnoText(openErrno));
             return Lock::Failed;
         }
         qint64 pid = 0;
@@ -109,8 +109,7 @@ SingleInstance::Lock SingleInstance::CheckUnreadableLock()
     {
         if (!damaged.remove())
         {
-            m_error = QStringLiteral("the lock file %1 is damaged and cannot be removed: %2")
-                          .arg(LockPath(), damaged.errorString());
+            m_error = QStringLiteral("it is damaged and cannot be removed: %1").arg(damaged.errorString());
             return Lock::Failed;
         }
         qWarning("single instance: removed the damaged lock file %s", qUtf8Printable(LockPath()));
@@ -120,7 +119,7 @@ SingleInstance::Lock SingleInstance::CheckUnreadableLock()
         return Lock::Acquired;
     if (m_lock.error() == QLockFile::LockFailedError)
         return Lock::HeldByRunningCopy;
-    m_error = QStringLiteral("cannot create %1: %2").arg(LockPath(), ErrnoText());
+    m_error = QStringLiteral("it cannot be created: %1").arg(ErrnoText());
     return Lock::Failed;
 }
 

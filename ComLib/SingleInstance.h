@@ -42,7 +42,7 @@ public:
 
     QString SocketPath() const;
     QString LockPath() const;
-    // Why the last TryAcquire failed; empty after any other result.
+    // Why the last TryAcquire failed to make the lock file LockPath(); empty after any other result.
     QString ErrorString() const { return m_error; }
 
 signals:

@@ -252,11 +252,13 @@ int Startup::RunMainWindow()
     return QApplication::exec();
 }
 
-int Startup::ReportLockFailure(const QString& reason)
+int Startup::ReportLockFailure(const QString& lockFile, const QString& reason)
 {
-    qCritical().noquote() << "Single instance lock failed:" << reason;
-    CMsgWnd::Information(nullptr, tr("错误"),
-                         tr("无法确认程序是否已在运行，程序将退出。\n原因：%1").arg(reason), NOTIFY_ERROR);
+    qCritical().noquote() << "Single instance lock" << lockFile << "failed:" << reason;
+    CMsgWnd::Information(
+        nullptr, tr("错误"),
+        tr("无法确认程序是否已在运行，程序将退出。\n锁文件：%1\n原因：%2").arg(lockFile, reason),
+        NOTIFY_ERROR);
     return 1;
 }
 

@@ -36,7 +36,7 @@ public:
     void Prepare();
     // The single-instance lock could not be taken, though no running copy holds it: logs and shows the
     // reason; the process exit code.
-    static int ReportLockFailure(const QString& reason);
+    static int ReportLockFailure(const QString& lockFile, const QString& reason);
     // Everything after logging and skin: 1 when the workspace cannot be created (the user is told), -1
     // without a core object, otherwise the result of the last window turn.
     int Start();

@@ -20,7 +20,7 @@ int main(int argc, char* argv[])
         // Two copies on one workspace would overwrite each other's work, so none starts unchecked.
         Startup startup;
         startup.Prepare();
-        return Startup::ReportLockFailure(instance.ErrorString());
+        return Startup::ReportLockFailure(instance.LockPath(), instance.ErrorString());
     }
     case comlib::SingleInstance::Lock::Acquired:
         break;

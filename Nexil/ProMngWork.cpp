@@ -13,6 +13,12 @@ namespace
 {
 const char* const kConnectionName = "sql_ai_project_database";
 const char* const kInUse = "The connection is in use by another catalogue.";
+
+// SQLite's own words ("file is not a database") without Qt's addition ("Unable to execute statement").
+QString ErrorText(const QSqlError& error)
+{
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+}
 } // namespace
 
 ProMngWork::~ProMngWork()
@@ -28,7 +34,7 @@ bool ProMngWork::Open(const QString& path)
     // A connection of this name belongs to another live catalogue; replacing it would break that one.
     if (!OpenSqlite(m_db, kConnectionName, file, kInUse))
     {
-        m_error = m_db.isValid() ? m_db.lastError().text() : QString(kInUse);
+        m_error = m_db.isValid() ? ErrorText(m_db.lastError()) : QString(kInUse);
         return false;
     }
     // The changes are stored later, in the catalogue thread, where a failure reaches only the log.
@@ -53,7 +59,7 @@ bool ProMngWork::LoadConfig(QMap<QString, QString>& mapConfig)
     query.exec("CREATE TABLE tbl_ai_config(sName VARCHAR(256),sValue TEXT)");
     if (!query.exec("select * from tbl_ai_config"))
     {
-        m_error = query.lastError().text();
+        m_error = ErrorText(query.lastError());
         qWarning() << "load AIPrj.db table tbl_ai_config failed.";
         return false;
     }
@@ -76,7 +82,7 @@ bool ProMngWork::LoadProjects(QMap<QString, std::shared_ptr<pro::info>>& mapPro)
     }
     if (!query.exec("select * from tbl_ai_project"))
     {
-        m_error = query.lastError().text();
+        m_error = ErrorText(query.lastError());
         qWarning() << "load AIPrj.db table tbl_ai_project failed.";
         return false;
     }

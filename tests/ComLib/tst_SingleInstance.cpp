@@ -140,8 +140,6 @@ void TestSingleInstance::lockStates()
     QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QCOMPARE(result, expected);
     QCOMPARE(instance.ErrorString().isEmpty(), expected != Lock::Failed);
-    if (expected == Lock::Failed)
-        QVERIFY2(instance.ErrorString().contains(folder), qPrintable(instance.ErrorString()));
     if (expected == Lock::Acquired)
     {
         // A later copy now finds a live holder.

@@ -370,13 +370,15 @@ void tst_Startup::activateRestoresTheTitledWindow()
 
 void tst_Startup::lockFailureIsShown()
 {
-    const QString reason = "cannot create /run/user/1000/qarno.velta.Mutex.lock: Permission denied";
+    const QString file = "/run/user/1000/qarno.velta.Mutex.lock";
+    const QString reason = "it cannot be created: Permission denied";
     MsgWndProbe probe;
-    QTest::ignoreMessage(QtCriticalMsg, qPrintable("Single instance lock failed: " + reason));
-    QVERIFY(Startup::ReportLockFailure(reason) != 0);
+    QTest::ignoreMessage(QtCriticalMsg, qPrintable("Single instance lock " + file + " failed: " + reason));
+    QVERIFY(Startup::ReportLockFailure(file, reason) != 0);
     QCOMPARE(probe.Messages().size(), 1);
     QCOMPARE(probe.Messages().first().title, QString("错误"));
-    QVERIFY2(probe.Messages().first().text.contains(reason), qPrintable(probe.Messages().first().text));
+    QCOMPARE(probe.Messages().first().text,
+             "无法确认程序是否已在运行，程序将退出。\n锁文件：" + file + "\n原因：" + reason);
 }
 
 void tst_Startup::workspaceIsAFile()
