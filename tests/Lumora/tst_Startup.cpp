@@ -55,7 +55,6 @@ private slots:
     void installRecord();
     void activateRestoresTheTitledWindow();
     void lockFailureIsShown();
-    void workspaceIsAFile();
     void unusableCatalogueIsShown_data();
     void unusableCatalogueIsShown();
     void unreadableConfigIsKept();
@@ -379,18 +378,6 @@ void tst_Startup::lockFailureIsShown()
     QCOMPARE(probe.Messages().first().title, QString("错误"));
     QCOMPARE(probe.Messages().first().text,
              "无法确认程序是否已在运行，程序将退出。\n锁文件：" + file + "\n原因：" + reason);
-}
-
-void tst_Startup::workspaceIsAFile()
-{
-    const QString workspace = Root() + "/ws";
-    WriteFile(workspace, "x");
-    MsgWndProbe probe;
-    QCOMPARE(MakeStartup()->Start(), 1);
-    QVERIFY(m_turns.isEmpty());
-    QCOMPARE(probe.Messages().size(), 1);
-    QCOMPARE(probe.Messages().first().title, QString("错误"));
-    QVERIFY2(probe.Messages().first().text.contains(workspace), qPrintable(probe.Messages().first().text));
 }
 
 void tst_Startup::unusableCatalogueIsShown_data()
