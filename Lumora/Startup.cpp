@@ -1,6 +1,5 @@
 #include "Startup.h"
 
-#include "ComLib/ProjectName.h"
 #include "Lumora.h"
 #include "projects/ProMngWid.h"
 
@@ -8,6 +7,7 @@
 #include "ComLib/IniFile.h"
 #include "ComLib/Log/Log.h"
 #include "ComLib/Platform.h"
+#include "ComLib/ProjectName.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/Skin.h"
 #include "Nexil/NexilApi.h"

@@ -1,9 +1,8 @@
 #include "ProInfoWid.h"
 #include "ui_ProInfoWid.h"
 
-#include "ComLib/ProjectName.h"
-
 #include "ComLib/ComFunc.h"
+#include "ComLib/ProjectName.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/FramelessWindow.h"
 #include "Nexil/NexilApi.h"
