@@ -63,6 +63,10 @@ std::string WorkspaceDirFrom(const std::string& configPath, const std::string& d
         if (ec)
             throw fs::filesystem_error("create_directories", U8(result), ec);
     }
+    // A file of that name cannot hold the catalogue and the projects.
+    else if (!fs::is_directory(U8(result), ec))
+        throw fs::filesystem_error("create_directories", U8(result),
+                                   ec ? ec : std::make_error_code(std::errc::not_a_directory));
     return result;
 }
 

@@ -13,7 +13,7 @@ std::string AppDir();
 // Parent folder of AppDir(): holds Config.ini, Startup.json and the Log folder.
 std::string RootDir();
 // Workspace folder from Config.ini of the root folder, created when missing.
-// Throws std::filesystem::filesystem_error when it cannot be created.
+// Throws std::filesystem::filesystem_error when it cannot be created or a file stands in its place.
 std::string WorkspaceDir();
 // The same for an explicit Config.ini path and default workspace.
 std::string WorkspaceDirFrom(const std::string& configPath, const std::string& defaultPath);

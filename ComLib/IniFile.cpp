@@ -1,41 +1,69 @@
 #include "IniFile.h"
 
+#include <QSaveFile>
+#include <QtGlobal>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <sstream>
 
 namespace comlib
 {
 
 IniFile::~IniFile()
 {
-    if (m_changed && !m_path.empty())
+    if (m_changed && !m_path.empty() && !m_unreadable)
         Save(m_path);
 }
 
 bool IniFile::Load(const std::string& path)
 {
     m_path = path;
-    std::ifstream in(path, std::ios::in | std::ios::binary);
-    if (!in.is_open())
+    m_error.clear();
+    m_unreadable = false;
+    // A missing file is only empty; one that is there but cannot be read must be kept as it is.
+    const auto refuse = [this, &path](std::string reason)
+    {
+        m_unreadable = true;
+        m_error = std::move(reason);
+        qWarning("Cannot read %s: %s; it is left as it is.", path.c_str(), m_error.c_str());
         return false;
+    };
+    std::ifstream in(std::filesystem::u8path(path), std::ios::in | std::ios::binary);
+    if (!in.is_open())
+    {
+        const int openErrno = errno;
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::u8path(path), ec) || ec)
+            return refuse(std::strerror(openErrno));
+        m_error = std::strerror(openErrno);
+        return false;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        return refuse("read error");
+    // Notepad's "Unicode" (UTF-16) reads as text without a single entry; rewriting it would lose them all.
+    const bool utf16Bom = text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
+                                               (text[0] == '\xFE' && text[1] == '\xFF'));
+    if (utf16Bom || text.find('\0') != std::string::npos)
+        return refuse("not UTF-8 or ANSI text (saved as UTF-16?)");
 
-    char bom[3] = {0, 0, 0};
-    in.read(bom, 3);
-    if (in.gcount() == 3 && static_cast<unsigned char>(bom[0]) == 0xEF &&
-        static_cast<unsigned char>(bom[1]) == 0xBB && static_cast<unsigned char>(bom[2]) == 0xBF)
+    std::size_t begin = 0;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
     {
         std::cout << "Detected UTF-8 BOM. Skipping..." << std::endl;
+        begin = 3;
     }
-    else
-    {
-        in.clear();
-        in.seekg(0);
-    }
+    std::istringstream lines(text.substr(begin));
 
     std::vector<Entry> entries;
     std::string section;
     std::string line;
-    while (std::getline(in, line))
+    while (std::getline(lines, line))
     {
         // Files written on Windows end their lines with CR LF.
         if (!line.empty() && line.back() == '\r')
@@ -94,19 +122,25 @@ void IniFile::Set(const std::string& section, const std::string& key, const std:
 
 int IniFile::Save(const std::string& path)
 {
-    std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out.is_open())
+    if (m_unreadable && path == m_path)
+    {
+        qWarning("%s was not read, so it is not written either.", path.c_str());
         return -1;
-    out << "\xEF\xBB\xBF";
+    }
+    std::string text = "\xEF\xBB\xBF";
     for (const auto& [name, keys] : m_sections)
     {
-        out << '[' << name << "]\r\n";
+        text += '[' + name + "]\r\n";
         for (const auto& [key, value] : keys)
-            out << key << '=' << value << "\r\n";
+            text += key + '=' + value + "\r\n";
     }
-    out.close();
-    if (out.fail())
+    QSaveFile out(QString::fromStdString(path));
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(text.data(), qint64(text.size())) != qint64(text.size()) || !out.commit())
+    {
+        qWarning("Cannot write %s: %s", path.c_str(), qUtf8Printable(out.errorString()));
         return -1;
+    }
     // The destructor's extra save would write the same bytes again.
     if (path == m_path)
         m_changed = false;
@@ -122,13 +156,14 @@ std::string IniFile::ReadString(const std::string& section, const std::string& k
     return ini.Value(section, key, def);
 }
 
-void IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
+bool IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
                           const std::string& path)
 {
     IniFile ini;
-    ini.Load(path);
+    if (!ini.Load(path) && ini.IsUnreadable())
+        return false;
     ini.Set(section, key, value);
-    ini.Save(path);
+    return ini.Save(path) == 0;
 }
 
 } // namespace comlib

@@ -2,12 +2,12 @@
 
 #include "Lumora.h"
 #include "projects/ProMngWid.h"
-#include "projects/ProjectName.h"
 
 #include "ComLib/ComFunc.h"
 #include "ComLib/IniFile.h"
 #include "ComLib/Log/Log.h"
 #include "ComLib/Platform.h"
+#include "ComLib/ProjectName.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/Skin.h"
 #include "Nexil/NexilApi.h"
@@ -64,16 +64,22 @@ QString Startup::ConfigFile() const
 
 int Startup::Run()
 {
+    Prepare();
+    return Start();
+}
+
+void Startup::Prepare()
+{
     comlib::Log::InitDefaultLog();
     comlib::Log::CreateLogger("Operater", true);
     qInstallMessageHandler(comlib::Log::customLogMessageHandler);
     InitComUiResources();
     LoadQSS({QStringLiteral(":/qss/common.css"), QStringLiteral(":/qss/titleBar.css")});
-    return Start();
 }
 
 int Startup::Start()
 {
+    WarnIfConfigUnreadable();
     QString workspace;
     if (!OpenWorkspace(workspace))
         return 1;
@@ -87,7 +93,8 @@ int Startup::Start()
             qCritical("system error, NexilIns return nullptr.");
             return -1;
         }
-        spCore->Init(workspace);
+        if (!spCore->Init(workspace))
+            ReportCatalogueFailure(workspace, spCore->LastError());
     }
     const int result = RunLoop(ApplyStartupJson());
     ReleaseNexil();
@@ -158,7 +165,7 @@ bool Startup::ApplyStartupJson()
     const QString name = json.value(QLatin1String("aiProjectName")).toString();
     const QString typeText = json.value(QLatin1String("aiType")).toString();
     // The name becomes a folder under the workspace.
-    if (!name.isEmpty() && !projects::IsSafeProjectName(name))
+    if (!name.isEmpty() && !comlib::IsSafeProjectName(name))
     {
         qWarning().noquote() << "Startup.json: the project name" << name
                              << "cannot be a folder name; the project manager starts instead.";
@@ -243,4 +250,37 @@ int Startup::RunMainWindow()
         wnd.setGeometry(screen->availableGeometry());
     wnd.showMaximized();
     return QApplication::exec();
+}
+
+int Startup::ReportLockFailure(const QString& lockFile, const QString& reason)
+{
+    qCritical().noquote() << "Single instance lock" << lockFile << "failed:" << reason;
+    CMsgWnd::Information(
+        nullptr, tr("错误"),
+        tr("无法确认程序是否已在运行，程序将退出。\n锁文件：%1\n原因：%2").arg(lockFile, reason),
+        NOTIFY_ERROR);
+    return 1;
+}
+
+void Startup::WarnIfConfigUnreadable() const
+{
+    comlib::IniFile ini;
+    if (ini.Load(ConfigFile().toStdString()) || !ini.IsUnreadable())
+        return;
+    // The reader has logged why; the user learns that the settings, the workspace among them, are not in
+    // force.
+    CMsgWnd::Information(nullptr, tr("提示"),
+                         tr("配置文件无法读取：%1\n原因：%2\n本次启动使用默认设置，该文件不会被改写。")
+                             .arg(ConfigFile(), QString::fromStdString(ini.Error())),
+                         NOTIFY_WARNING);
+}
+
+void Startup::ReportCatalogueFailure(const QString& workspace, const QString& reason) const
+{
+    const QString file = workspace + nexil::kCatalogueFile;
+    qCritical().noquote() << "The catalogue" << file << "cannot be used:" << reason;
+    CMsgWnd::Information(
+        nullptr, tr("错误"),
+        tr("工程列表无法打开：%1\n原因：%2\n工程列表将为空，新建的工程也无法保存。").arg(file, reason),
+        NOTIFY_ERROR);
 }

@@ -30,8 +30,13 @@ public:
     void SetProjectManagerRunner(WindowRunner runner);
     void SetMainWindowRunner(WindowRunner runner);
 
-    // Starts logging in the program's root folder and the skin, then Start(); the process exit code.
+    // Prepare(), then Start(); the process exit code.
     int Run();
+    // Starts logging in the program's root folder, the Qt message handler and the skin.
+    void Prepare();
+    // The single-instance lock could not be taken, though no running copy holds it: logs and shows the
+    // reason; the process exit code.
+    static int ReportLockFailure(const QString& lockFile, const QString& reason);
     // Everything after logging and skin: 1 when the workspace cannot be created (the user is told), -1
     // without a core object, otherwise the result of the last window turn.
     int Start();
@@ -52,6 +57,10 @@ private:
     // The workspace of Config.ini, created when missing; false, after telling the user, when it cannot be.
     bool OpenWorkspace(QString& workspace) const;
     void WriteInstallRecord(const QString& workspace) const;
+    // Tells the user when Config.ini is there but cannot be read, so that its settings are not in force.
+    void WarnIfConfigUnreadable() const;
+    // Init could not open the workspace's catalogue: logs and shows the file and the reason.
+    void ReportCatalogueFailure(const QString& workspace, const QString& reason) const;
     // Writes [Config] key; a value with a line break would break the file and is left out.
     void WriteConfig(const char* key, const QString& value) const;
     QString ConfigFile() const;

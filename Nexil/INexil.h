@@ -35,4 +35,9 @@ public:
     virtual std::weak_ptr<IPrjCore> PrjCore() const = 0;
     // All projects in ascending id order.
     virtual QList<std::shared_ptr<pro::info>> ProList() const = 0;
+    // Why the last Init, AddPro or OpenPro failed (for Init: why the catalogue file cannot be used);
+    // empty after it succeeded.
+    virtual QString LastError() const = 0;
+    // The workspace of the successful Init; empty before.
+    virtual QString WorkspacePath() const = 0;
 };

@@ -4,6 +4,8 @@
 #include "Nexil/PrjMng.h"
 #include "Nexil/ProMngWork.h"
 
+#include "ComLib/ProjectName.h"
+
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -52,29 +54,27 @@ Nexil::~Nexil()
 
 bool Nexil::Init(const QString& path)
 {
+    m_lastError.clear();
     if (m_pWork)
     {
+        m_lastError = QString("the catalogue of %1 is open already").arg(m_path);
         qWarning().noquote() << "Init: the catalogue of" << m_path << "is open already.";
         return false;
     }
     if (path.isEmpty())
     {
+        m_lastError = "no workspace path";
         qWarning() << "Init: no workspace path.";
         return false;
     }
+    // The catalogue stays closed when its file cannot be read or written: nothing is written over a file
+    // that could not be read, and no change is accepted that could not be stored.
     auto upWork = std::make_unique<ProMngWork>();
-    if (!upWork->Open(path))
-    {
-        return false;
-    }
     QMap<QString, QString> mapConfig;
-    if (!upWork->LoadConfig(mapConfig))
-    {
-        return false;
-    }
     QMap<QString, std::shared_ptr<pro::info>> mapPro;
-    if (!upWork->LoadProjects(mapPro))
+    if (!upWork->Open(path) || !upWork->LoadConfig(mapConfig) || !upWork->LoadProjects(mapPro))
     {
+        m_lastError = upWork->Error();
         return false;
     }
     m_path = path;
@@ -107,13 +107,23 @@ QString Nexil::TypeName(int type) const
 
 bool Nexil::AddPro(std::shared_ptr<pro::info> spPInfo)
 {
+    m_lastError.clear();
     if (!spPInfo || !m_pWork)
     {
-        qWarning() << "AddPro: no record or no open catalogue.";
+        m_lastError = spPInfo ? "the catalogue is not open" : "no record";
+        qWarning().noquote() << "AddPro:" << m_lastError;
         return false;
     }
     if (m_mapPro.contains(spPInfo->id))
     {
+        m_lastError = QString("the id %1 is taken").arg(spPInfo->id);
+        return false;
+    }
+    // The name becomes the project's folder under the workspace.
+    if (!comlib::IsSafeProjectName(spPInfo->name))
+    {
+        m_lastError = QString("the name \"%1\" cannot be a folder name").arg(spPInfo->name);
+        qWarning().noquote() << "AddPro:" << m_lastError;
         return false;
     }
     m_mapPro.insert(spPInfo->id, spPInfo);
@@ -146,12 +156,21 @@ void Nexil::DelPro(const QString& id)
 void Nexil::OpenPro(const QString& id)
 {
     m_lastOpenId = id;
+    m_lastError.clear();
     // The previous project goes first: its worker must have let go of the project database
     // connection before the next worker opens one under the same name.
     m_spPrj.reset();
     const auto it = m_mapPro.constFind(id);
     if (it == m_mapPro.constEnd())
     {
+        m_lastError = QString("no project has the id %1").arg(id);
+        return;
+    }
+    // Names come from AIPrj.db, which anything may have written: "../x" would lead out of the workspace.
+    if (!comlib::IsSafeProjectName(it.value()->name))
+    {
+        m_lastError = QString("the name \"%1\" cannot be a folder name").arg(it.value()->name);
+        qWarning().noquote() << "OpenPro:" << m_lastError << "- the project is not opened.";
         return;
     }
     m_spPrj = std::make_shared<PrjMng>(m_path, it.value());
@@ -177,6 +196,16 @@ std::weak_ptr<IPrjCore> Nexil::PrjCore() const
 QList<std::shared_ptr<pro::info>> Nexil::ProList() const
 {
     return m_mapPro.values();
+}
+
+QString Nexil::LastError() const
+{
+    return m_lastError;
+}
+
+QString Nexil::WorkspacePath() const
+{
+    return m_path;
 }
 
 void Nexil::WriteProjectJson() const

@@ -32,6 +32,8 @@ public:
     QString ProIdByName(const QString& name) const override;
     std::weak_ptr<IPrjCore> PrjCore() const override;
     QList<std::shared_ptr<pro::info>> ProList() const override;
+    QString LastError() const override;
+    QString WorkspacePath() const override;
 
 signals:
     void Signal_AddPro(std::shared_ptr<pro::info> spPInfo);
@@ -49,4 +51,5 @@ private:
     std::shared_ptr<PrjMng> m_spPrj;
     // Lives in m_thread from a successful Init until the thread finishes; not owned.
     ProMngWork* m_pWork = nullptr;
+    QString m_lastError;
 };

@@ -8,7 +8,8 @@ namespace nexil
 
 // Appended to the program's root directory.
 inline constexpr char kConfigFile[] = "/Config.ini";
-// Appended to the workspace path.
+// Appended to the workspace path: the catalogue database and its export.
+inline constexpr char kCatalogueFile[] = "/AIPrj.db";
 inline constexpr char kProjectJsonFile[] = "/AIProject.json";
 // Name of the default workspace folder.
 inline constexpr char kWorkspaceStem[] = "AIProject";

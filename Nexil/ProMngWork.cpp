@@ -1,5 +1,6 @@
 #include "Nexil/ProMngWork.h"
 
+#include "Nexil/NexilConst.h"
 #include "Nexil/SqliteConnection.h"
 
 #include <QDebug>
@@ -11,7 +12,14 @@
 namespace
 {
 const char* const kConnectionName = "sql_ai_project_database";
+const char* const kInUse = "The connection is in use by another catalogue.";
+
+// SQLite's own words ("file is not a database") without Qt's addition ("Unable to execute statement").
+QString ErrorText(const QSqlError& error)
+{
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
 }
+} // namespace
 
 ProMngWork::~ProMngWork()
 {
@@ -22,9 +30,26 @@ ProMngWork::~ProMngWork()
 bool ProMngWork::Open(const QString& path)
 {
     m_path = path;
-    const QString file = path + "/AIPrj.db";
+    const QString file = path + nexil::kCatalogueFile;
     // A connection of this name belongs to another live catalogue; replacing it would break that one.
-    return OpenSqlite(m_db, kConnectionName, file, "The connection is in use by another catalogue.");
+    if (!OpenSqlite(m_db, kConnectionName, file, kInUse))
+    {
+        m_error = m_db.isValid() ? ErrorText(m_db.lastError()) : QString(kInUse);
+        return false;
+    }
+    // The changes are stored later, in the catalogue thread, where a failure reaches only the log.
+    QString readOnly;
+    if (!QFileInfo(file).isWritable())
+        readOnly = "the file is read-only";
+    else if (!QFileInfo(path).isWritable())
+        readOnly = "the workspace folder is read-only";
+    if (!readOnly.isEmpty())
+    {
+        qCritical().noquote() << QString("Open %1 database failed.").arg(file) << readOnly;
+        m_error = readOnly;
+        return false;
+    }
+    return true;
 }
 
 bool ProMngWork::LoadConfig(QMap<QString, QString>& mapConfig)
@@ -34,6 +59,7 @@ bool ProMngWork::LoadConfig(QMap<QString, QString>& mapConfig)
     query.exec("CREATE TABLE tbl_ai_config(sName VARCHAR(256),sValue TEXT)");
     if (!query.exec("select * from tbl_ai_config"))
     {
+        m_error = ErrorText(query.lastError());
         qWarning() << "load AIPrj.db table tbl_ai_config failed.";
         return false;
     }
@@ -56,6 +82,7 @@ bool ProMngWork::LoadProjects(QMap<QString, std::shared_ptr<pro::info>>& mapPro)
     }
     if (!query.exec("select * from tbl_ai_project"))
     {
+        m_error = ErrorText(query.lastError());
         qWarning() << "load AIPrj.db table tbl_ai_project failed.";
         return false;
     }

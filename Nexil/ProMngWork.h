@@ -22,6 +22,8 @@ public:
     bool Open(const QString& path);
     bool LoadConfig(QMap<QString, QString>& mapConfig);
     bool LoadProjects(QMap<QString, std::shared_ptr<pro::info>>& mapPro);
+    // Why the last of the three above failed.
+    QString Error() const { return m_error; }
 
 public slots:
     void Slot_AddPro(std::shared_ptr<pro::info> spPInfo);
@@ -31,4 +33,5 @@ public slots:
 private:
     QString m_path;
     QSqlDatabase m_db;
+    QString m_error;
 };

@@ -1,15 +1,16 @@
 #include "ProInfoWid.h"
 #include "ui_ProInfoWid.h"
 
-#include "ProjectName.h"
-
 #include "ComLib/ComFunc.h"
+#include "ComLib/ProjectName.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/FramelessWindow.h"
 #include "Nexil/NexilApi.h"
 
 #include <QButtonGroup>
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QRadioButton>
 
 namespace
@@ -61,7 +62,15 @@ void ProInfoWid::Slot_BtnSaveClicked()
         return;
     }
     // The name becomes the project's folder under the workspace.
-    if (!projects::IsSafeProjectName(name))
+    if (name.toUtf8().size() > comlib::kMaxProjectNameBytes)
+    {
+        CMsgWnd::Information(
+            this, tr("提示"),
+            tr("工程名过长，请缩短（最多%1字节，一个汉字占3字节）。").arg(comlib::kMaxProjectNameBytes),
+            NOTIFY_WARNING);
+        return;
+    }
+    if (!comlib::IsSafeProjectName(name))
     {
         CMsgWnd::Information(this, tr("提示"),
                              tr("工程名不能包含 \\ / : * ? \" < > | 或控制字符，\n"
@@ -84,7 +93,14 @@ void ProInfoWid::Slot_BtnSaveClicked()
         CMsgWnd::Information(this, tr("提示"), tr("工程名已存在，请更换。"), NOTIFY_WARNING);
         return;
     }
-    spCore->AddPro(spPInfo);
+    if (!CheckFolderFree(*spCore, name))
+        return;
+    if (!spCore->AddPro(spPInfo))
+    {
+        CMsgWnd::Information(this, tr("错误"), tr("工程保存失败。\n原因：%1").arg(spCore->LastError()),
+                             NOTIFY_ERROR);
+        return;
+    }
     accept();
 }
 
@@ -102,4 +118,19 @@ int ProInfoWid::CheckedType() const
             return button->property(kTypeProperty).toInt();
     }
     return 0;
+}
+
+bool ProInfoWid::CheckFolderFree(const INexil& core, const QString& name)
+{
+    if (core.WorkspacePath().isEmpty())
+        return true;
+    // A deleted project leaves its folder behind; a new project must not take over its images.
+    const QString folder = core.WorkspacePath() + "/" + name;
+    if (!QFileInfo::exists(folder))
+        return true;
+    CMsgWnd::Information(
+        this, tr("提示"),
+        tr("工程目录已存在：%1\n请更换工程名，或先移走该目录。").arg(QDir::toNativeSeparators(folder)),
+        NOTIFY_WARNING);
+    return false;
 }

@@ -9,11 +9,13 @@ namespace Ui
 class ProInfoWidClass;
 }
 
+class INexil;
 class QAbstractButton;
 class QButtonGroup;
 
 // The new-project dialog: name, type and notes. Saving adds the project to the catalogue and accepts the
-// dialog; a blank, unsafe or taken name keeps it open with a message.
+// dialog; a blank, unsafe, too long or taken name, a folder of that name in the workspace, or a catalogue
+// that refuses the record keeps it open with a message.
 class ProInfoWid : public QDialog
 {
     Q_OBJECT
@@ -29,6 +31,8 @@ public slots:
 private:
     // The "type" of the first checked type button, 0 when none is checked.
     int CheckedType() const;
+    // False, after telling the user, when the new project's folder is already in the workspace.
+    bool CheckFolderFree(const INexil& core, const QString& name);
 
     std::unique_ptr<Ui::ProInfoWidClass> ui;
     QButtonGroup* m_typeGroup;

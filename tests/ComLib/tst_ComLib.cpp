@@ -1,5 +1,6 @@
 #include "ComLib/ComFunc.h"
 #include "ComLib/IniFile.h"
+#include "ComLib/ProjectName.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QtTest>
 
 #include <filesystem>
+
+#include <unistd.h>
 
 using comlib::IniFile;
 
@@ -49,7 +52,13 @@ private slots:
     void iniReadDefaults();
     void iniChangedObjectSavesOnDestruction();
     void iniSaveFailsOnUnwritablePath();
+    void iniSaveReplacesTheFileWhole();
+    void iniUnreadableFileIsKept_data();
+    void iniUnreadableFileIsKept();
+    void safeProjectNames_data();
+    void safeProjectNames();
     void workspaceDefaultsAndEmptyPath();
+    void workspaceThatCannotBeCreatedRaises_data();
     void workspaceThatCannotBeCreatedRaises();
     void fileShortcuts();
     void uniqueIdsHaveTheirFormAndDiffer();
@@ -141,6 +150,119 @@ void TestComLib::iniSaveFailsOnUnwritablePath()
     QCOMPARE(ini.Save(S(dir.filePath("x.ini"))), 0);
 }
 
+void TestComLib::iniSaveReplacesTheFileWhole()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Config.ini");
+    const QByteArray before = "[Config]\r\nDatasPath=/data/ws\r\n";
+    WriteAll(path, before);
+    // A second name of the old file: a write in place would change it too, a rename leaves it.
+    QVERIFY(::link(QFile::encodeName(path).constData(),
+                   QFile::encodeName(dir.filePath("old.ini")).constData()) == 0);
+
+    QVERIFY(IniFile::WriteString("Config", "Project", "P1", S(path)));
+    QCOMPARE(ReadAll(dir.filePath("old.ini")), before);
+    QCOMPARE(ReadAll(path), QByteArray("\xEF\xBB\xBF[Config]\r\nDatasPath=/data/ws\r\nProject=P1\r\n"));
+    // No temporary file stays beside it.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"Config.ini", "old.ini"}));
+}
+
+void TestComLib::iniUnreadableFileIsKept_data()
+{
+    const QString text = "[Config]\r\nDatasPath=/data/ws\r\n";
+    const auto utf16 = [&text](QDataStream::ByteOrder order, bool bom)
+    {
+        QByteArray bytes;
+        QDataStream out(&bytes, QIODevice::WriteOnly);
+        out.setByteOrder(order);
+        if (bom)
+            out << quint16(0xFEFF);
+        for (const QChar c : text)
+            out << quint16(c.unicode());
+        return bytes;
+    };
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("readable"); // false: the test takes the read permission away
+
+    QTest::newRow("UTF-16 LE with BOM") << utf16(QDataStream::LittleEndian, true) << true;
+    QTest::newRow("UTF-16 BE with BOM") << utf16(QDataStream::BigEndian, true) << true;
+    QTest::newRow("UTF-16 LE without BOM") << utf16(QDataStream::LittleEndian, false) << true;
+    QTest::newRow("no read permission") << text.toUtf8() << false;
+}
+
+void TestComLib::iniUnreadableFileIsKept()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, readable);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Config.ini");
+    WriteAll(path, bytes);
+    if (!readable)
+    {
+        if (::geteuid() == 0)
+            QSKIP("Permissions do not bind the superuser.");
+        QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+    }
+    const QString def = dir.filePath("AIProject");
+
+    {
+        IniFile ini;
+        QVERIFY(!ini.Load(S(path)));
+        QVERIFY(ini.IsUnreadable());
+        QVERIFY(!ini.Error().empty());
+        QCOMPARE(ini.Save(S(path)), -1);
+        // Nor when a changed object goes.
+        ini.Set("Config", "Project", "P1");
+    }
+    QVERIFY(!IniFile::WriteString("Config", "LoadImgPath", "/img", S(path)));
+    QCOMPARE(IniFile::ReadString("Config", "DatasPath", S(def), S(path)), S(def));
+    QCOMPARE(QString::fromStdString(comlib::WorkspaceDirFrom(S(path), S(def))), def);
+
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QCOMPARE(ReadAll(path), bytes);
+}
+
+void TestComLib::safeProjectNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("safe");
+
+    QTest::newRow("plain") << "Wafer 2" << true;
+    QTest::newRow("chinese") << "晶圆检测" << true;
+    QTest::newRow("dots inside") << "v1.2" << true;
+    QTest::newRow("leading dot") << ".hidden" << true;
+    QTest::newRow("device-like but longer") << "CONSOLE" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("dot") << "." << false;
+    QTest::newRow("dot dot") << ".." << false;
+    QTest::newRow("slash") << "a/b" << false;
+    QTest::newRow("backslash") << "a\\b" << false;
+    QTest::newRow("colon") << "C:x" << false;
+    QTest::newRow("question") << "a?" << false;
+    QTest::newRow("quote") << "a\"b" << false;
+    QTest::newRow("angles") << "<a>" << false;
+    QTest::newRow("pipe") << "a|b" << false;
+    QTest::newRow("newline") << "a\nb" << false;
+    QTest::newRow("nul char") << QString(QChar(0)) + "a" << false;
+    QTest::newRow("trailing space") << "abc " << false;
+    QTest::newRow("trailing dot") << "abc." << false;
+    QTest::newRow("reserved") << "nul" << false;
+    QTest::newRow("reserved with extension") << "COM1.txt" << false;
+    // The file systems take 255 bytes of UTF-8 for one name; a Chinese character takes 3.
+    QTest::newRow("255 bytes") << QString(255, 'a') << true;
+    QTest::newRow("256 bytes") << QString(256, 'a') << false;
+    QTest::newRow("85 Chinese characters") << QString(85, QChar(0x6676)) << true;
+    QTest::newRow("86 Chinese characters") << QString(86, QChar(0x6676)) << false;
+}
+
+void TestComLib::safeProjectNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, safe);
+    QCOMPARE(comlib::IsSafeProjectName(name), safe);
+}
+
 void TestComLib::workspaceDefaultsAndEmptyPath()
 {
     QTemporaryDir dir;
@@ -165,13 +287,20 @@ void TestComLib::workspaceDefaultsAndEmptyPath()
     QVERIFY(QFileInfo(custom).isDir());
 }
 
+void TestComLib::workspaceThatCannotBeCreatedRaises_data()
+{
+    QTest::addColumn<QString>("datasPath"); // under the test's folder, which holds a file "file"
+    QTest::newRow("under a file") << "file/ws";
+    QTest::newRow("a file") << "file";
+}
+
 void TestComLib::workspaceThatCannotBeCreatedRaises()
 {
+    QFETCH(QString, datasPath);
     QTemporaryDir dir;
-    const QString blocker = dir.filePath("file");
-    WriteAll(blocker, "x");
+    WriteAll(dir.filePath("file"), "x");
     const QString config = dir.filePath("Config.ini");
-    WriteAll(config, "[Config]\nDatasPath=" + blocker.toUtf8() + "/ws\n");
+    WriteAll(config, "[Config]\nDatasPath=" + dir.filePath(datasPath).toUtf8() + "\n");
     bool raised = false;
     try
     {

@@ -4,7 +4,6 @@
 
 #include "projects/ProInfoWid.h"
 #include "projects/ProMngWid.h"
-#include "projects/ProjectName.h"
 #include "projects/ProjectViewModel.h"
 
 #include "ComUi/CMsgWnd.h"
@@ -77,10 +76,9 @@ private slots:
     void newProjectRefreshesList();
     void newProjectNames_data();
     void newProjectNames();
+    void newProjectCatalogueClosed();
     void newProjectRecord_data();
     void newProjectRecord();
-    void safeNames_data();
-    void safeNames();
 
 private:
     std::shared_ptr<INexil> Core() const { return NexilIns().lock(); }
@@ -426,6 +424,14 @@ void tst_ProjectWindows::newProjectNames_data()
     QTest::newRow("star") << "a*" << unsafe << int(NOTIFY_WARNING) << "";
     QTest::newRow("tab inside") << "a\tb" << unsafe << int(NOTIFY_WARNING) << "";
     QTest::newRow("trailing dot") << "abc." << unsafe << int(NOTIFY_WARNING) << "";
+    QTest::newRow("longest") << QString(85, QChar(0x6676)) << "" << 0 << QString(85, QChar(0x6676));
+    QTest::newRow("too long") << QString(86, QChar(0x6676))
+                              << "工程名过长，请缩短（最多255字节，一个汉字占3字节）。" << int(NOTIFY_WARNING)
+                              << "";
+    // "%ws" stands for the workspace, where a deleted project left its folder "旧工程".
+    QTest::newRow("folder left in the workspace")
+        << "旧工程"
+        << "工程目录已存在：%ws/旧工程\n请更换工程名，或先移走该目录。" << int(NOTIFY_WARNING) << "";
 }
 
 void tst_ProjectWindows::newProjectNames()
@@ -435,6 +441,8 @@ void tst_ProjectWindows::newProjectNames()
     QFETCH(int, kind);
     QFETCH(QString, stored);
 
+    message.replace("%ws", QDir::toNativeSeparators(m_ws->path()));
+    QVERIFY(QDir(m_ws->path()).mkpath("旧工程/datas"));
     ProInfoWid dlg;
     dlg.show();
     MsgWndProbe probe;
@@ -457,6 +465,32 @@ void tst_ProjectWindows::newProjectNames()
         QCOMPARE(dlg.result(), 0);
         QCOMPARE(Core()->ProList().size(), 3);
     }
+}
+
+void tst_ProjectWindows::newProjectCatalogueClosed()
+{
+    // Init failed on a damaged catalogue: the dialog must not close as if the project were saved.
+    ReleaseNexil();
+    QTemporaryDir ws;
+    QFile garbage(ws.filePath("AIPrj.db"));
+    QVERIFY(garbage.open(QIODevice::WriteOnly));
+    garbage.write(QByteArray(2048, 'z'));
+    garbage.close();
+    CreateNexil();
+    QVERIFY(!Core()->Init(ws.path()));
+
+    ProInfoWid dlg;
+    dlg.show();
+    MsgWndProbe probe;
+    Fill(dlg, "new", 1, "");
+
+    QCOMPARE(probe.Messages().size(), 1);
+    QCOMPARE(probe.Messages().first().title, QString("错误"));
+    QCOMPARE(probe.Messages().first().text, "工程保存失败。\n原因：" + Core()->LastError());
+    QVERIFY(!Core()->LastError().isEmpty());
+    QVERIFY(dlg.isVisible());
+    QCOMPARE(dlg.result(), 0);
+    QVERIFY(Core()->ProList().isEmpty());
 }
 
 void tst_ProjectWindows::newProjectRecord_data()
@@ -503,41 +537,6 @@ void tst_ProjectWindows::newProjectRecord()
                 .hasMatch());
     QCOMPARE(spPInfo->lastUsedTime, spPInfo->createTime);
     QVERIFY(spPInfo->status.isEmpty());
-}
-
-void tst_ProjectWindows::safeNames_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("safe");
-
-    QTest::newRow("plain") << "Wafer 2" << true;
-    QTest::newRow("chinese") << "晶圆检测" << true;
-    QTest::newRow("dots inside") << "v1.2" << true;
-    QTest::newRow("leading dot") << ".hidden" << true;
-    QTest::newRow("device-like but longer") << "CONSOLE" << true;
-    QTest::newRow("empty") << "" << false;
-    QTest::newRow("dot") << "." << false;
-    QTest::newRow("dot dot") << ".." << false;
-    QTest::newRow("slash") << "a/b" << false;
-    QTest::newRow("backslash") << "a\\b" << false;
-    QTest::newRow("colon") << "C:x" << false;
-    QTest::newRow("question") << "a?" << false;
-    QTest::newRow("quote") << "a\"b" << false;
-    QTest::newRow("angles") << "<a>" << false;
-    QTest::newRow("pipe") << "a|b" << false;
-    QTest::newRow("newline") << "a\nb" << false;
-    QTest::newRow("nul char") << QString(QChar(0)) + "a" << false;
-    QTest::newRow("trailing space") << "abc " << false;
-    QTest::newRow("trailing dot") << "abc." << false;
-    QTest::newRow("reserved") << "nul" << false;
-    QTest::newRow("reserved with extension") << "COM1.txt" << false;
-}
-
-void tst_ProjectWindows::safeNames()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, safe);
-    QCOMPARE(projects::IsSafeProjectName(name), safe);
 }
 
 QTEST_MAIN(tst_ProjectWindows)

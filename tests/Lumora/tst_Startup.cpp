@@ -57,6 +57,10 @@ private slots:
     void workspaceCannotBeCreated();
     void installRecord();
     void activateRestoresTheTitledWindow();
+    void lockFailureIsShown();
+    void unusableCatalogueIsShown_data();
+    void unusableCatalogueIsShown();
+    void unreadableConfigIsKept();
 
 private:
     QString Root() const { return m_root->path(); }
@@ -380,6 +384,81 @@ void tst_Startup::activateRestoresTheTitledWindow()
     QTRY_VERIFY(!window.isMinimized());
     QVERIFY(window.isVisible());
     QVERIFY(other.isMinimized());
+}
+
+void tst_Startup::lockFailureIsShown()
+{
+    const QString file = "/run/user/1000/qarno.velta.Mutex.lock";
+    const QString reason = "it cannot be created: Permission denied";
+    MsgWndProbe probe;
+    QTest::ignoreMessage(QtCriticalMsg, qPrintable("Single instance lock " + file + " failed: " + reason));
+    QVERIFY(Startup::ReportLockFailure(file, reason) != 0);
+    QCOMPARE(probe.Messages().size(), 1);
+    QCOMPARE(probe.Messages().first().title, QString("错误"));
+    QCOMPARE(probe.Messages().first().text,
+             "无法确认程序是否已在运行，程序将退出。\n锁文件：" + file + "\n原因：" + reason);
+}
+
+void tst_Startup::unusableCatalogueIsShown_data()
+{
+    QTest::addColumn<bool>("folder"); // a folder stands where AIPrj.db belongs, else garbage bytes
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("garbage bytes") << false << "file is not a database";
+    QTest::newRow("folder in its place") << true << "";
+}
+
+void tst_Startup::unusableCatalogueIsShown()
+{
+    QFETCH(bool, folder);
+    QFETCH(QString, reason);
+
+    const QString file = Root() + "/ws/AIPrj.db";
+    QVERIFY(QDir(Root()).mkpath(folder ? "ws/AIPrj.db" : "ws"));
+    if (!folder)
+        WriteFile(file, QByteArray(2048, 'z'));
+    // Even a Startup.json cannot add its project to a catalogue that is not open.
+    WriteFile(Root() + "/Startup.json", R"({"aiProjectName":"Wafer","aiType":"Object"})");
+
+    MsgWndProbe probe;
+    QCOMPARE(MakeStartup()->Start(), 0);
+
+    QCOMPARE(probe.Messages().size(), 1);
+    const MsgWndProbe::Message message = probe.Messages().first();
+    QCOMPARE(message.title, QString("错误"));
+    QVERIFY2(message.text.startsWith("工程列表无法打开：" + file + "\n原因："), qPrintable(message.text));
+    QVERIFY2(message.text.contains(reason), qPrintable(message.text));
+    // The project manager follows, with nothing in it.
+    QCOMPARE(m_turns.size(), 1);
+    QCOMPARE(m_turns.first().window, QChar('M'));
+    QVERIFY(m_turns.first().projects.isEmpty());
+    QCOMPARE(QFileInfo(file).isDir(), folder);
+}
+
+void tst_Startup::unreadableConfigIsKept()
+{
+    // Saved by an editor as UTF-16: nothing in it can be read.
+    const QString text = "\uFEFF[Config]\r\nDatasPath=" + Root() + "/ws\r\n";
+    const QByteArray bytes(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    WriteFile(ConfigPath(), bytes);
+    WriteFile(Root() + "/Startup.json",
+              R"({"toolDataPath":"/data/img","aiProjectName":"Wafer","aiType":"Object"})");
+    // The default workspace lies in the home folder.
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(Root() + "/home"));
+
+    MsgWndProbe probe;
+    const int result = MakeStartup()->Start();
+    qputenv("HOME", home);
+
+    QCOMPARE(result, 0);
+    QCOMPARE(probe.Messages().size(), 1);
+    QCOMPARE(probe.Messages().first().title, QString("提示"));
+    QVERIFY2(probe.Messages().first().text.contains(ConfigPath()), qPrintable(probe.Messages().first().text));
+    QCOMPARE(m_turns.size(), 1);
+    QVERIFY(QFileInfo(Root() + "/home/AIProject/AIPrj.db").isFile());
+    QFile config(ConfigPath());
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QCOMPARE(config.readAll(), bytes);
 }
 
 QTEST_MAIN(tst_Startup)

@@ -6,8 +6,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <unistd.h>
 
 namespace
 {
@@ -16,6 +20,32 @@ QByteArray ReadFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// A catalogue as another program may have left it: one project "P" of the given name.
+void WriteCatalogue(const QString& dbFile, const QString& name)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tst_catalogue_writer");
+        db.setDatabaseName(dbFile);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(
+            query.exec("CREATE TABLE tbl_ai_project (id VARCHAR(64) PRIMARY KEY, name VARCHAR(256), type "
+                       "INTEGER, tips TEXT, createTime VARCHAR(64), lastUsedTime VARCHAR(64), col1 INTEGER, "
+                       "col2 INTEGER, col3 VARCHAR(256), col4 VARCHAR(256), col5 TEXT, json TEXT)"));
+        QVERIFY(query.prepare("INSERT INTO tbl_ai_project (id, name, type) VALUES ('P', :name, 1)"));
+        query.bindValue(":name", name);
+        QVERIFY(query.exec());
+    }
+    QSqlDatabase::removeDatabase("tst_catalogue_writer");
 }
 
 } // namespace
@@ -33,6 +63,10 @@ private slots:
     void initSecondRun();
     void initRefused_data();
     void initRefused();
+    void unusableCatalogue_data();
+    void unusableCatalogue();
+    void storedNames_data();
+    void storedNames();
     void changesReachDatabase();
     void duplicateIdRefused();
     void proIdByName_data();
@@ -183,6 +217,112 @@ void tst_Nexil::initRefused()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Init: the catalogue of .* is open already\\.$"));
     QVERIFY(!spCore->Init(m_ws->path()));
     QCOMPARE(spCore->ProList().size(), 1);
+}
+
+void tst_Nexil::unusableCatalogue_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("reason"); // pattern of LastError
+
+    QTest::newRow("garbage bytes") << "garbage"
+                                   << "not a database";
+    QTest::newRow("folder in its place") << "folder"
+                                         << ".";
+    QTest::newRow("no read permission") << "unreadable"
+                                        << ".";
+    QTest::newRow("read-only file") << "read-only file"
+                                    << "^the file is read-only$";
+    QTest::newRow("read-only workspace") << "read-only folder"
+                                         << "^the workspace folder is read-only$";
+}
+
+// A catalogue that cannot be read or written is left as it is and says why; the core stays closed.
+void tst_Nexil::unusableCatalogue()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, reason);
+
+    const bool permissions = setup.startsWith("unreadable") || setup.startsWith("read-only");
+    if (permissions && ::geteuid() == 0)
+        QSKIP("Permissions do not bind the superuser.");
+    if (setup == "garbage" || setup == "unreadable")
+        WriteFile(DbFile(), QByteArray(4096, '\x5a'));
+    else if (setup == "folder")
+        QVERIFY(QDir(m_ws->path()).mkpath("AIPrj.db/inside"));
+    else
+        WriteCatalogue(DbFile(), "kept");
+    const QByteArray before = ReadFile(DbFile());
+    if (setup == "unreadable")
+        QVERIFY(QFile::setPermissions(DbFile(), QFileDevice::WriteOwner));
+    else if (setup == "read-only file")
+        QVERIFY(QFile::setPermissions(DbFile(), QFileDevice::ReadOwner));
+    else if (setup == "read-only folder")
+        QVERIFY(QFile::setPermissions(m_ws->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    CreateNexil();
+    auto spCore = NexilIns().lock();
+    const bool opened = spCore->Init(m_ws->path());
+    const QString error = spCore->LastError();
+    const bool added = spCore->AddPro(MakeInfo("N", "new"));
+    const QString addError = spCore->LastError();
+    spCore.reset();
+    ReleaseNexil();
+    QFile::setPermissions(m_ws->path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(DbFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+    QVERIFY(!opened);
+    QVERIFY2(QRegularExpression(reason).match(error).hasMatch(), qPrintable(error));
+    QVERIFY(!added);
+    QVERIFY2(addError.contains("not open"), qPrintable(addError));
+    QCOMPARE(ReadFile(DbFile()), before);
+    QVERIFY(!QFile::exists(JsonFile()));
+}
+
+void tst_Nexil::storedNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("opens");
+
+    QTest::newRow("plain") << "Wafer 2" << true;
+    QTest::newRow("longest") << QString(85, QChar(0x6676)) << true;
+    QTest::newRow("parent folder") << ".." << false;
+    QTest::newRow("leads outside") << "../outside" << false;
+    QTest::newRow("absolute") << "/tmp" << false;
+    QTest::newRow("sub folder") << "a/b" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("too long") << QString(86, QChar(0x6676)) << false;
+}
+
+// Names read from AIPrj.db become folders only when they are safe folder names.
+void tst_Nexil::storedNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, opens);
+
+    // The workspace is a level down, so that "../outside" would land in the test's own folder.
+    const QString ws = m_ws->filePath("ws");
+    QVERIFY(QDir().mkpath(ws));
+    WriteCatalogue(ws + "/AIPrj.db", name);
+    CreateNexil();
+    auto spCore = NexilIns().lock();
+    QVERIFY(spCore->Init(ws));
+    QCOMPARE(spCore->WorkspacePath(), ws);
+    // Listed, so that the user can delete it.
+    QCOMPARE(spCore->ProList().size(), 1);
+
+    spCore->OpenPro("P");
+    QCOMPARE(!PrjIns().expired(), opens);
+    QCOMPARE(spCore->LastError().isEmpty(), opens);
+    // A new record of that name is refused alike.
+    QCOMPARE(spCore->AddPro(MakeInfo("Q", name)), opens);
+    QCOMPARE(spCore->LastError().isEmpty(), opens);
+    spCore.reset();
+    ReleaseNexil();
+
+    QCOMPARE(QDir(m_ws->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"ws"});
+    const QStringList folders = QDir(ws).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QCOMPARE(folders, opens ? QStringList{name} : QStringList());
 }
 
 void tst_Nexil::changesReachDatabase()

@@ -2,12 +2,13 @@
 
 #include <QRegularExpression>
 
-namespace projects
+namespace comlib
 {
 
 bool IsSafeProjectName(const QString& name)
 {
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+        name.toUtf8().size() > kMaxProjectNameBytes)
         return false;
     for (const QChar c : name)
     {
@@ -22,4 +23,4 @@ bool IsSafeProjectName(const QString& name)
     return !reserved.match(name).hasMatch();
 }
 
-} // namespace projects
+} // namespace comlib
