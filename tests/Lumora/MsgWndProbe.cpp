@@ -15,12 +15,14 @@ int KindOf(const QLabel* icon)
 {
     if (!icon || icon->pixmap(Qt::ReturnByValue).isNull())
         return -1;
-    const QImage shown = icon->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage shown =
+        icon->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const char* files[] = {":/ico/NOTIFY_COMPLETE.png", ":/ico/NOTIFY_WARNING.png", ":/ico/NOTIFY_ERROR.png",
                            ":/ico/NOTIFY_ABOUT.png", ":/ico/NOTIFY_QUERY.png"};
     for (int kind = 0; kind < 5; ++kind)
     {
-        if (QImage(QString::fromLatin1(files[kind])).convertToFormat(QImage::Format_ARGB32) == shown)
+        if (QImage(QString::fromLatin1(files[kind])).convertToFormat(QImage::Format_ARGB32_Premultiplied) ==
+            shown)
             return kind;
     }
     return -1;
