@@ -46,6 +46,22 @@ QString U(const char* utf8)
     return QString::fromUtf8(utf8);
 }
 
+// Whole-numbered ticks from 0, at most about ten of them, since the labels show whole epochs.
+void SetEpochRange(QValueAxis* axis, int epochs)
+{
+    int step = 1;
+    for (int nice : {1, 2, 5, 10, 20, 25, 50, 100})
+    {
+        step = nice;
+        if (epochs / nice <= 10)
+            break;
+    }
+    axis->setRange(0, epochs);
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0);
+    axis->setTickInterval(step);
+}
+
 QString HmsText(qint64 seconds)
 {
     seconds = std::max<qint64>(seconds, 0);
@@ -100,7 +116,7 @@ ModelTrainingWid::ModelTrainingWid(QWidget* parent)
     ui->sliderPrecision->setValue(2);
     Slot_SliderEpochsValueChanged(ui->sliderEpochs->value());
     Slot_SliderPrecisionValueChanged(ui->sliderPrecision->value());
-    m_epochAxis->setRange(0, ui->sliderEpochs->value());
+    SetEpochRange(m_epochAxis, ui->sliderEpochs->value());
 
     connect(ui->btnTraining, &QPushButton::clicked, this, &ModelTrainingWid::Slot_BtnTrainingClicked);
     connect(m_netMgr, &QNetworkAccessManager::finished, this, &ModelTrainingWid::Slot_Finished);
@@ -294,9 +310,13 @@ void ModelTrainingWid::StartTraining()
     if (!MakeTrainingReqJson(configPath))
         return;
 
+    // Nothing of an earlier run is shown beside the new one.
+    for (QLabel* label :
+         {ui->lbEpochVal, ui->lbIterationVal, ui->lbStatuVal, ui->lbLoseVal, ui->lbUseTime, ui->lbElapseTime})
+        label->clear();
     m_totalSeries->clear();
     m_valSeries->clear();
-    m_epochAxis->setRange(0, ui->sliderEpochs->value());
+    SetEpochRange(m_epochAxis, ui->sliderEpochs->value());
     ui->widLog->ClearLines();
     m_startTime = QDateTime::currentDateTime();
     m_taskId = QString::fromStdString(comlib::MakeUniqueId());
@@ -318,6 +338,8 @@ void ModelTrainingWid::StopTraining()
     // The service is told, but the page does not wait for its answer.
     m_client->Get(QString::fromLatin1(nexil::kCancelTrainTask), m_taskId);
     LogRequest(tr("发送请求: %1:%2%3"), QString::fromLatin1(nexil::kCancelTrainTask));
+    // The cancel reply is not waited for, so the page says itself that the run is over.
+    ui->lbStatuVal->setText(tr("<font color='#196E8B'>训练取消</font>"));
     ResetTrainingState();
 }
 

@@ -414,13 +414,15 @@ void tst_TrainingPage::requestsInOrderAndStopIgnoresLateReplies()
     // Idle at once, before the service has even seen the cancel request.
     QVERIFY(!Running(*page));
     QVERIFY(Child<QSlider>(*page, "sliderEpochs")->isEnabled());
+    QCOMPARE(Text(*page, "lbStatuVal"), U("<font color='#196E8B'>训练取消</font>"));
+    const QString shownAfterStop = Text(*page, "lbStatuVal") + Text(*page, "lbIterationVal");
     const QString logBefore = Log(*page);
     QTRY_COMPARE(m_service->RequestsTo("/cancel_train_task").size(), 1);
     m_service->ReleaseHeld(R"({"status":"failed","batch":5,"all_batch":9,"epoch":2,"all_epoch":5,)"
                            R"("total_loss":0.5,"val_loss":0.4,"remain_time":60})");
     // The cancel reply and the held status reply both arrive and change nothing.
     QTRY_COMPARE(finished.size(), 4);
-    QCOMPARE(Text(*page, "lbStatuVal") + Text(*page, "lbIterationVal"), shownBefore);
+    QCOMPARE(Text(*page, "lbStatuVal") + Text(*page, "lbIterationVal"), shownAfterStop);
     QCOMPARE(Text(*page, "lbEpochVal"), QString());
     QCOMPARE(Text(*page, "lbElapseTime"), QString());
     QCOMPARE(Points(Chart(*page)->series().at(0)), QString());
@@ -627,6 +629,7 @@ void tst_TrainingPage::secondRunKeepsLossAxis()
     QCOMPARE(Axis(*page, Qt::Horizontal)->max(), 80.0);
     QCOMPARE(Axis(*page, Qt::Vertical)->max(), 4.0);
     QVERIFY(!Log(*page).contains(firstLog));
+    QCOMPARE(Text(*page, "lbStatuVal") + Text(*page, "lbEpochVal") + Text(*page, "lbLoseVal"), QString());
 
     // A point at an epoch below the first run's last one is plotted: the last epoch starts again.
     QTRY_COMPARE(Points(Chart(*page)->series().at(0)), QString("1:1"));
