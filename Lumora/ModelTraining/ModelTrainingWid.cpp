@@ -2,6 +2,7 @@
 #include "ui_ModelTrainingWid.h"
 
 #include "GetGPUWork.h"
+#include "TrainConfig.h"
 
 #include "ComLib/ComFunc.h"
 #include "ComLib/Service/ServiceClient.h"
@@ -11,20 +12,15 @@
 #include "Nexil/NexilConst.h"
 
 #include <QDebug>
-#include <QDir>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QSaveFile>
 #include <QTimer>
 #include <QtCharts/QChart>
 #include <QtCharts/QSplineSeries>
 #include <QtCharts/QValueAxis>
-
-#include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
 
@@ -38,8 +34,6 @@ constexpr int kPollMs = 1000;
 constexpr qint64 kMinPollGapMs = 999;
 // Losses at or below this are the trainer's "nothing yet".
 constexpr float kLossFloor = 0.001f;
-// Later seconds tried for a run directory whose name is taken.
-constexpr int kVersionTries = 60;
 
 QString U(const char* utf8)
 {
@@ -66,26 +60,6 @@ QString HmsText(qint64 seconds)
 {
     seconds = std::max<qint64>(seconds, 0);
     return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(seconds % 3600 / 60).arg(seconds % 60);
-}
-
-// Makes a new run directory under trainRoot named "V" and a start time, taking the next free second when
-// the name is taken, so that two starts within one second never share a directory.
-bool ClaimVersionDir(const QString& trainRoot, QString& version)
-{
-    QDir root(trainRoot);
-    const QDateTime now = QDateTime::currentDateTime();
-    for (int i = 0; i < kVersionTries; ++i)
-    {
-        const QString name =
-            QLatin1Char('V') + now.addSecs(i).toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
-        if (root.exists(name))
-            continue;
-        if (!root.mkdir(name))
-            return false;
-        version = name;
-        return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -200,100 +174,35 @@ bool ModelTrainingWid::MakeTrainingReqJson(QString& configPath)
         return false;
     }
 
-    const auto& images = spPrj->Images();
-    const bool anyMarked =
-        std::any_of(images.begin(), images.end(), [](const auto& spImg) { return spImg->marked; });
-    if (!anyMarked)
+    const TrainConfig::Result rlt =
+        TrainConfig::Write(*spPrj, *spPrjInfo, ui->sliderEpochs->value(), ui->sliderPrecision->value());
+    switch (rlt.status)
     {
+    case TrainConfig::Status::Ok:
+        configPath = rlt.configPath;
+        return true;
+    case TrainConfig::Status::NoMarkedImage:
         CMsgWnd::Information(this, tr("提示"), tr("无标注图片。"), NOTIFY_ABOUT);
-        return false;
-    }
-    // A configuration with no class is of no use to any trainer.
-    const QStringList classes = spPrj->MarkTypes();
-    if (classes.isEmpty())
-    {
+        break;
+    case TrainConfig::Status::NoClass:
         CMsgWnd::Information(this, tr("提示"), tr("无标注类别。"), NOTIFY_ABOUT);
-        return false;
-    }
-
-    const QString firstPath = images.first()->path;
-    const cv::Mat image = cv::imread(firstPath.toStdString(), cv::IMREAD_COLOR);
-    if (image.empty())
+        break;
+    case TrainConfig::Status::ImageUnreadable:
+        CMsgWnd::Information(this, tr("错误"), tr("图像异常，未取得%1图像宽高").arg(rlt.detail),
+                             NOTIFY_ERROR);
+        break;
+    case TrainConfig::Status::UnsupportedType:
     {
-        CMsgWnd::Information(this, tr("错误"), tr("图像异常，未取得%1图像宽高").arg(firstPath), NOTIFY_ERROR);
-        return false;
-    }
-
-    QString aiType;
-    QString netType;
-    if (spPrjInfo->type == 1)
-    {
-        aiType = QStringLiteral("Segment");
-        netType = QStringLiteral("DeepLabV3Plus");
-    }
-    else if (spPrjInfo->type == 2)
-    {
-        aiType = QStringLiteral("Object");
-        netType = QStringLiteral("YOLOV8");
-    }
-    else
-    {
-        // Checked before the run directory exists, so a refused start leaves nothing behind.
         const QString text = tr("暂不支持%1类型训练.").arg(spCore->TypeName(spPrjInfo->type));
         qCritical().noquote() << text;
         CMsgWnd::Information(this, tr("错误"), text, NOTIFY_ERROR);
-        return false;
+        break;
     }
-
-    const QString prjPath = spPrj->PrjPath();
-    const QString trainRoot = prjPath + QStringLiteral("/train");
-    QString version;
-    bool claimed = false;
-    try
-    {
-        comlib::EnsureDir(trainRoot.toStdString());
-        claimed = ClaimVersionDir(trainRoot, version);
+    case TrainConfig::Status::WriteFailed:
+        CMsgWnd::Information(this, tr("错误"), tr("训练配置%1写入失败.").arg(rlt.detail), NOTIFY_ERROR);
+        break;
     }
-    catch (const std::exception& e)
-    {
-        qCritical().noquote() << "cannot create" << trainRoot << e.what();
-    }
-    const QString trainPath = trainRoot + QLatin1Char('/') + version;
-    const QString path = trainPath + QStringLiteral("/config.json");
-    if (!claimed)
-    {
-        CMsgWnd::Information(this, tr("错误"), tr("训练配置%1写入失败.").arg(path), NOTIFY_ERROR);
-        return false;
-    }
-
-    QJsonObject config;
-    config.insert(QStringLiteral("image_size"), QJsonArray{image.rows, image.cols});
-    config.insert(QStringLiteral("num_classes"), classes.size());
-    config.insert(QStringLiteral("classes_name"), QJsonArray::fromStringList(classes));
-    config.insert(QStringLiteral("pre_model_path"), QJsonValue::Null);
-    config.insert(QStringLiteral("train_percent"), 0.9);
-    config.insert(QStringLiteral("train_model_path"), QJsonValue::Null);
-    config.insert(QStringLiteral("train_logs_path"), QJsonValue::Null);
-    config.insert(QStringLiteral("datas_path"), prjPath + QString::fromLatin1(nexil::kDatasDir));
-    config.insert(QStringLiteral("train_path"), trainPath);
-    config.insert(QStringLiteral("version"), version);
-    config.insert(QStringLiteral("project_name"), spPrjInfo->name);
-    config.insert(QStringLiteral("fineness"), ui->sliderPrecision->value());
-    config.insert(QStringLiteral("unfreeze_train_epoch"), ui->sliderEpochs->value());
-    config.insert(QStringLiteral("ai_type"), aiType);
-    config.insert(QStringLiteral("net_type"), netType);
-
-    // Written aside and renamed, so the service never reads half a file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(config).toJson(QJsonDocument::Indented)) < 0 || !file.commit())
-    {
-        qCritical().noquote() << "cannot write" << path << file.errorString();
-        CMsgWnd::Information(this, tr("错误"), tr("训练配置%1写入失败.").arg(path), NOTIFY_ERROR);
-        return false;
-    }
-    configPath = path;
-    return true;
+    return false;
 }
 
 void ModelTrainingWid::Slot_BtnTrainingClicked()
