@@ -1,8 +1,361 @@
 #include "ModelTrainingWid.h"
+#include "ui_ModelTrainingWid.h"
 
-ModelTrainingWid::ModelTrainingWid(QWidget* parent) : QWidget(parent)
+#include "GetGPUWork.h"
+#include "TrainConfig.h"
+
+#include "ComLib/ComFunc.h"
+#include "ComLib/Service/ServiceClient.h"
+#include "ComLib/Service/ServiceReply.h"
+#include "ComUi/CMsgWnd.h"
+#include "Nexil/NexilApi.h"
+#include "Nexil/NexilConst.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTimer>
+#include <QtCharts/QChart>
+#include <QtCharts/QSplineSeries>
+#include <QtCharts/QValueAxis>
+
+#include <algorithm>
+
+using namespace QtCharts;
+
+namespace
 {
-    setObjectName(QStringLiteral("ModelTrainingWid"));
+
+constexpr int kPollMs = 1000;
+// A tick that comes a little early still polls.
+constexpr qint64 kMinPollGapMs = 999;
+// Losses at or below this are the trainer's "nothing yet".
+constexpr float kLossFloor = 0.001f;
+
+QString U(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
 }
 
-ModelTrainingWid::~ModelTrainingWid() = default;
+// Whole-numbered ticks from 0, at most about ten of them, since the labels show whole epochs.
+void SetEpochRange(QValueAxis* axis, int epochs)
+{
+    int step = 1;
+    for (int nice : {1, 2, 5, 10, 20, 25, 50, 100})
+    {
+        step = nice;
+        if (epochs / nice <= 10)
+            break;
+    }
+    axis->setRange(0, epochs);
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0);
+    axis->setTickInterval(step);
+}
+
+QString HmsText(qint64 seconds)
+{
+    seconds = std::max<qint64>(seconds, 0);
+    return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(seconds % 3600 / 60).arg(seconds % 60);
+}
+
+} // namespace
+
+ModelTrainingWid::ModelTrainingWid(QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::ModelTrainingWidClass>()),
+      m_netMgr(new QNetworkAccessManager(this)), m_client(new comlib::ServiceClient(m_netMgr, this)),
+      m_pollTimer(new QTimer(this))
+{
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("ModelTrainingWid"));
+    m_client->setObjectName(QStringLiteral("serviceClient"));
+    m_devGrid = ui->gridDev;
+    ui->lbStatuVal->setTextFormat(Qt::RichText);
+    CreateChart();
+
+    // The device query waits on the OpenCL driver, so it never runs in the GUI thread.
+    auto* work = new GetGPUWork;
+    work->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::started, work, &GetGPUWork::Slot_GetGPUInfo);
+    connect(&m_thread, &QThread::finished, work, &QObject::deleteLater);
+    connect(work, &GetGPUWork::Signal_GPUInfo, this, &ModelTrainingWid::Slot_SetGPUInfo,
+            Qt::QueuedConnection);
+    m_thread.setObjectName(QStringLiteral("GetGPUWork"));
+    m_thread.start(QThread::InheritPriority);
+
+    ui->sliderEpochs->setValue(50);
+    ui->sliderPrecision->setValue(2);
+    Slot_SliderEpochsValueChanged(ui->sliderEpochs->value());
+    Slot_SliderPrecisionValueChanged(ui->sliderPrecision->value());
+    SetEpochRange(m_epochAxis, ui->sliderEpochs->value());
+
+    connect(ui->btnTraining, &QPushButton::clicked, this, &ModelTrainingWid::Slot_BtnTrainingClicked);
+    connect(m_netMgr, &QNetworkAccessManager::finished, this, &ModelTrainingWid::Slot_Finished);
+    connect(ui->sliderEpochs, &QSlider::valueChanged, this, &ModelTrainingWid::Slot_SliderEpochsValueChanged);
+    connect(ui->sliderPrecision, &QSlider::valueChanged, this,
+            &ModelTrainingWid::Slot_SliderPrecisionValueChanged);
+    connect(m_pollTimer, &QTimer::timeout, this, &ModelTrainingWid::Slot_TimeToGetStatus);
+    m_pollTimer->start(kPollMs);
+}
+
+ModelTrainingWid::~ModelTrainingWid()
+{
+    m_thread.exit(0);
+    m_thread.wait();
+}
+
+void ModelTrainingWid::CreateChart()
+{
+    m_chart = new QChart;
+    m_chart->setTitle(tr("损失曲线图"));
+    m_chart->setBackgroundVisible(true);
+    m_chart->legend()->hide();
+    m_totalSeries = new QSplineSeries(m_chart);
+    m_valSeries = new QSplineSeries(m_chart);
+    m_valSeries->setColor(Qt::red);
+    for (QSplineSeries* series : {m_totalSeries, m_valSeries})
+    {
+        series->setPointLabelsFormat(QStringLiteral("(@xPoint,@yPoint)"));
+        series->setPointLabelsVisible(false);
+        m_chart->addSeries(series);
+    }
+    m_epochAxis = new QValueAxis(m_chart);
+    m_epochAxis->setTitleText(tr("轮数"));
+    m_epochAxis->setLabelFormat(QStringLiteral("%d"));
+    m_lossAxis = new QValueAxis(m_chart);
+    m_lossAxis->setLabelFormat(QStringLiteral("%.3f"));
+    m_chart->addAxis(m_epochAxis, Qt::AlignBottom);
+    m_chart->addAxis(m_lossAxis, Qt::AlignLeft);
+    for (QSplineSeries* series : {m_totalSeries, m_valSeries})
+    {
+        series->attachAxis(m_epochAxis);
+        series->attachAxis(m_lossAxis);
+    }
+    ui->lostView->setChart(m_chart);
+    ui->lostView->setRenderHint(QPainter::Antialiasing);
+}
+
+void ModelTrainingWid::Slot_SetGPUInfo(QStringList names)
+{
+    for (int i = 0; i < names.size(); ++i)
+    {
+        auto* line = new QLineEdit(names.at(i), this);
+        line->setReadOnly(true);
+        line->setFrame(false);
+        line->setStyleSheet(QStringLiteral("border:none;background:transparent;font-size:18px;"));
+        line->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        // A long name shows its beginning.
+        line->setCursorPosition(0);
+        m_devGrid->addWidget(line, i, 1);
+    }
+}
+
+void ModelTrainingWid::Slot_SliderEpochsValueChanged(int value)
+{
+    ui->lbEpochs->setText(tr("轮数(%1):").arg(value));
+}
+
+void ModelTrainingWid::Slot_SliderPrecisionValueChanged(int value)
+{
+    ui->lbPrecision->setText(tr("精度(%1):").arg(value));
+}
+
+bool ModelTrainingWid::MakeTrainingReqJson(QString& configPath)
+{
+    const auto spCore = NexilIns().lock();
+    const auto spPrj = PrjIns().lock();
+    const auto spPrjInfo = spPrj ? spPrj->PrjInfo() : nullptr;
+    if (!spCore || !spPrj || !spPrjInfo)
+    {
+        qCritical().noquote() << U("系统异常，spCore，spPrj，spPrjInfo其中一项为空。");
+        return false;
+    }
+
+    const TrainConfig::Result rlt =
+        TrainConfig::Write(*spPrj, *spPrjInfo, ui->sliderEpochs->value(), ui->sliderPrecision->value());
+    switch (rlt.status)
+    {
+    case TrainConfig::Status::Ok:
+        configPath = rlt.configPath;
+        return true;
+    case TrainConfig::Status::NoMarkedImage:
+        CMsgWnd::Information(this, tr("提示"), tr("无标注图片。"), NOTIFY_ABOUT);
+        break;
+    case TrainConfig::Status::NoClass:
+        CMsgWnd::Information(this, tr("提示"), tr("无标注类别。"), NOTIFY_ABOUT);
+        break;
+    case TrainConfig::Status::ImageUnreadable:
+        CMsgWnd::Information(this, tr("错误"), tr("图像异常，未取得%1图像宽高").arg(rlt.detail),
+                             NOTIFY_ERROR);
+        break;
+    case TrainConfig::Status::UnsupportedType:
+    {
+        const QString text = tr("暂不支持%1类型训练.").arg(spCore->TypeName(spPrjInfo->type));
+        qCritical().noquote() << text;
+        CMsgWnd::Information(this, tr("错误"), text, NOTIFY_ERROR);
+        break;
+    }
+    case TrainConfig::Status::WriteFailed:
+        CMsgWnd::Information(this, tr("错误"), tr("训练配置%1写入失败.").arg(rlt.detail), NOTIFY_ERROR);
+        break;
+    }
+    return false;
+}
+
+void ModelTrainingWid::Slot_BtnTrainingClicked()
+{
+    if (m_running)
+        StopTraining();
+    else
+        StartTraining();
+}
+
+void ModelTrainingWid::StartTraining()
+{
+    QString configPath;
+    if (!MakeTrainingReqJson(configPath))
+        return;
+
+    // Nothing of an earlier run is shown beside the new one.
+    for (QLabel* label :
+         {ui->lbEpochVal, ui->lbIterationVal, ui->lbStatuVal, ui->lbLoseVal, ui->lbUseTime, ui->lbElapseTime})
+        label->clear();
+    m_totalSeries->clear();
+    m_valSeries->clear();
+    SetEpochRange(m_epochAxis, ui->sliderEpochs->value());
+    ui->widLog->ClearLines();
+    m_startTime = QDateTime::currentDateTime();
+    m_taskId = QString::fromStdString(comlib::MakeUniqueId());
+    m_lastEpoch = -1.0f;
+
+    const QJsonObject body{{QStringLiteral("config_path"), configPath}};
+    m_client->Post(QString::fromLatin1(nexil::kStartTrainTask), m_taskId, body);
+    LogRequest(tr("发送请求: %1:%2%3"), QString::fromLatin1(nexil::kStartTrainTask));
+    ui->widLog->AppendLine(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Indented)));
+
+    ui->btnTraining->setText(tr("停止训练"));
+    ui->sliderEpochs->setEnabled(false);
+    ui->sliderPrecision->setEnabled(false);
+    m_running = true;
+}
+
+void ModelTrainingWid::StopTraining()
+{
+    // The service is told, but the page does not wait for its answer.
+    m_client->Get(QString::fromLatin1(nexil::kCancelTrainTask), m_taskId);
+    LogRequest(tr("发送请求: %1:%2%3"), QString::fromLatin1(nexil::kCancelTrainTask));
+    // The cancel reply is not waited for, so the page says itself that the run is over.
+    ui->lbStatuVal->setText(tr("<font color='#196E8B'>训练取消</font>"));
+    ResetTrainingState();
+}
+
+void ModelTrainingWid::ResetTrainingState()
+{
+    ui->btnTraining->setText(tr("开始训练"));
+    ui->sliderEpochs->setEnabled(true);
+    ui->sliderPrecision->setEnabled(true);
+    m_running = false;
+    m_taskId.clear();
+}
+
+void ModelTrainingWid::LogRequest(const QString& format, const QString& path)
+{
+    const QString line =
+        format.arg(m_client->Address()).arg(m_client->Port()).arg(path + QLatin1Char('/') + m_taskId);
+    qDebug().noquote() << line;
+    ui->widLog->AppendLine(line);
+}
+
+void ModelTrainingWid::Slot_TimeToGetStatus()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now - m_lastPoll < kMinPollGapMs)
+        return;
+    if (m_running)
+    {
+        ui->lbUseTime->setText(HmsText((now - m_startTime.toMSecsSinceEpoch()) / 1000));
+        m_client->Get(QString::fromLatin1(nexil::kGetTrainStatus), m_taskId);
+        LogRequest(tr("发送请求： %1:%2%3"), QString::fromLatin1(nexil::kGetTrainStatus));
+    }
+    m_lastPoll = now;
+}
+
+void ModelTrainingWid::Slot_Finished(QNetworkReply* reply)
+{
+    const comlib::ServiceReply rlt = comlib::ServiceReply::Read(reply);
+    reply->deleteLater();
+    // A stopped run's replies, the cancel reply included, and those of an earlier run are not shown.
+    if (!m_running || rlt.taskId != m_taskId)
+        return;
+    if (rlt.networkError)
+    {
+        ShowError(rlt.errorText);
+        return;
+    }
+    const QString body = QString::fromUtf8(rlt.body);
+    qDebug().noquote() << U("推送训练返回:") << body;
+    if (rlt.status)
+        ShowStatus(rlt);
+    ui->widLog->AppendLine(tr("收到响应：") + body);
+}
+
+void ModelTrainingWid::ShowError(const QString& text)
+{
+    qCritical().noquote() << U("通讯异常:") << "http error: " << text;
+    ui->widLog->AppendLine(tr("通讯异常：") + text);
+    ResetTrainingState();
+    CMsgWnd::Information(this, tr("错误"), tr("通讯异常：") + text + tr("，请联系技术员。"), NOTIFY_ERROR);
+}
+
+void ModelTrainingWid::ShowStatus(const comlib::ServiceReply& reply)
+{
+    const QString& status = *reply.status;
+    if (status == QLatin1String("running"))
+        ui->lbStatuVal->setText(tr("<font color='#196E8B'>训练中</font>"));
+    else if (status == QLatin1String("cancelled"))
+        ui->lbStatuVal->setText(tr("<font color='#196E8B'>训练取消</font>"));
+    else if (status == QLatin1String("failed"))
+        ui->lbStatuVal->setText(tr("<font color='red'>训练失败</font>"));
+    else if (status == QLatin1String("export"))
+        ui->lbStatuVal->setText(tr("<font color='#196E8B'>模型导出中</font>"));
+    else if (status == QLatin1String("done"))
+        ui->lbStatuVal->setText(tr("<font color='#196E8B'>完成</font>"));
+    else
+        ui->lbStatuVal->setText(status.toHtmlEscaped());
+    if (status == QLatin1String("failed") || status == QLatin1String("done"))
+        ResetTrainingState();
+
+    if (reply.batch)
+        ui->lbIterationVal->setText(
+            QStringLiteral("%1/%2").arg(reply.batch->batch).arg(reply.batch->allBatch));
+    if (reply.loss)
+    {
+        const auto& loss = *reply.loss;
+        ui->lbEpochVal->setText(QStringLiteral("%1/%2").arg(loss.epoch, 0, 'f', 2).arg(loss.allEpoch));
+        ui->lbLoseVal->setText(QString::number(loss.totalLoss, 'f', 2));
+        qInfo() << "epoch:" << loss.epoch;
+        if (loss.allEpoch > 0)
+            UpdateChart(float(loss.epoch), float(loss.totalLoss), float(loss.valLoss));
+    }
+    if (reply.remainTime)
+        ui->lbElapseTime->setText(HmsText(qint64(*reply.remainTime)));
+}
+
+void ModelTrainingWid::UpdateChart(float epoch, float totalLoss, float valLoss)
+{
+    // The loss axis only grows, so an earlier curve's scale stays for comparison.
+    if (totalLoss > m_lossAxis->max())
+        m_lossAxis->setRange(0, totalLoss / 3 + totalLoss);
+    if (epoch - 0.05f <= m_lastEpoch)
+        return;
+    if (totalLoss <= kLossFloor && valLoss <= kLossFloor)
+        return;
+    if (totalLoss > kLossFloor)
+        m_totalSeries->append(epoch, totalLoss);
+    if (valLoss > kLossFloor)
+        m_valSeries->append(epoch, valLoss);
+    m_lastEpoch = epoch;
+}

@@ -1,8 +1,38 @@
 #pragma once
 
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QThread>
 #include <QWidget>
 
-// The training page of the main window.
+#include <memory>
+
+namespace Ui
+{
+class ModelTrainingWidClass;
+}
+
+namespace QtCharts
+{
+class QChart;
+class QSplineSeries;
+class QValueAxis;
+} // namespace QtCharts
+
+namespace comlib
+{
+class ServiceClient;
+struct ServiceReply;
+} // namespace comlib
+
+class QGridLayout;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTimer;
+
+// The training page: epochs and precision, a training run of the open project on the local training
+// service, its progress, loss curve and request log, and the OpenCL devices of the machine.
 class ModelTrainingWid : public QWidget
 {
     Q_OBJECT
@@ -10,4 +40,45 @@ class ModelTrainingWid : public QWidget
 public:
     explicit ModelTrainingWid(QWidget* parent = nullptr);
     ~ModelTrainingWid() override;
+
+public slots:
+    // Starts a run when idle, stops it when running.
+    void Slot_BtnTrainingClicked();
+    // Every reply of the service, start and cancel replies included.
+    void Slot_Finished(QNetworkReply* reply);
+    void Slot_SetGPUInfo(QStringList names);
+    void Slot_SliderEpochsValueChanged(int value);
+    void Slot_SliderPrecisionValueChanged(int value);
+    // Polls the status once a second while running and shows the elapsed time.
+    void Slot_TimeToGetStatus();
+
+private:
+    // Writes config.json of a new run directory; false, after telling the user, when it cannot.
+    bool MakeTrainingReqJson(QString& configPath);
+    // Back to idle; what the labels, the chart and the log show stays.
+    void ResetTrainingState();
+    void StartTraining();
+    void StopTraining();
+    void ShowStatus(const comlib::ServiceReply& reply);
+    void UpdateChart(float epoch, float totalLoss, float valLoss);
+    void LogRequest(const QString& format, const QString& path);
+    void ShowError(const QString& text);
+    void CreateChart();
+
+    std::unique_ptr<Ui::ModelTrainingWidClass> ui;
+    QNetworkAccessManager* m_netMgr;
+    comlib::ServiceClient* m_client;
+    QGridLayout* m_devGrid;
+    QTimer* m_pollTimer;
+    bool m_running = false;
+    qint64 m_lastPoll = 0;
+    QString m_taskId;
+    QDateTime m_startTime;
+    QThread m_thread;
+    QtCharts::QChart* m_chart = nullptr;
+    float m_lastEpoch = -1.0f;
+    QtCharts::QSplineSeries* m_totalSeries = nullptr;
+    QtCharts::QSplineSeries* m_valSeries = nullptr;
+    QtCharts::QValueAxis* m_epochAxis = nullptr;
+    QtCharts::QValueAxis* m_lossAxis = nullptr;
 };

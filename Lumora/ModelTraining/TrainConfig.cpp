@@ -1,0 +1,100 @@
+#include "TrainConfig.h"
+
+#include "ComLib/ComFunc.h"
+#include "Nexil/IPrjCore.h"
+#include "Nexil/NexilConst.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <algorithm>
+
+bool TrainConfig::ClaimVersionDir(const QString& trainRoot, QString& version)
+{
+    QDir root(trainRoot);
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int i = 0; i < kVersionTries; ++i)
+    {
+        const QString name =
+            QLatin1Char('V') + now.addSecs(i).toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
+        // The name is kept even on failure, so the message can name the file that was not written.
+        version = name;
+        if (root.exists(name))
+            continue;
+        return root.mkdir(name);
+    }
+    return false;
+}
+
+TrainConfig::Result TrainConfig::Write(const IPrjCore& prj, const pro::info& info, int epochs, int fineness)
+{
+    const auto& images = prj.Images();
+    if (std::none_of(images.begin(), images.end(), [](const auto& spImg) { return spImg->marked; }))
+        return {Status::NoMarkedImage, QString(), QString()};
+    // A configuration without a class is of no use to any trainer.
+    const QStringList classes = prj.MarkTypes();
+    if (classes.isEmpty())
+        return {Status::NoClass, QString(), QString()};
+
+    const QString firstPath = images.first()->path;
+    const cv::Mat image = cv::imread(firstPath.toStdString(), cv::IMREAD_COLOR);
+    if (image.empty())
+        return {Status::ImageUnreadable, firstPath, QString()};
+    // Checked before the run directory exists, so a refused start leaves nothing behind.
+    if (info.type != 1 && info.type != 2)
+        return {Status::UnsupportedType, QString(), QString()};
+
+    const QString prjPath = prj.PrjPath();
+    const QString trainRoot = prjPath + QStringLiteral("/train");
+    QString version;
+    bool claimed = false;
+    try
+    {
+        comlib::EnsureDir(trainRoot.toStdString());
+        claimed = ClaimVersionDir(trainRoot, version);
+    }
+    catch (const std::exception& e)
+    {
+        qCritical().noquote() << "cannot create" << trainRoot << e.what();
+    }
+    const QString trainPath = trainRoot + QLatin1Char('/') + version;
+    const QString path = trainPath + QStringLiteral("/config.json");
+    if (!claimed)
+        return {Status::WriteFailed, path, QString()};
+
+    const bool segment = info.type == 1;
+    QJsonObject config;
+    config.insert(QStringLiteral("image_size"), QJsonArray{image.rows, image.cols});
+    config.insert(QStringLiteral("num_classes"), classes.size());
+    config.insert(QStringLiteral("classes_name"), QJsonArray::fromStringList(classes));
+    config.insert(QStringLiteral("pre_model_path"), QJsonValue::Null);
+    config.insert(QStringLiteral("train_percent"), 0.9);
+    config.insert(QStringLiteral("train_model_path"), QJsonValue::Null);
+    config.insert(QStringLiteral("train_logs_path"), QJsonValue::Null);
+    config.insert(QStringLiteral("datas_path"), prjPath + QString::fromLatin1(nexil::kDatasDir));
+    config.insert(QStringLiteral("train_path"), trainPath);
+    config.insert(QStringLiteral("version"), version);
+    config.insert(QStringLiteral("project_name"), info.name);
+    config.insert(QStringLiteral("fineness"), fineness);
+    config.insert(QStringLiteral("unfreeze_train_epoch"), epochs);
+    config.insert(QStringLiteral("ai_type"), segment ? QStringLiteral("Segment") : QStringLiteral("Object"));
+    config.insert(QStringLiteral("net_type"),
+                  segment ? QStringLiteral("DeepLabV3Plus") : QStringLiteral("YOLOV8"));
+
+    // Written aside and renamed, so the service never reads half a file.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(QJsonDocument(config).toJson(QJsonDocument::Indented)) < 0 || !file.commit())
+    {
+        qCritical().noquote() << "cannot write" << path << file.errorString();
+        return {Status::WriteFailed, path, QString()};
+    }
+    return {Status::Ok, QString(), path};
+}

@@ -1,0 +1,208 @@
+// A stand-in training service for watching the training page by eye, and a seeder of a small
+// annotated project to train.
+//   ServiceSim serve <port> [fail-after-polls]   answers the training requests with a falling loss curve
+//   ServiceSim seed <workspace> <project> <type>  makes a project with a few annotated images
+#include "Nexil/NexilApi.h"
+#include "Nexil/ROI/RectROIItem.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cmath>
+#include <iostream>
+
+namespace
+{
+
+struct Run
+{
+    int epochs = 10;
+    int polls = 0;
+};
+
+QByteArray StatusOf(Run& run)
+{
+    ++run.polls;
+    // Two polls per epoch, so the curve fills at a pace one can watch.
+    const double epoch = run.polls / 2.0;
+    QJsonObject status;
+    if (epoch > run.epochs + 1)
+    {
+        status.insert("status", "done");
+        return QJsonDocument(status).toJson();
+    }
+    if (epoch > run.epochs)
+    {
+        status.insert("status", "export");
+        return QJsonDocument(status).toJson();
+    }
+    const double total = 2.0 * std::exp(-0.25 * epoch) + 0.05 + 0.03 * std::sin(epoch * 3);
+    status.insert("status", "running");
+    status.insert("batch", run.polls % 2 == 0 ? 40 : 20);
+    status.insert("all_batch", 40);
+    status.insert("epoch", epoch);
+    status.insert("all_epoch", run.epochs);
+    status.insert("total_loss", total);
+    status.insert("val_loss", total * 1.15 + 0.04);
+    status.insert("remain_time", (run.epochs - epoch) * 3.7);
+    return QJsonDocument(status).toJson();
+}
+
+void Answer(QTcpSocket* socket, int code, const QByteArray& body)
+{
+    socket->write("HTTP/1.1 " + QByteArray::number(code) + (code == 200 ? " OK" : " Error") +
+                  "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
+                  "\r\nConnection: close\r\n\r\n" + body);
+    socket->disconnectFromHost();
+}
+
+int Serve(int port, int failAfter)
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, quint16(port)))
+    {
+        std::cerr << "cannot listen on " << port << "\n";
+        return 1;
+    }
+    QHash<QString, Run> runs;
+    QHash<QTcpSocket*, QByteArray> buffers;
+    int polls = 0;
+    QObject::connect(
+        &server, &QTcpServer::newConnection, &server,
+        [&]
+        {
+            QTcpSocket* socket = server.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::disconnected, socket,
+                             [&buffers, socket]
+                             {
+                                 buffers.remove(socket);
+                                 socket->deleteLater();
+                             });
+            QObject::connect(
+                socket, &QTcpSocket::readyRead, socket,
+                [&, socket]
+                {
+                    QByteArray& buffer = buffers[socket];
+                    buffer += socket->readAll();
+                    const int end = buffer.indexOf("\r\n\r\n");
+                    if (end < 0)
+                        return;
+                    const QByteArray head = buffer.left(end);
+                    const int lengthAt = head.toLower().indexOf("content-length:");
+                    const int length =
+                        lengthAt < 0 ? 0 : head.mid(lengthAt + 15).split('\r').first().trimmed().toInt();
+                    if (buffer.size() < end + 4 + length)
+                        return;
+                    const QList<QByteArray> first = head.split('\r').first().split(' ');
+                    const QString path = QString::fromUtf8(first.value(1));
+                    const QString id = path.section('/', 2);
+                    std::cout << first.value(0).constData() << " " << path.toStdString() << std::endl;
+                    if (path.startsWith("/start_train_task"))
+                    {
+                        const QString config = QJsonDocument::fromJson(buffer.mid(end + 4, length))
+                                                   .object()
+                                                   .value("config_path")
+                                                   .toString();
+                        QFile file(config);
+                        file.open(QIODevice::ReadOnly);
+                        Run run;
+                        run.epochs = QJsonDocument::fromJson(file.readAll())
+                                         .object()
+                                         .value("unfreeze_train_epoch")
+                                         .toInt(10);
+                        runs.insert(id, run);
+                        Answer(socket, 200, R"({"status":"running"})");
+                    }
+                    else if (path.startsWith("/get_train_status") && runs.contains(id))
+                    {
+                        if (failAfter > 0 && ++polls > failAfter)
+                            Answer(socket, 500, R"({"detail":"trainer crashed"})");
+                        else
+                            Answer(socket, 200, StatusOf(runs[id]));
+                    }
+                    else if (path.startsWith("/cancel_train_task"))
+                    {
+                        runs.remove(id);
+                        Answer(socket, 200, R"({"status":"cancelled"})");
+                    }
+                    else
+                    {
+                        Answer(socket, 404, R"({"detail":"unknown task"})");
+                    }
+                });
+        });
+    std::cout << "listening on " << port << std::endl;
+    return QCoreApplication::exec();
+}
+
+int Seed(const QString& workspace, const QString& name, int type)
+{
+    QDir().mkpath(workspace);
+    CreateNexil();
+    const auto spCore = NexilIns().lock();
+    if (!spCore || !spCore->Init(workspace))
+        return 1;
+    auto spInfo = std::make_shared<pro::info>();
+    spInfo->id = "SEED" + QString::number(type);
+    spInfo->name = name;
+    spInfo->type = type;
+    spInfo->createTime = spInfo->lastUsedTime = "2024-01-01 00:00:00";
+    spCore->AddPro(spInfo);
+    spCore->OpenPro(spInfo->id);
+    const auto spPrj = PrjIns().lock();
+    if (!spPrj)
+        return 1;
+    int pending = 6;
+    spPrj->SetSaveCallback(
+        [](const QString&, bool, const QString&, void* left) { --*static_cast<int*>(left); }, &pending);
+    for (const char* category : {"scratch", "dent"})
+        spPrj->AddMarkType(category);
+    const QString src = workspace + "/seed-src";
+    QDir().mkpath(src);
+    for (int i = 0; i < 6; ++i)
+    {
+        cv::Mat image(480, 640, CV_8UC3, cv::Scalar(60 + 20 * i, 90, 120));
+        cv::circle(image, cv::Point(200 + 30 * i, 240), 40, cv::Scalar(20, 20, 200), -1);
+        const QString path = QString("%1/part%2.png").arg(src).arg(i);
+        cv::imwrite(path.toStdString(), image);
+        auto spImg = std::make_shared<pro::ImageInfo>();
+        spImg->path = path;
+        spImg->fileName = QFileInfo(path).fileName();
+        spImg->addTime = "2024-01-01_00-00-00-000";
+        spImg->filter = QString::fromUtf8("手动添加");
+        spImg->rois.append(
+            std::make_shared<RectROIItem>(QRectF(160 + 30 * i, 200, 80, 80), 0, i % 2 ? "dent" : "scratch"));
+        spPrj->AddImage(spImg);
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (pending > 0 && waited.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    ReleaseNexil();
+    return pending == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() >= 3 && args[1] == "serve")
+        return Serve(args[2].toInt(), args.value(3).toInt());
+    if (args.size() >= 5 && args[1] == "seed")
+        return Seed(args[2], args[3], args[4].toInt());
+    std::cerr << "usage: ServiceSim serve <port> [fail-after-polls] | seed <workspace> <project> <type>\n";
+    return 2;
+}
