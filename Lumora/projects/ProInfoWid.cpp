@@ -10,6 +10,7 @@
 
 #include <QButtonGroup>
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QRadioButton>
 
 namespace
@@ -39,6 +40,9 @@ ProInfoWid::ProInfoWid(QWidget* parent)
             ui->gridType->addWidget(button, cell / kTypeColumns, cell % kTypeColumns);
         }
     }
+    SetTabOrder();
+    // Enter in the name field saves; the form's compiler drops this property of a promoted button.
+    ui->btnSave->setDefault(true);
 
     connect(ui->btnClose, &QPushButton::clicked, this, &QDialog::close);
     connect(ui->btnMin, &QPushButton::clicked, this, &QWidget::showMinimized);
@@ -86,6 +90,33 @@ void ProInfoWid::Slot_BtnSaveClicked()
     }
     spCore->AddPro(spPInfo);
     accept();
+}
+
+void ProInfoWid::SetTabOrder()
+{
+    QWidget* previous = ui->edtName;
+    for (QAbstractButton* button : m_typeGroup->buttons())
+    {
+        setTabOrder(previous, button);
+        previous = button;
+    }
+    setTabOrder(previous, ui->edtTips);
+    setTabOrder(ui->edtTips, ui->btnSave);
+}
+
+void ProInfoWid::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() != Qt::Key_Escape)
+    {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    const bool typed = !ui->edtName->text().isEmpty() || !ui->edtTips->document()->isEmpty();
+    if (typed && CMsgWnd::Question(this, tr("提示"), tr("放弃新建工程吗？\n已输入的名称和备注不会保存。"),
+                                   NOTIFY_QUERY) != QDialog::Accepted)
+        return;
+    reject();
 }
 
 void ProInfoWid::Slot_RdoBtnTypeClicked(QAbstractButton* button)

@@ -11,6 +11,7 @@ class ProInfoWidClass;
 
 class QAbstractButton;
 class QButtonGroup;
+class QKeyEvent;
 
 // The new-project dialog: name, type and notes. Saving adds the project to the catalogue and accepts the
 // dialog; a blank, unsafe or taken name keeps it open with a message.
@@ -26,7 +27,13 @@ public slots:
     void Slot_BtnSaveClicked();
     void Slot_RdoBtnTypeClicked(QAbstractButton* button);
 
+protected:
+    // Esc closes the dialog, after asking when a name or notes were typed.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
+    // Name, type buttons, notes, save.
+    void SetTabOrder();
     // The "type" of the first checked type button, 0 when none is checked.
     int CheckedType() const;
 

@@ -33,7 +33,9 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QRubberBand>
+#include <QScrollBar>
 #include <QStandardItemModel>
+#include <QStyleOptionSlider>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -122,6 +124,8 @@ private slots:
     void buttonClassesAreSkinned_data();
     void buttonClassesAreSkinned();
     void titleBarRules();
+    void scrollBarHandleIsDarker_data();
+    void scrollBarHandleIsDarker();
 
     void dragMovesOnlyFromTitleArea_data();
     void dragMovesOnlyFromTitleArea();
@@ -910,6 +914,44 @@ void TestComUi::pathWidget()
     wid.Slot_BtnWhereClicked();
     QVERIFY(!comlib::platform::RevealInFileManager(path));
     QVERIFY(!comlib::platform::RevealInFileManager(QString()));
+}
+
+void TestComUi::scrollBarHandleIsDarker_data()
+{
+    QTest::addColumn<Qt::Orientation>("orientation");
+    QTest::newRow("vertical") << Qt::Vertical;
+    QTest::newRow("horizontal") << Qt::Horizontal;
+}
+
+void TestComUi::scrollBarHandleIsDarker()
+{
+    QFETCH(Qt::Orientation, orientation);
+
+    QScrollBar bar(orientation);
+    bar.setRange(0, 100);
+    bar.setPageStep(20);
+    bar.setValue(0);
+    bar.resize(orientation == Qt::Vertical ? QSize(16, 300) : QSize(300, 16));
+    QStyleOptionSlider option;
+    option.initFrom(&bar);
+    option.orientation = orientation;
+    option.minimum = bar.minimum();
+    option.maximum = bar.maximum();
+    option.sliderPosition = bar.value();
+    option.sliderValue = bar.value();
+    option.pageStep = bar.pageStep();
+    option.singleStep = bar.singleStep();
+    const QRect handle =
+        bar.style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, &bar);
+    QVERIFY(!handle.isEmpty());
+    // The middle of the far end of the track lies well past the handle.
+    const QPoint track = orientation == Qt::Vertical ? QPoint(bar.width() / 2, bar.height() - 20)
+                                                     : QPoint(bar.width() - 20, bar.height() / 2);
+    QVERIFY(!handle.contains(track));
+    const QColor handleColour = ColourAt(&bar, handle.center());
+    const QColor trackColour = ColourAt(&bar, track);
+    QVERIFY2(handleColour.lightness() + 40 < trackColour.lightness(),
+             qPrintable(handleColour.name() + " on " + trackColour.name()));
 }
 
 QTEST_MAIN(TestComUi)
