@@ -3,7 +3,6 @@
 #include "OneLineText.h"
 
 #include <QAbstractItemView>
-#include <QApplication>
 #include <QHelpEvent>
 #include <QStyle>
 #include <QToolTip>

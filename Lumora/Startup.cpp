@@ -196,8 +196,8 @@ bool Startup::ApplyStartupJson()
     const QString problem = spPrj ? ProjectFolder::OpenProblem(spPrj->PrjPath()) : QString();
     if (!spPrj || !problem.isEmpty())
     {
-        qWarning().noquote() << "Startup.json: the project" << name << "did not open" << problem
-                             << "; the project manager starts instead.";
+        qWarning().noquote() << "Startup.json: the project" << name
+                             << "did not open; the project manager starts instead." << problem;
         return false;
     }
     return true;

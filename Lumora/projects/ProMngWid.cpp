@@ -107,7 +107,7 @@ void ProMngWid::Open(const QModelIndex& index, bool needId)
     spCore->OpenPro(spPInfo->id);
     const auto spPrj = PrjIns().lock();
     const QString folder = spPrj ? spPrj->PrjPath() : QString();
-    const QString problem = spPrj ? ProjectFolder::OpenProblem(folder) : tr("工程不在工程目录中。");
+    const QString problem = spPrj ? ProjectFolder::OpenProblem(folder) : tr("工程不在工程列表中。");
     if (problem.isEmpty())
     {
         accept();

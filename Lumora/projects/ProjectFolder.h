@@ -4,7 +4,8 @@
 #include <QString>
 
 // The folder of a project as the program is about to work in it. The core library creates the folder and
-// opens its database in its own thread and only logs a failure, so the windows ask here first.
+// opens its database in its own thread and only logs a failure, so the windows check the folder themselves
+// before they show the project.
 class ProjectFolder
 {
     Q_DECLARE_TR_FUNCTIONS(ProjectFolder)
