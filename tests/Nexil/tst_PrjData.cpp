@@ -645,10 +645,12 @@ void tst_PrjData::addFailures()
     QTRY_COMPARE(log.ids, QStringList({id}));
     QCOMPARE(log.results, QList<bool>({false}));
     QCOMPARE(log.messages, QStringList({message}));
-    // The record stays in memory as it was.
-    QCOMPARE(prj->ImageById(id), spImg);
+    // The record is as before the add: no id, not in the project, so the next store adds it again.
+    QVERIFY(!prj->ImageById(id));
+    QVERIFY(prj->Images().isEmpty());
+    QCOMPARE(spImg->id, QString());
     QCOMPARE(spImg->path, Src("f.png"));
-    QVERIFY(spImg->marked);
+    QVERIFY(!spImg->marked);
     prj.reset();
     QCOMPARE(SqlRows::Select(Db(), "select id from tbl_project_data").size(), 0);
     QVERIFY(!QFileInfo::exists(m_dir->path() + "/ws/out"));
