@@ -11,6 +11,8 @@ namespace
 // The decoder refuses larger images; those are left to it.
 const qint64 kMaxSide = qint64(1) << 20;
 const qint64 kMaxPixels = qint64(1) << 30;
+// The PNG library's own limit is lower.
+const quint32 kMaxPngSide = 1000000;
 const int kExifOrientationTag = 0x0112;
 
 quint32 Be16(const QByteArray& bytes, int at)
@@ -40,17 +42,6 @@ std::optional<QSize> Checked(qint64 width, qint64 height)
         return std::nullopt;
     }
     return QSize(int(width), int(height));
-}
-
-std::optional<QSize> PngSize(QFile& file)
-{
-    // Signature, then the IHDR chunk: length, type, width, height.
-    const QByteArray head = file.read(24);
-    if (head.size() < 24 || head.mid(12, 4) != "IHDR")
-    {
-        return std::nullopt;
-    }
-    return Checked(Be32(head, 16), Be32(head, 20));
 }
 
 // The orientation tag of the first directory of an EXIF block that starts with its TIFF header;
@@ -87,8 +78,74 @@ int ExifOrientation(const QByteArray& tiff)
     return 0;
 }
 
+quint32 Crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xFFFFFFFF;
+    for (const char c : bytes)
+    {
+        crc ^= uchar(c);
+        for (int bit = 0; bit < 8; ++bit)
+        {
+            crc = (crc & 1) ? 0xEDB88320 ^ (crc >> 1) : crc >> 1;
+        }
+    }
+    return ~crc;
+}
+
+// Size from the header chunk; orientation from the first intact eXIf chunk, before or after the
+// image data, as the decoder takes it.
+std::optional<QSize> PngSize(QFile& file)
+{
+    const QByteArray head = file.read(24);
+    if (head.size() < 24 || head.mid(12, 4) != "IHDR" || Be32(head, 16) > kMaxPngSide ||
+        Be32(head, 20) > kMaxPngSide)
+    {
+        return std::nullopt;
+    }
+    std::optional<QSize> size = Checked(Be32(head, 16), Be32(head, 20));
+    if (!size || !file.seek(33))
+    {
+        return std::nullopt;
+    }
+    for (;;)
+    {
+        const QByteArray chunk = file.read(8);
+        if (chunk.size() < 8)
+        {
+            return std::nullopt;
+        }
+        const qint64 length = Be32(chunk, 0);
+        const QByteArray type = chunk.mid(4);
+        if (type == "IEND")
+        {
+            return size;
+        }
+        if (type == "eXIf")
+        {
+            const QByteArray data = file.read(length);
+            const QByteArray crc = file.read(4);
+            if (data.size() == length && crc.size() == 4 && Crc32(type + data) == Be32(crc, 0) &&
+                (data.startsWith("II") || data.startsWith("MM")))
+            {
+                const int orientation = ExifOrientation(data);
+                if (orientation >= 5 && orientation <= 8)
+                {
+                    size->transpose();
+                }
+                return size;
+            }
+            continue;
+        }
+        if (!file.seek(file.pos() + length + 4))
+        {
+            return std::nullopt;
+        }
+    }
+}
+
 // Frame size from the first start-of-frame marker the decoder supports, orientation from the first
-// APP1 segment, both before the scan begins.
+// APP1 segment, both before the scan begins; the orientation of a JPEG and of a PNG swaps the sides
+// as the decoder rotates the image.
 std::optional<QSize> JpegSize(QFile& file)
 {
     std::optional<QSize> size;
@@ -197,7 +254,8 @@ std::optional<QSize> BmpSize(QFile& file)
 std::optional<QSize> ImageHeader::ReadSize(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Unbuffered: the readers skip through the file in small steps.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
     {
         return std::nullopt;
     }
