@@ -99,6 +99,31 @@ QString WithImagePath(const QString& aiJson, const QString& fileName)
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
+// Copied through a temporary file that is renamed into place without replacing anything there, and
+// not synced: the whole batch is synced at once before its commit.
+bool CopyImage(const QString& source, const QString& destination)
+{
+    QFile in(source);
+    const QFileInfo info(destination);
+    QFile part(info.path() + "/." + info.fileName() + ".part");
+    bool copied = in.open(QIODevice::ReadOnly) && part.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QByteArray chunk;
+    while (copied && !in.atEnd())
+    {
+        chunk = in.read(1 << 20);
+        copied = !chunk.isEmpty() && part.write(chunk) == chunk.size();
+    }
+    copied = copied && part.flush();
+    part.close();
+    // Keeps the source's permissions, as a plain copy does.
+    if (!copied || !part.setPermissions(in.permissions()) || !part.rename(destination))
+    {
+        part.remove();
+        return false;
+    }
+    return true;
+}
+
 // Copies and annotation files reach the disk before the rows that name them are committed. One
 // call per batch instead of one per file.
 bool SyncFileSystem(const QString& dir)
@@ -505,7 +530,7 @@ void PrjDataWork::Slot_AddMarkImg(QString id, QString addTime, QString srcImgFil
         {
             name = FreeFileName(dir, name);
         }
-        if (QFile::copy(srcImgFile, dir + "/" + name))
+        if (CopyImage(srcImgFile, dir + "/" + name))
         {
             result.copy = dir + "/" + name;
         }
