@@ -21,7 +21,7 @@ namespace
 {
 
 const int kImages = 2000;
-const int kSaves = 1500;
+const int kSaves = 1000;
 const char* const kChildArg = "--crash-child";
 const char* const kBatch = "2024-05-06_07-08-09-010";
 
@@ -81,7 +81,7 @@ private:
         {
             child->SaveOne();
         }
-        else if (child->m_saves >= kSaves && ++child->m_savesBack == kSaves)
+        if (++child->m_results == kImages + child->m_saves && child->m_saves == kSaves)
         {
             QCoreApplication::exit(0);
         }
@@ -103,7 +103,7 @@ private:
     PrjMng m_prj;
     QStringList m_stored;
     int m_saves = 0;
-    int m_savesBack = 0;
+    int m_results = 0;
 };
 
 int RunChild(int argc, char* argv[])
@@ -135,8 +135,7 @@ void tst_PrjCrash::killedMidWork_data()
     QTest::newRow("early in the import") << int(random->bounded(1, 300));
     QTest::newRow("late in the import") << int(random->bounded(1000, 1950));
     QTest::newRow("among the saves") << int(random->bounded(2100, kImages + kSaves));
-    QTest::newRow("anywhere 1") << int(random->bounded(1, kImages + kSaves));
-    QTest::newRow("anywhere 2") << int(random->bounded(1, kImages + kSaves));
+    QTest::newRow("anywhere") << int(random->bounded(1, kImages + kSaves));
 }
 
 void tst_PrjCrash::killedMidWork()
@@ -169,8 +168,11 @@ void tst_PrjCrash::killedMidWork()
     };
     QVERIFY(QTest::qWaitFor(
         [&] { return child.state() == QProcess::NotRunning || journalLines() >= killAfter; }, 120000));
-    child.kill();
-    QVERIFY(child.waitForFinished());
+    if (child.state() != QProcess::NotRunning)
+    {
+        child.kill();
+        QVERIFY(child.waitForFinished());
+    }
 
     // What was asked for each id, in order, and the index of the last request reported stored.
     QVERIFY(journalFile.open(QIODevice::ReadOnly));
