@@ -49,11 +49,21 @@ std::optional<QSize> Checked(qint64 width, qint64 height)
 int ExifOrientation(const QByteArray& tiff)
 {
     const bool intel = tiff.size() > 1 && tiff[0] == 'I' && tiff[1] == 'I';
-    const auto u16 = [&](qint64 at) -> qint64 {
-        return at < 0 || at + 1 >= tiff.size() ? -1 : intel ? Le16(tiff, int(at)) : Be16(tiff, int(at));
+    const auto u16 = [&](qint64 at) -> qint64
+    {
+        if (at < 0 || at + 1 >= tiff.size())
+        {
+            return -1;
+        }
+        return intel ? Le16(tiff, int(at)) : Be16(tiff, int(at));
     };
-    const auto u32 = [&](qint64 at) -> qint64 {
-        return at < 0 || at + 3 >= tiff.size() ? -1 : intel ? Le32(tiff, int(at)) : Be32(tiff, int(at));
+    const auto u32 = [&](qint64 at) -> qint64
+    {
+        if (at < 0 || at + 3 >= tiff.size())
+        {
+            return -1;
+        }
+        return intel ? Le32(tiff, int(at)) : Be32(tiff, int(at));
     };
 
     if (u16(2) != 0x2A)
@@ -158,12 +168,16 @@ std::optional<QSize> JpegSize(QFile& file)
         do
         {
             if (!file.getChar(&c))
+            {
                 return std::nullopt;
+            }
         } while (uchar(c) != 0xFF);
         do
         {
             if (!file.getChar(&c))
+            {
                 return std::nullopt;
+            }
         } while (uchar(c) == 0xFF);
         const uchar marker = uchar(c);
         if (marker == 0xDA || marker == 0xD9)
@@ -185,10 +199,14 @@ std::optional<QSize> JpegSize(QFile& file)
         {
             const QByteArray frame = file.read(5);
             if (size || frame.size() < 5)
+            {
                 return std::nullopt;
+            }
             size = Checked(Be16(frame, 3), Be16(frame, 1));
             if (!size)
+            {
                 return std::nullopt;
+            }
         }
         else if ((marker >= 0xC3 && marker <= 0xCF) && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
         {
@@ -201,7 +219,9 @@ std::optional<QSize> JpegSize(QFile& file)
             const QByteArray app1 = file.read(payload);
             // "Exif" and two zero bytes come before the TIFF header.
             if (app1.size() > 6)
+            {
                 orientation = ExifOrientation(app1.mid(6));
+            }
         }
         if (!file.seek(next))
         {
@@ -227,7 +247,9 @@ std::optional<QSize> BmpSize(QFile& file)
     {
         const quint32 bpp = Le16(head, 24);
         if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)
+        {
             return std::nullopt;
+        }
         return Checked(Le16(head, 18), Le16(head, 20));
     }
     if (infoSize < 36 || infoSize > 0x7FFFFFFF || head.size() < 34)

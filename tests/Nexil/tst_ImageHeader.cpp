@@ -102,6 +102,8 @@ class tst_ImageHeader : public QObject
 private slots:
     void sizeAsDecoded_data();
     void sizeAsDecoded();
+    void cutFiles_data();
+    void cutFiles();
 };
 
 void tst_ImageHeader::sizeAsDecoded_data()
@@ -163,6 +165,39 @@ void tst_ImageHeader::sizeAsDecoded()
         const cv::Mat decoded = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
         QVERIFY(!decoded.empty());
         QCOMPARE(*size, QSize(decoded.cols, decoded.rows));
+    }
+}
+
+void tst_ImageHeader::cutFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("PNG with EXIF") << PngWithExif(30, 20, 6);
+    QTest::newRow("JPEG with EXIF") << JpegWith(50, 20,
+                                                Segment(0xE1, QByteArray("Exif\0\0", 6) + Tiff(false, 8)));
+    QTest::newRow("BMP") << Encode(".bmp", Colour(5, 3));
+}
+
+// A file cut anywhere in its head never makes the reader read past what is there, and a size it
+// does tell is the decoder's whenever the decoder can still read the file.
+void tst_ImageHeader::cutFiles()
+{
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.path() + "/cut";
+    for (int length = 0; length < std::min(bytes.size(), 300); ++length)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes.left(length));
+        file.close();
+        const auto size = ImageHeader::ReadSize(path);
+        if (!size)
+            continue;
+        const cv::Mat decoded = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
+        if (!decoded.empty())
+            QCOMPARE(*size, QSize(decoded.cols, decoded.rows));
     }
 }
 
