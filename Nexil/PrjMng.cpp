@@ -273,17 +273,17 @@ void PrjMng::Slot_MarkImg(QStringList lstId, QStringList lstImg, QStringList lst
     // the row holds the only copy of the image's ROIs.
     std::optional<bool> datasReadable;
     QHash<QString, bool> readableFolders;
-    const auto unreadable = [this](const QString& folder)
+    // Logged once per path, not once per image.
+    const auto kept = [this](const QString& path, const char* why)
     {
-        if (!m_unreadableFolders.contains(folder))
+        if (!m_keptPaths.contains(path))
         {
-            m_unreadableFolders.insert(folder);
-            qCritical().noquote()
-                << QString(
-                       "Folder %1 is missing or cannot be read: its images stay in the database, not listed.")
-                       .arg(folder);
+            m_keptPaths.insert(path);
+            qCritical().noquote() << path + why;
         }
     };
+    const char* const unreadable =
+        " is missing or cannot be read: its images stay in the database, not listed.";
     QStringList lstMissing;
     for (int i = 0; i < count; ++i)
     {
@@ -310,7 +310,7 @@ void PrjMng::Slot_MarkImg(QStringList lstId, QStringList lstImg, QStringList lst
         }
         if (!*datasReadable)
         {
-            unreadable(m_prjPath + nexil::kDatasDir);
+            kept(m_prjPath + nexil::kDatasDir, unreadable);
             continue;
         }
         const QString file = PrjDataWork::DatasFile(m_prjPath, lstImg.at(i));
@@ -340,9 +340,14 @@ void PrjMng::Slot_MarkImg(QStringList lstId, QStringList lstImg, QStringList lst
         {
             it = readableFolders.insert(folder, IsReadableDir(folder));
         }
-        if (!*it || info.exists())
+        if (!*it)
         {
-            unreadable(*it ? file : folder);
+            kept(folder, unreadable);
+            continue;
+        }
+        if (info.exists())
+        {
+            kept(file, " is not a file: its image stays in the database, not listed.");
             continue;
         }
         qCritical().noquote() << QString::fromUtf8("文件%1丢失，直接通知数据库删掉").arg(path);

@@ -80,8 +80,8 @@ private:
         bool marked = false;
     };
     QHash<QString, PendingAdd> m_pendingAdds;
-    // Folders already logged as unreadable while loading.
-    QSet<QString> m_unreadableFolders;
+    // Paths already logged as unreadable while loading.
+    QSet<QString> m_keptPaths;
     // Lives in m_thread until the thread finishes; not owned.
     PrjDataWork* m_pWork = nullptr;
 };
