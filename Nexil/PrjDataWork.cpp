@@ -133,7 +133,8 @@ bool SyncFileSystem(const QString& dir)
     const bool synced = fd >= 0 && ::syncfs(fd) == 0;
     if (!synced)
     {
-        qCritical().noquote() << QString("Sync of %1 to disk failed:").arg(dir) << std::strerror(errno);
+        const QString error = QString::fromLocal8Bit(std::strerror(errno));
+        qCritical().noquote() << QString("Sync of %1 to disk failed:").arg(dir) << error;
     }
     if (fd >= 0)
     {
