@@ -185,6 +185,7 @@ private slots:
     void unreadableFolderKeepsRows_data();
     void unreadableFolderKeepsRows();
     void userChangesSurviveConfirmation();
+    void resultsFollowTheCommit();
 
 private:
     std::unique_ptr<PrjMng> Open(CallbackLog* log = nullptr);
@@ -1069,6 +1070,59 @@ void tst_PrjData::userChangesSurviveConfirmation()
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows[0]["markAsOK"].toString(), QString("true"));
     QCOMPARE(ReadJson(Raw() + "/c.json")["shapes"].toArray().size(), 0);
+}
+
+namespace
+{
+
+// At every reported success, what another connection reads from the database file.
+struct CommitProbe
+{
+    QString db;
+    QHash<QString, QString> expectedRoi;
+    QStringList missing;
+    int successes = 0;
+
+    static void Record(const QString& id, bool bSucc, const QString&, void* userData)
+    {
+        auto* probe = static_cast<CommitProbe*>(userData);
+        if (!bSucc)
+            return;
+        ++probe->successes;
+        const auto rows =
+            SqlRows::Select(probe->db, "select roiJson from tbl_project_data where id='" + id + "'");
+        if (rows.size() != 1 || rows[0]["roiJson"].toString() != probe->expectedRoi.value(id))
+            probe->missing.append(id);
+    }
+};
+
+} // namespace
+
+// Adds and saves queued together share commits; each is reported only once another connection can
+// read what it stored.
+void tst_PrjData::resultsFollowTheCommit()
+{
+    CommitProbe probe;
+    probe.db = Db();
+    auto prj = Open();
+    prj->SetSaveCallback(&CommitProbe::Record, &probe);
+    QList<std::shared_ptr<pro::ImageInfo>> images;
+    for (int i = 0; i < 60; ++i)
+    {
+        QVERIFY(WriteImage(Src(QString("p%1.png").arg(i)), 4, 4));
+        images.append(MakeImage(Src(QString("p%1.png").arg(i)), {Rect(QRectF(i, 0, 1, 1), "a")}));
+        const QString id = prj->AddImage(images.last());
+        probe.expectedRoi.insert(id, AnnotationText::buildRoiListText(images.last()->rois));
+    }
+    QTRY_COMPARE(probe.successes, 60);
+    for (const auto& spImg : images)
+    {
+        spImg->rois.append(Rect(QRectF(2, 2, 1, 1), "b"));
+        probe.expectedRoi.insert(spImg->id, AnnotationText::buildRoiListText(spImg->rois));
+        prj->SaveImage(spImg->id);
+    }
+    QTRY_COMPARE(probe.successes, 120);
+    QCOMPARE(probe.missing, QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_PrjData)
