@@ -23,6 +23,7 @@ namespace
 // Centre probability above which a heatmap peak is a detection.
 constexpr float kScoreThreshold = 0.3f;
 constexpr int kMaxBoxes = 100;
+constexpr float kNmsIou = 0.5f;
 
 // One training image at the network's input size with its target.
 struct Prepared
@@ -133,8 +134,9 @@ DetTargets MakeDetTargets(const std::vector<const std::vector<Box>*>& boxes, int
                 }
             }
             const size_t cell = size_t(iy * outSize + ix);
-            size[(size_t(i) * 2) * plane + cell] = box.rect.width / stride;
-            size[(size_t(i) * 2 + 1) * plane + cell] = box.rect.height / stride;
+            // Sizes in log space: the same relative error costs the same for a spot and a long scratch.
+            size[(size_t(i) * 2) * plane + cell] = std::log(std::max(box.rect.width / stride, 0.25f));
+            size[(size_t(i) * 2 + 1) * plane + cell] = std::log(std::max(box.rect.height / stride, 0.25f));
             offset[(size_t(i) * 2) * plane + cell] = cx - float(ix);
             offset[(size_t(i) * 2 + 1) * plane + cell] = cy - float(iy);
             mask[size_t(i) * plane + cell] = 1.0f;
@@ -146,7 +148,7 @@ DetTargets MakeDetTargets(const std::vector<const std::vector<Box>*>& boxes, int
             tensor(offset, {n, 2, outSize, outSize}), tensor(mask, {n, 1, outSize, outSize})};
 }
 
-// Focal loss on the heatmaps, L1 on sizes (weighted down, they are in cells) and offsets at centres.
+// Focal loss on the heatmaps, L1 on log sizes and on offsets at the centres.
 torch::Tensor DetLoss(const std::vector<torch::Tensor>& out, const DetTargets& t)
 {
     const torch::Tensor pred = out[0].sigmoid().clamp(1e-4, 1.0 - 1e-4);
@@ -158,7 +160,7 @@ torch::Tensor DetLoss(const std::vector<torch::Tensor>& out, const DetTargets& t
     const torch::Tensor focal = -(posLoss + negLoss) / count;
     const torch::Tensor sizeLoss = ((out[1] - t.size).abs() * t.mask).sum() / count;
     const torch::Tensor offsetLoss = ((out[2] - t.offset).abs() * t.mask).sum() / count;
-    return focal + 0.1 * sizeLoss + offsetLoss;
+    return focal + sizeLoss + offsetLoss;
 }
 
 void ToChannelsLast(torch::nn::Module& module)
@@ -268,8 +270,8 @@ struct ModelEngine::Impl
         for (int64_t k = 0; k < idx.size(0); ++k)
         {
             const int64_t c = idx[k][1], y = idx[k][2], x = idx[k][3];
-            const float w = std::max(0.0f, sz[0][0][y][x]) * stride;
-            const float hh = std::max(0.0f, sz[0][1][y][x]) * stride;
+            const float w = std::exp(std::min(sz[0][0][y][x], 8.0f)) * stride;
+            const float hh = std::exp(std::min(sz[0][1][y][x], 8.0f)) * stride;
             const float cx = (float(x) + off[0][0][y][x]) * stride;
             const float cy = (float(y) + off[0][1][y][x]) * stride;
             Box box;
@@ -279,9 +281,21 @@ struct ModelEngine::Impl
             boxes.push_back(box);
         }
         std::sort(boxes.begin(), boxes.end(), [](const Box& a, const Box& b) { return a.score > b.score; });
-        if (boxes.size() > size_t(kMaxBoxes))
-            boxes.resize(size_t(kMaxBoxes));
-        return boxes;
+        // A long scratch can raise two peaks: keep the stronger of boxes that mostly cover each other.
+        std::vector<Box> kept;
+        for (const Box& box : boxes)
+        {
+            const bool covered = std::any_of(
+                kept.begin(), kept.end(),
+                [&box](const Box& k)
+                {
+                    const float inter = (k.rect & box.rect).area();
+                    return k.cls == box.cls && inter > kNmsIou * (k.rect.area() + box.rect.area() - inter);
+                });
+            if (!covered && kept.size() < size_t(kMaxBoxes))
+                kept.push_back(box);
+        }
+        return kept;
     }
 };
 
