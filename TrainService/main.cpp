@@ -24,6 +24,7 @@ constexpr char kLoggerName[] = "TrainService";
 void LogMessage(QtMsgType type, const QMessageLogContext&, const QString& msg)
 {
     const std::shared_ptr<spdlog::logger> logger = spdlog::get(kLoggerName);
+    // Passed as an argument, never as the format: replies are JSON full of braces.
     const std::string text = msg.toStdString();
     if (!logger)
     {
@@ -33,16 +34,16 @@ void LogMessage(QtMsgType type, const QMessageLogContext&, const QString& msg)
     switch (type)
     {
     case QtDebugMsg:
-        logger->debug(text);
+        logger->debug("{}", text);
         break;
     case QtInfoMsg:
-        logger->info(text);
+        logger->info("{}", text);
         break;
     case QtWarningMsg:
-        logger->warn(text);
+        logger->warn("{}", text);
         break;
     default:
-        logger->error(text);
+        logger->error("{}", text);
         break;
     }
 }
