@@ -21,14 +21,16 @@ constexpr auto kReportInterval = std::chrono::milliseconds(200);
 
 QJsonObject ProgressStatus(const char* status, const TrainProgress& p, int epochs)
 {
-    QJsonObject o{
-        {QStringLiteral("status"), QLatin1String(status)},
-        {QStringLiteral("batch"), p.batch},
-        {QStringLiteral("all_batch"), p.allBatch},
-        {QStringLiteral("epoch"), double(p.epoch) + (p.allBatch > 0 ? double(p.batch) / p.allBatch : 0.0)},
-        {QStringLiteral("all_epoch"), epochs},
-        {QStringLiteral("total_loss"), p.trainLoss},
-        {QStringLiteral("remain_time"), p.remainSeconds}};
+    // Between epochs the finished epoch shows all its batches rather than batch 0.
+    const bool epochEnd = p.batch == 0 && p.epoch > 0;
+    const double part = p.allBatch > 0 && !epochEnd ? double(p.batch) / p.allBatch : 0.0;
+    QJsonObject o{{QStringLiteral("status"), QLatin1String(status)},
+                  {QStringLiteral("batch"), epochEnd ? p.allBatch : p.batch},
+                  {QStringLiteral("all_batch"), p.allBatch},
+                  {QStringLiteral("epoch"), double(p.epoch) + part},
+                  {QStringLiteral("all_epoch"), epochs},
+                  {QStringLiteral("total_loss"), p.trainLoss},
+                  {QStringLiteral("remain_time"), p.remainSeconds}};
     // Before the first validation the group would plot a made-up point: leave it incomplete.
     if (p.valLoss >= 0.0)
         o.insert(QStringLiteral("val_loss"), p.valLoss);
