@@ -4,6 +4,7 @@
 #include "TrainService/Raster.h"
 #include "TrainService/SegNet.h"
 
+#include <c10/core/InferenceMode.h>
 #include <opencv2/imgproc.hpp>
 #include <torch/optim.h>
 #include <torch/serialize.h>
@@ -432,7 +433,8 @@ bool ModelEngine::Load(const NetSpec& spec, const std::string& file, std::string
 
 Prediction ModelEngine::Predict(const cv::Mat& image)
 {
-    torch::NoGradGuard noGrad;
+    // No autograd bookkeeping at all, not only no gradients.
+    c10::InferenceMode inference;
     d->Net().eval();
     const cv::Mat input = raster::ResizeInput(image, d->spec.inputSize);
     const torch::Tensor x = ToInput({&input});
