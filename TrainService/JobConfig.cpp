@@ -54,14 +54,14 @@ bool RequireString(const QJsonObject& object, const char* key, QString& value, Q
 
 } // namespace
 
-NetSpec NetForFineness(bool detection, int fineness)
+NetLayout NetForFineness(bool detection, int fineness)
 {
     const Fineness& row = kFineness[std::clamp(fineness, 1, 5) - 1];
-    NetSpec spec;
-    spec.detection = detection;
-    spec.inputSize = row.inputSize;
-    spec.width = row.width;
-    return spec;
+    NetLayout layout;
+    layout.detection = detection;
+    layout.inputSize = row.inputSize;
+    layout.width = row.width;
+    return layout;
 }
 
 bool ReadTrainConfig(const QString& path, TrainConfig& config, QString& error)

@@ -20,7 +20,7 @@ struct TrainConfig
     QString netType;
     int fineness = 2;
     double trainPercent = 0.9;
-    NetSpec net;
+    NetLayout net;
     TrainSettings settings;
 };
 
@@ -33,7 +33,7 @@ struct TestConfig
 };
 
 // Input side and base channel width of the networks for fineness 1 to 5 (clamped).
-NetSpec NetForFineness(bool detection, int fineness);
+NetLayout NetForFineness(bool detection, int fineness);
 
 // Reads config.json; false with the reason in error when it cannot be read or lacks a needed key.
 // The optional keys "input_size", "batch_size" and "seed" override the fineness table and the defaults.

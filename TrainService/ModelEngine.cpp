@@ -178,21 +178,21 @@ void ToChannelsLast(torch::nn::Module& module)
 
 struct ModelEngine::Impl
 {
-    NetSpec spec;
+    NetLayout layout;
     SegNet seg{nullptr};
     DetNet det{nullptr};
 
-    torch::nn::Module& Net() { return spec.detection ? static_cast<torch::nn::Module&>(*det) : *seg; }
+    torch::nn::Module& Net() { return layout.detection ? static_cast<torch::nn::Module&>(*det) : *seg; }
 
-    void Build(const NetSpec& s)
+    void Build(const NetLayout& s)
     {
-        spec = s;
+        layout = s;
         seg = nullptr;
         det = nullptr;
-        if (spec.detection)
-            det = DetNet(spec.numClasses, spec.width);
+        if (layout.detection)
+            det = DetNet(layout.numClasses, layout.width);
         else
-            seg = SegNet(spec.numClasses, spec.width);
+            seg = SegNet(layout.numClasses, layout.width);
         ToChannelsLast(Net());
     }
 
@@ -205,11 +205,11 @@ struct ModelEngine::Impl
             if (image.empty())
                 continue;
             Prepared p;
-            p.image = raster::ResizeInput(image, spec.inputSize);
-            if (spec.detection)
-                p.boxes = raster::ShapeBoxes(sample.shapes, image.size(), spec.inputSize);
+            p.image = raster::ResizeInput(image, layout.inputSize);
+            if (layout.detection)
+                p.boxes = raster::ShapeBoxes(sample.shapes, image.size(), layout.inputSize);
             else
-                p.labels = raster::RasterMask(sample.shapes, image.size(), spec.inputSize);
+                p.labels = raster::RasterMask(sample.shapes, image.size(), layout.inputSize);
             out.push_back(std::move(p));
         }
         return out;
@@ -221,7 +221,7 @@ struct ModelEngine::Impl
         for (const Prepared* p : batch)
             images.push_back(&p->image);
         const torch::Tensor x = ToInput(images);
-        if (!spec.detection)
+        if (!layout.detection)
         {
             std::vector<const cv::Mat*> labels;
             for (const Prepared* p : batch)
@@ -231,7 +231,7 @@ struct ModelEngine::Impl
         std::vector<const std::vector<Box>*> boxes;
         for (const Prepared* p : batch)
             boxes.push_back(&p->boxes);
-        const DetTargets t = MakeDetTargets(boxes, spec.numClasses, spec.inputSize / DetNetImpl::kStride);
+        const DetTargets t = MakeDetTargets(boxes, layout.numClasses, layout.inputSize / DetNetImpl::kStride);
         return DetLoss(det->forward(x), t);
     }
 
@@ -265,8 +265,8 @@ struct ModelEngine::Impl
         const auto off = offT.accessor<float, 4>();
         const auto idx = where.accessor<int64_t, 2>();
         const float stride = float(DetNetImpl::kStride);
-        const float sx = float(imageSize.width) / float(spec.inputSize);
-        const float sy = float(imageSize.height) / float(spec.inputSize);
+        const float sx = float(imageSize.width) / float(layout.inputSize);
+        const float sy = float(imageSize.height) / float(layout.inputSize);
         std::vector<Box> boxes;
         for (int64_t k = 0; k < idx.size(0); ++k)
         {
@@ -304,10 +304,10 @@ ModelEngine::ModelEngine() : d(std::make_unique<Impl>()) {}
 
 ModelEngine::~ModelEngine() = default;
 
-void ModelEngine::Create(const NetSpec& spec, unsigned seed)
+void ModelEngine::Create(const NetLayout& layout, unsigned seed)
 {
     torch::manual_seed(seed);
-    d->Build(spec);
+    d->Build(layout);
 }
 
 bool ModelEngine::Train(const std::vector<Sample>& train, const std::vector<Sample>& val,
@@ -398,7 +398,7 @@ bool ModelEngine::Save(const std::string& file, std::string& error)
 {
     try
     {
-        if (d->spec.detection)
+        if (d->layout.detection)
             torch::save(d->det, file);
         else
             torch::save(d->seg, file);
@@ -411,12 +411,12 @@ bool ModelEngine::Save(const std::string& file, std::string& error)
     }
 }
 
-bool ModelEngine::Load(const NetSpec& spec, const std::string& file, std::string& error)
+bool ModelEngine::Load(const NetLayout& layout, const std::string& file, std::string& error)
 {
     try
     {
-        d->Build(spec);
-        if (spec.detection)
+        d->Build(layout);
+        if (layout.detection)
             torch::load(d->det, file);
         else
             torch::load(d->seg, file);
@@ -436,10 +436,10 @@ Prediction ModelEngine::Predict(const cv::Mat& image)
     // No autograd bookkeeping at all, not only no gradients.
     c10::InferenceMode inference;
     d->Net().eval();
-    const cv::Mat input = raster::ResizeInput(image, d->spec.inputSize);
+    const cv::Mat input = raster::ResizeInput(image, d->layout.inputSize);
     const torch::Tensor x = ToInput({&input});
     Prediction prediction;
-    if (d->spec.detection)
+    if (d->layout.detection)
     {
         prediction.boxes = d->Decode(d->det->forward(x), image.size());
         return prediction;
@@ -450,7 +450,7 @@ Prediction ModelEngine::Predict(const cv::Mat& image)
     return prediction;
 }
 
-const NetSpec& ModelEngine::Spec() const
+const NetLayout& ModelEngine::Layout() const
 {
-    return d->spec;
+    return d->layout;
 }

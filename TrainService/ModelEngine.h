@@ -7,7 +7,7 @@
 #include <memory>
 
 // The service's one door to libtorch: builds, trains, saves, loads and runs the segmentation or
-// detection network of a NetSpec. The header stays free of torch so that the Qt side can use it.
+// detection network of a NetLayout. The header stays free of torch so that the Qt side can use it.
 class ModelEngine
 {
 public:
@@ -19,18 +19,18 @@ public:
     ModelEngine& operator=(const ModelEngine&) = delete;
 
     // A fresh network with weights drawn from seed.
-    void Create(const trainsvc::NetSpec& spec, unsigned seed);
+    void Create(const trainsvc::NetLayout& layout, unsigned seed);
     // Trains on train, measuring the loss on val after every epoch (history gets one row per epoch).
     // Returns false with the reason in error when cancel is set or training fails.
     bool Train(const std::vector<trainsvc::Sample>& train, const std::vector<trainsvc::Sample>& val,
                const trainsvc::TrainSettings& settings, const ProgressFn& progress,
                const std::atomic_bool& cancel, std::vector<trainsvc::EpochLoss>& history, std::string& error);
     bool Save(const std::string& file, std::string& error);
-    bool Load(const trainsvc::NetSpec& spec, const std::string& file, std::string& error);
+    bool Load(const trainsvc::NetLayout& layout, const std::string& file, std::string& error);
     // Label map or boxes in the image's own pixels.
     trainsvc::Prediction Predict(const cv::Mat& image);
 
-    const trainsvc::NetSpec& Spec() const;
+    const trainsvc::NetLayout& Layout() const;
 
 private:
     struct Impl;

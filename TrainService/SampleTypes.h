@@ -35,7 +35,7 @@ struct Box
 };
 
 // What a network is built for; everything the tester needs to rebuild it.
-struct NetSpec
+struct NetLayout
 {
     bool detection = false;
     int numClasses = 1;

@@ -45,19 +45,19 @@ bool TestJob::LoadModel(const QString& modelDir, ModelEngine& engine, QStringLis
     classes.clear();
     for (const QJsonValue& value : config.value(QLatin1String("classes")).toArray())
         classes.append(value.toObject().value(QLatin1String("name")).toString());
-    NetSpec spec;
-    spec.detection = config.value(QLatin1String("ai_type")).toString() == QLatin1String("Object");
-    spec.numClasses = int(classes.size());
-    spec.inputSize = config.value(QLatin1String("input_size")).toInt(0);
-    spec.width = config.value(QLatin1String("width")).toInt(0);
-    if (classes.isEmpty() || spec.inputSize <= 0 || spec.width <= 0)
+    NetLayout layout;
+    layout.detection = config.value(QLatin1String("ai_type")).toString() == QLatin1String("Object");
+    layout.numClasses = int(classes.size());
+    layout.inputSize = config.value(QLatin1String("input_size")).toInt(0);
+    layout.width = config.value(QLatin1String("width")).toInt(0);
+    if (classes.isEmpty() || layout.inputSize <= 0 || layout.width <= 0)
     {
         error = QStringLiteral("%1 does not describe a model").arg(file.fileName());
         return false;
     }
     std::string loadError;
     const QString weights = modelDir + QLatin1Char('/') + QLatin1String(TrainJob::kWeightsFile);
-    if (!engine.Load(spec, weights.toStdString(), loadError))
+    if (!engine.Load(layout, weights.toStdString(), loadError))
     {
         error = QStringLiteral("cannot load %1: %2").arg(weights, QString::fromStdString(loadError));
         return false;
@@ -82,7 +82,7 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
         return;
     }
     TestRates rates(int(classes.size()));
-    const double inputArea = double(engine.Spec().inputSize) * engine.Spec().inputSize;
+    const double inputArea = double(engine.Layout().inputSize) * engine.Layout().inputSize;
     for (int i = 0; i < images.size(); ++i)
     {
         if (cancel)
@@ -102,7 +102,7 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
         }
         const Prediction prediction = engine.Predict(image);
         const std::vector<Shape> shapes =
-            engine.Spec().detection
+            engine.Layout().detection
                 ? raster::BoxesToShapes(prediction.boxes)
                 : raster::MaskToShapes(prediction.labels, kMinInputArea * image.total() / inputArea);
         const QString target = PredictionPath(m_config.predictPath, m_config.savePredictPath, path);

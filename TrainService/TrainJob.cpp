@@ -113,7 +113,7 @@ bool TrainJob::Export(ModelEngine& engine, QString& error) const
         history.append(QJsonObject{{QStringLiteral("epoch"), row.epoch},
                                    {QStringLiteral("total_loss"), row.trainLoss},
                                    {QStringLiteral("val_loss"), row.valLoss}});
-    const NetSpec& net = engine.Spec();
+    const NetLayout& net = engine.Layout();
     const QJsonObject config{{QStringLiteral("classes"), classes},
                              {QStringLiteral("ai_type"), m_config.aiType},
                              {QStringLiteral("net_type"), m_config.netType},

@@ -176,14 +176,14 @@ int main(int argc, char** argv)
     TrainSettings settings;
     settings.epochs = epochs;
     data.Split(0.9, settings.seed, train, val);
-    NetSpec spec = NetForFineness(object, fineness);
-    spec.numClasses = int(classes.size());
+    NetLayout layout = NetForFineness(object, fineness);
+    layout.numClasses = int(classes.size());
     std::printf("%s, %d images of %d x %d (%zu train, %zu val), fineness %d: input %d, width %d, %d epochs\n",
                 object ? "detection" : "segmentation", images, size, size, train.size(), val.size(), fineness,
-                spec.inputSize, spec.width, epochs);
+                layout.inputSize, layout.width, epochs);
 
     ModelEngine engine;
-    engine.Create(spec, settings.seed);
+    engine.Create(layout, settings.seed);
     QElapsedTimer clock;
     clock.start();
     qint64 epochStart = 0;
@@ -230,7 +230,7 @@ int main(int argc, char** argv)
         else
         {
             shapes = raster::MaskToShapes(prediction.labels,
-                                          6.0 * image.total() / (spec.inputSize * spec.inputSize));
+                                          6.0 * image.total() / (layout.inputSize * layout.inputSize));
             const cv::Mat truth = raster::RasterMask(sample.shapes, image.size(), image.cols);
             for (int c = 0; c < classes.size(); ++c)
             {

@@ -330,8 +330,8 @@ void tst_TrainService::trainAndTest()
     QStringList loadedClasses;
     QString error;
     QVERIFY2(TestJob::LoadModel(modelDir, engine, loadedClasses, error), qPrintable(error));
-    QCOMPARE(engine.Spec().detection, object);
-    QCOMPARE(engine.Spec().inputSize, 48);
+    QCOMPARE(engine.Layout().detection, object);
+    QCOMPARE(engine.Layout().inputSize, 48);
 
     // A labelled test over the project's images.
     const QString datas = project + nexil::kDatasDir;
