@@ -23,6 +23,7 @@ DataWidget::DataWidget(QWidget* parent) : QWidget(parent), m_displayTimer(this)
 {
     qRegisterMetaType<std::weak_ptr<ROIItem>>("std::weak_ptr<ROIItem>");
     qRegisterMetaType<std::weak_ptr<pro::ImageInfo>>("std::weak_ptr<pro::ImageInfo>");
+    qRegisterMetaType<QRgb>("QRgb");
     // The pointer's image position is reported, and a polygon follows it, without a button held.
     setMouseTracking(true);
     connect(&m_displayTimer, &QTimer::timeout, this, &DataWidget::stopDisplay);
