@@ -123,7 +123,6 @@ void SourceImgModel::appendImages(const QList<std::shared_ptr<pro::ImageInfo>>& 
     }
     endInsertRows();
     announceWholeTable();
-    announceCount();
 }
 
 void SourceImgModel::clearImages()
@@ -132,8 +131,7 @@ void SourceImgModel::clearImages()
     m_rows.clear();
     m_listed.clear();
     endResetModel();
-    emit dataChanged(QModelIndex(), QModelIndex());
-    announceCount();
+    announceWholeTable();
 }
 
 std::weak_ptr<pro::ImageInfo> SourceImgModel::imageAt(const QModelIndex& index) const
@@ -146,7 +144,7 @@ std::weak_ptr<pro::ImageInfo> SourceImgModel::imageAt(const QModelIndex& index) 
 void SourceImgModel::setCurrentStatus(const QString& status)
 {
     m_currentStatus = status;
-    emit dataChanged(QModelIndex(), QModelIndex());
+    announceWholeTable();
 }
 
 Qt::CheckState SourceImgModel::headerCheckState() const
@@ -233,18 +231,16 @@ QStringList SourceImgModel::takeCheckedImages(const QString& status)
     }
     m_rows = kept;
     endResetModel();
-    emit dataChanged(QModelIndex(), QModelIndex());
-    announceCount();
+    announceWholeTable();
     return paths;
 }
 
 void SourceImgModel::announceWholeTable()
 {
-    emit dataChanged(index(0, 0), index(m_rows.size() - 1, m_headers.size() - 1));
-}
-
-void SourceImgModel::announceCount()
-{
-    // The caption of column 1 counts the rows.
-    emit headerDataChanged(Qt::Horizontal, kNameColumn, kNameColumn);
+    // Views and model testers take a dataChanged only over existing cells; the header (the check
+    // box follows the rows of the current status, the caption counts them) is announced always,
+    // so an emptied table still updates its header.
+    if (!m_rows.isEmpty())
+        emit dataChanged(index(0, 0), index(m_rows.size() - 1, m_headers.size() - 1));
+    emit headerDataChanged(Qt::Horizontal, 0, m_headers.size() - 1);
 }

@@ -55,7 +55,6 @@ private:
     // Sets the rows of the current status, announcing each run of changed rows once.
     void setStatusRows(bool (*next)(bool));
     void announceWholeTable();
-    void announceCount();
 
     QList<std::shared_ptr<pro::ImageInfo>> m_rows;
     QStringList m_headers;
