@@ -54,18 +54,27 @@ QString nameKey(const QString& name)
 #endif
 }
 
-QJsonArray flatPoints(const QJsonArray& points)
+// No image is this large; a shape reaching beyond it cannot be drawn, picked or measured in the
+// single precision the ROIs report their extent in.
+constexpr double kMaxCoord = 1e7;
+
+// The points as x0, y0, x1, y1, …; false when a coordinate is out of any image's reach.
+bool flatPoints(const QJsonArray& points, QJsonArray& flat)
 {
-    QJsonArray flat;
     for (const QJsonValue& point : points)
     {
         const QJsonArray pair = point.toArray();
         if (!point.isArray() || pair.size() != 2)
             continue;
-        flat.append(LoadImgWork::roundTwoDecimals(pair.at(0).toDouble()));
-        flat.append(LoadImgWork::roundTwoDecimals(pair.at(1).toDouble()));
+        for (int i = 0; i < 2; ++i)
+        {
+            const double value = LoadImgWork::roundTwoDecimals(pair.at(i).toDouble());
+            if (std::abs(value) > kMaxCoord)
+                return false;
+            flat.append(value);
+        }
     }
-    return flat;
+    return true;
 }
 
 // A rectangle from its first two points, whichever corners they are.
@@ -82,7 +91,9 @@ std::shared_ptr<ROIItem> shapeFromJson(const QJsonObject& shape)
 {
     const QString title = shape.value(QLatin1String("label")).toString();
     const QString type = shape.value(QLatin1String("shape_type")).toString().toLower();
-    const QJsonArray flat = flatPoints(shape.value(QLatin1String("points")).toArray());
+    QJsonArray flat;
+    if (!flatPoints(shape.value(QLatin1String("points")).toArray(), flat))
+        return nullptr;
     std::shared_ptr<ROIItem> roi;
     QJsonObject value;
     // Shapes that cannot be drawn or picked (a rectangle without two corners, a polygon without
