@@ -91,10 +91,12 @@ void DataWidget::dataUpdated(std::weak_ptr<pro::ImageInfo> record)
     {
         m_record.reset();
         m_image = QImage();
+        m_roiLayer.clear();
         update();
         return;
     }
     m_record = record;
+    m_roiLayer.clear();
     loadImage(spRecord->path);
     update();
 }
@@ -254,20 +256,25 @@ void DataWidget::paintEvent(QPaintEvent*)
     }
     if (!m_image.isNull())
     {
-        const QPointF origin = m_zoom.offset() + m_panDelta;
-        painter.translate(static_cast<int>(origin.x()), static_cast<int>(origin.y()));
+        const QPointF exact = m_zoom.offset() + m_panDelta;
+        const QPoint origin(static_cast<int>(exact.x()), static_cast<int>(exact.y()));
+        painter.translate(origin);
         painter.scale(m_zoom.scale(), m_zoom.scale());
         painter.drawImage(0, 0, m_image);
         painter.setRenderHint(QPainter::Antialiasing);
         const auto spRecord = m_record.lock();
         if (spRecord && !spRecord->rois.isEmpty())
         {
+            // The ROI being edited is painted live on top; the others come from the kept drawing.
+            const auto selected = m_selected.lock();
+            const ROIItem* live = spRecord->rois.contains(selected) ? selected.get() : nullptr;
+            m_roiLayer.paint(
+                painter, spRecord->rois, live,
+                RoiLayer::View{size(), devicePixelRatioF(), origin, m_zoom.scale(), m_image.rect()},
+                m_panDelta.toPoint());
             painter.setClipRect(m_image.rect());
-            for (const std::shared_ptr<ROIItem>& roi : spRecord->rois)
-            {
-                if (roi)
-                    roi->paint(&painter, m_zoom.scale());
-            }
+            if (live)
+                live->paint(&painter, m_zoom.scale());
         }
         if (m_mode == kDrawingPolygon && m_drawPolygon)
             m_drawPolygon->paint(&painter, m_zoom.scale());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CanvasZoom.h"
+#include "RoiLayer.h"
 
 #include "Nexil/ImageInfo.h"
 
@@ -111,6 +112,7 @@ private:
     bool m_fitPending = true;
     bool m_highlight = false;
     QTimer m_displayTimer;
+    RoiLayer m_roiLayer;
 };
 
 Q_DECLARE_METATYPE(std::weak_ptr<ROIItem>)

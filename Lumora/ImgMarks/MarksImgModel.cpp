@@ -11,14 +11,14 @@ namespace
 {
 using Node = MarksImgModel::TreeNode;
 
-bool groupBefore(const std::unique_ptr<Node>& a, const std::unique_ptr<Node>& b)
+bool groupBefore(const Node* a, const Node* b)
 {
     return a->name < b->name;
 }
 
-bool imageBefore(const std::unique_ptr<Node>& a, const std::unique_ptr<Node>& b)
+bool imageBefore(const Node* a, const Node* b)
 {
-    return a->image->fileName < b->image->fileName;
+    return a->key < b->key;
 }
 
 const QString& unmarkedGroup()
@@ -36,6 +36,20 @@ MarksImgModel::MarksImgModel(QObject* parent)
 
 MarksImgModel::~MarksImgModel() = default;
 
+MarksImgModel::TreeNode::~TreeNode()
+{
+    for (TreeNode* child : children)
+        delete child;
+}
+
+void MarksImgModel::clearNodes()
+{
+    for (TreeNode* child : m_root->children)
+        delete child;
+    m_root->children.clear();
+    m_groups.clear();
+}
+
 MarksImgModel::TreeNode* MarksImgModel::nodeOf(const QModelIndex& index) const
 {
     return index.isValid() ? static_cast<TreeNode*>(index.internalPointer()) : m_root.get();
@@ -48,7 +62,7 @@ QModelIndex MarksImgModel::index(int row, int column, const QModelIndex& parent)
     const TreeNode* node = nodeOf(parent);
     if (row >= static_cast<int>(node->children.size()))
         return QModelIndex();
-    return createIndex(row, column, node->children[static_cast<size_t>(row)].get());
+    return createIndex(row, column, node->children[static_cast<size_t>(row)]);
 }
 
 QModelIndex MarksImgModel::parent(const QModelIndex& child) const
@@ -65,14 +79,14 @@ int MarksImgModel::groupRow(const TreeNode* group) const
 {
     // The groups are kept sorted by their unique names, so the row is a binary search away.
     const auto& groups = m_root->children;
-    const auto it = std::lower_bound(groups.begin(), groups.end(), group->name,
-                                     [](const std::unique_ptr<TreeNode>& node, const QString& name)
-                                     { return node->name < name; });
-    if (it != groups.end() && it->get() == group)
+    const auto it =
+        std::lower_bound(groups.begin(), groups.end(), group->name,
+                         [](const TreeNode* node, const QString& name) { return node->name < name; });
+    if (it != groups.end() && *it == group)
         return static_cast<int>(it - groups.begin());
     for (size_t i = 0; i < groups.size(); ++i)
     {
-        if (groups[i].get() == group)
+        if (groups[i] == group)
             return static_cast<int>(i);
     }
     return -1;
@@ -123,8 +137,7 @@ void MarksImgModel::reload()
         return;
     m_cacheDirty = true;
     beginResetModel();
-    m_root->children.clear();
-    m_groups.clear();
+    clearNodes();
     for (const auto& spImg : spCore->Images())
     {
         if (!spImg)
@@ -177,26 +190,25 @@ MarksImgModel::TreeNode* MarksImgModel::group(const QString& name, bool notify)
 {
     if (TreeNode* found = m_groups.value(name))
         return found;
-    auto node = std::make_unique<TreeNode>();
+    auto* node = new TreeNode;
     node->kind = TreeNode::kGroup;
     node->name = name;
     node->parent = m_root.get();
-    TreeNode* created = node.get();
     auto& groups = m_root->children;
     if (notify)
     {
         const auto at = std::upper_bound(groups.begin(), groups.end(), node, groupBefore);
         const int row = static_cast<int>(at - groups.begin());
         beginInsertRows(QModelIndex(), row, row);
-        groups.insert(at, std::move(node));
+        groups.insert(at, node);
         endInsertRows();
     }
     else
     {
-        groups.push_back(std::move(node));
+        groups.push_back(node);
     }
-    m_groups.insert(name, created);
-    return created;
+    m_groups.insert(name, node);
+    return node;
 }
 
 void MarksImgModel::putInGroup(const QString& name, const std::shared_ptr<pro::ImageInfo>& spImg, bool notify)
@@ -204,27 +216,28 @@ void MarksImgModel::putInGroup(const QString& name, const std::shared_ptr<pro::I
     TreeNode* target = group(name, notify);
     if (!target->members.insert(spImg.get()).second)
         return;
-    auto node = std::make_unique<TreeNode>();
+    auto* node = new TreeNode;
     node->kind = TreeNode::kImage;
     node->image = spImg;
     node->parent = target;
+    node->key = spImg->fileName;
     auto& images = target->children;
     if (!notify)
     {
-        images.push_back(std::move(node));
+        images.push_back(node);
         return;
     }
     const auto at = std::upper_bound(images.begin(), images.end(), node, imageBefore);
     const int row = static_cast<int>(at - images.begin());
     beginInsertRows(createIndex(groupRow(target), 0, target), row, row);
-    images.insert(at, std::move(node));
+    images.insert(at, node);
     endInsertRows();
 }
 
 void MarksImgModel::sortAll()
 {
     std::stable_sort(m_root->children.begin(), m_root->children.end(), groupBefore);
-    for (auto& groupNode : m_root->children)
+    for (TreeNode* groupNode : m_root->children)
         std::stable_sort(groupNode->children.begin(), groupNode->children.end(), imageBefore);
 }
 
@@ -232,8 +245,7 @@ void MarksImgModel::clearTree()
 {
     m_cacheDirty = true;
     beginResetModel();
-    m_root->children.clear();
-    m_groups.clear();
+    clearNodes();
     endResetModel();
 }
 
@@ -257,11 +269,12 @@ void MarksImgModel::removeImage(const QModelIndex& index)
     TreeNode* groupNode = node->parent;
     const int row = index.row();
     if (row < 0 || row >= static_cast<int>(groupNode->children.size()) ||
-        groupNode->children[static_cast<size_t>(row)].get() != node)
+        groupNode->children[static_cast<size_t>(row)] != node)
         return;
     beginRemoveRows(index.parent(), row, row);
     groupNode->members.erase(node->image.get());
     groupNode->children.erase(groupNode->children.begin() + row);
+    delete node;
     endRemoveRows();
     m_cacheDirty = true;
 }

@@ -29,10 +29,19 @@ public:
         int kind = kGroup;
         QString name;
         std::shared_ptr<pro::ImageInfo> image;
-        std::vector<std::unique_ptr<TreeNode>> children;
+        // Owned by the model. Plain pointers: inserting in the middle of a large group is then a
+        // single memory move.
+        std::vector<TreeNode*> children;
         TreeNode* parent = nullptr;
         // The records listed under a group, for the same-record test at any group size.
         std::unordered_set<const pro::ImageInfo*> members;
+        // An image node's file name when it was placed: the sort key, one indirection closer.
+        QString key;
+
+        TreeNode() = default;
+        TreeNode(const TreeNode&) = delete;
+        TreeNode& operator=(const TreeNode&) = delete;
+        ~TreeNode();
     };
 
     static constexpr char kOkGroup[] = "OK";
@@ -67,6 +76,7 @@ private:
     void putInGroup(const QString& name, const std::shared_ptr<pro::ImageInfo>& spImg, bool notify);
     void placeRecord(const std::shared_ptr<pro::ImageInfo>& spImg, bool notify);
     void sortAll();
+    void clearNodes();
     void collectImages(const QModelIndex& parent);
 
     std::unique_ptr<TreeNode> m_root;

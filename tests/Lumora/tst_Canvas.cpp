@@ -87,6 +87,7 @@ private slots:
     void panAndLocation();
     void hitTestingOff();
     void wheelKeepsPointerPoint();
+    void paintFollowsRoiChanges();
 
 private:
     std::shared_ptr<pro::ImageInfo> Show(DataWidget& w, const QImage& image = QImage());
@@ -539,6 +540,42 @@ void tst_Canvas::wheelKeepsPointerPoint()
     m_w->resize(600, 200);
     QCOMPARE(m_w->zoom().scale(), 2.0f);
     QVERIFY(Near(m_w->zoom().offset(), QPointF(100, 0)));
+}
+
+void tst_Canvas::paintFollowsRoiChanges()
+{
+    QImage black(kImageW, kImageH, QImage::Format_RGB888);
+    black.fill(Qt::black);
+    const auto record = Show(*m_w, black);
+    auto roi = Rect({10, 10, 50, 30});
+    auto other = Rect({100, 60, 50, 30});
+    record->rois << roi << other;
+    const auto outlineAt = [this](const QPointF& imagePoint)
+    {
+        QImage frame(m_w->size(), QImage::Format_RGB32);
+        m_w->render(&frame);
+        const QColor c = frame.pixelColor(W(imagePoint));
+        // An outline (blue, yellow when selected) on the black image, whatever antialiasing made of it.
+        return c.red() + c.green() + c.blue() > 200;
+    };
+    QVERIFY(outlineAt({35, 10}));
+    QVERIFY(outlineAt({125, 60}));
+
+    // Edits made by others (the page deletes or moves ROIs) show at the next paint.
+    dynamic_cast<RectROIItem*>(roi.get())->setRect(QRectF(10, 50, 50, 30));
+    m_w->roiEdited();
+    QVERIFY(!outlineAt({35, 10}));
+    QVERIFY(outlineAt({35, 50}));
+    record->rois.removeOne(other);
+    QVERIFY(!outlineAt({125, 60}));
+
+    // A ROI dragged on the canvas is drawn where it goes, the others where they were.
+    record->rois << other;
+    QTest::mousePress(m_w.get(), Qt::LeftButton, Qt::NoModifier, W({20, 60}));
+    Move(m_w.get(), W({20, 20}), Qt::LeftButton);
+    QVERIFY(outlineAt({35, 10}));
+    QVERIFY(outlineAt({125, 60}));
+    QTest::mouseRelease(m_w.get(), Qt::LeftButton, Qt::NoModifier, W({20, 20}));
 }
 
 QTEST_MAIN(tst_Canvas)
