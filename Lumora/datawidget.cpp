@@ -11,6 +11,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -356,9 +357,12 @@ void DataWidget::pressRect(Qt::MouseButton button, const QPointF& q)
 {
     if (button != Qt::LeftButton)
         return;
-    m_drawRect->setRect(QRectF(QPointF(std::trunc(q.x()), std::trunc(q.y())), QSizeF(0, 0)));
+    // A press beside the image starts the rectangle at the image's edge: no ROI lies outside it.
+    const QPointF start(std::clamp(std::trunc(q.x()), 0.0, static_cast<double>(m_image.width())),
+                        std::clamp(std::trunc(q.y()), 0.0, static_cast<double>(m_image.height())));
+    m_drawRect->setRect(QRectF(start, QSizeF(0, 0)));
     m_drawRect->setSelected(true);
-    m_drawRect->hitHandle(q, m_zoom.scale());
+    m_drawRect->hitHandle(start, m_zoom.scale());
 }
 
 void DataWidget::pressIdle(const QPoint& pos, const QPointF& q)

@@ -8,6 +8,7 @@
 //  tree    100,000 records in 20 groups given to MarksImgModel in batches of 51, against grouping
 //          them into a sorted vector of vectors (target ratio 3).
 // Usage: ImgMarksBench [canvas|scan|tree]   (all three when none is named)
+//        ImgMarksBench folder <path>       the loader alone over a folder
 
 #include "ImgMarks/LoadImgWork.h"
 #include "ImgMarks/MarksImgModel.h"
@@ -239,7 +240,18 @@ void Scan()
     const QStringList annotations = MakeTree(dir.path());
     Baseline(dir.path(), annotations);
 
-    std::vector<double> baselines, scans, firsts;
+    {
+        // The worker alone, without lists, for where the time goes.
+        LoadImgWork work;
+        int count = 0;
+        QObject::connect(&work, &LoadImgWork::Signal_ImgList, &work,
+                         [&](const Records& batch) { count += batch.size(); });
+        QElapsedTimer t;
+        t.start();
+        work.Slot_ImportMarkImg(dir.path(), true);
+        std::printf("scan: the worker alone: %.1f ms for %d records\n", Ms(t), count);
+    }
+    std::vector<double> baselines, scans, firsts, guis;
     for (int run = 0; run < 3; ++run)
     {
         baselines.push_back(Baseline(dir.path(), annotations));
@@ -256,12 +268,15 @@ void Scan()
         thread.start();
         int received = 0;
         double first = -1;
+        double inLists = 0;
         QElapsedTimer t;
         QObject::connect(work, &LoadImgWork::Signal_ImgList, &table,
                          [&](const Records& batch)
                          {
                              if (first < 0)
                                  first = Ms(t);
+                             QElapsedTimer gui;
+                             gui.start();
                              tree.addImages(batch);
                              Records unmarked;
                              for (const auto& r : batch)
@@ -270,6 +285,7 @@ void Scan()
                                      unmarked << r;
                              }
                              table.appendImages(unmarked);
+                             inLists += Ms(gui);
                              received += batch.size();
                          });
         t.start();
@@ -278,6 +294,7 @@ void Scan()
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         scans.push_back(Ms(t));
         firsts.push_back(first);
+        guis.push_back(inLists);
         thread.exit(0);
         thread.wait();
     }
@@ -285,6 +302,8 @@ void Scan()
     const double scan = Median(scans);
     std::printf("scan: find + reading 5000 annotation files: %.1f ms\n", base);
     std::printf("scan: 50000 images into the lists: %.1f ms, ratio %.2f (target 1.5)\n", scan, scan / base);
+    std::printf("scan: of it in the GUI thread, adding to the table, its proxy and the tree: %.1f ms\n",
+                Median(guis));
     std::printf("scan: first batch in the GUI after %.1f ms (target 300 ms)\n", Median(firsts));
 }
 
@@ -352,5 +371,17 @@ int main(int argc, char* argv[])
         Canvas();
     if (only.isEmpty() || only == "scan")
         Scan();
+    // The worker alone over a folder of one's own, for profiling it.
+    if (only == "folder" && argc > 2)
+    {
+        LoadImgWork work;
+        int count = 0;
+        QObject::connect(&work, &LoadImgWork::Signal_ImgList, &work,
+                         [&](const Records& batch) { count += batch.size(); });
+        QElapsedTimer t;
+        t.start();
+        work.Slot_ImportMarkImg(QString::fromLocal8Bit(argv[2]), true);
+        std::printf("folder: %d records in %.1f ms\n", count, Ms(t));
+    }
     return 0;
 }
