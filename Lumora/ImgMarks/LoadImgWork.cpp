@@ -1,0 +1,311 @@
+#include "LoadImgWork.h"
+
+#include "ImgStatus.h"
+
+#include "Nexil/ROI/PolygonROIItem.h"
+#include "Nexil/ROI/RectROIItem.h"
+
+#include <QDateTime>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+QString stampNow()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss-zzz"));
+}
+
+// The scan's name filters "*.jpg", "*.jpeg", "*.png" and "*.bmp", case-insensitive as QDir's.
+bool isImageName(const QString& name)
+{
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return false;
+    const QStringRef suffix = name.midRef(dot + 1);
+    for (const char* wanted : {"jpg", "jpeg", "png", "bmp"})
+    {
+        if (suffix.compare(QLatin1String(wanted), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QString baseName(const QString& fileName)
+{
+    const int dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? fileName : fileName.left(dot);
+}
+
+// File names compare as the file system does.
+QString nameKey(const QString& name)
+{
+#ifdef Q_OS_WIN
+    return name.toLower();
+#else
+    return name;
+#endif
+}
+
+// No image is this large; a shape reaching beyond it cannot be drawn, picked or measured in the
+// single precision the ROIs report their extent in.
+constexpr double kMaxCoord = 1e7;
+
+// The points as x0, y0, x1, y1, …; false when a coordinate is out of any image's reach.
+bool flatPoints(const QJsonArray& points, QJsonArray& flat)
+{
+    for (const QJsonValue& point : points)
+    {
+        const QJsonArray pair = point.toArray();
+        if (!point.isArray() || pair.size() != 2)
+            continue;
+        for (int i = 0; i < 2; ++i)
+        {
+            const double value = LoadImgWork::roundTwoDecimals(pair.at(i).toDouble());
+            if (std::abs(value) > kMaxCoord)
+                return false;
+            flat.append(value);
+        }
+    }
+    return true;
+}
+
+// A rectangle from its first two points, whichever corners they are.
+QJsonArray rectangleCorners(const QJsonArray& flat)
+{
+    const double x0 = flat.at(0).toDouble();
+    const double y0 = flat.at(1).toDouble();
+    const double x1 = flat.at(2).toDouble();
+    const double y1 = flat.at(3).toDouble();
+    return QJsonArray{std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1)};
+}
+
+std::shared_ptr<ROIItem> shapeFromJson(const QJsonObject& shape)
+{
+    const QString title = shape.value(QLatin1String("label")).toString();
+    const QString type = shape.value(QLatin1String("shape_type")).toString().toLower();
+    QJsonArray flat;
+    if (!flatPoints(shape.value(QLatin1String("points")).toArray(), flat))
+        return nullptr;
+    std::shared_ptr<ROIItem> roi;
+    QJsonObject value;
+    // Shapes that cannot be drawn or picked (a rectangle without two corners, a polygon without
+    // three vertices) are left out like unknown ones.
+    if (type == QLatin1String("polygon") && flat.size() >= 6)
+    {
+        roi = std::make_shared<PolygonROIItem>(QPolygonF(), 0, title);
+        value.insert(QStringLiteral("Points"), flat);
+    }
+    else if (type == QLatin1String("rectangle") && flat.size() >= 4)
+    {
+        roi = std::make_shared<RectROIItem>(QRectF(), 0, title);
+        value.insert(QStringLiteral("rectangle"), rectangleCorners(flat));
+    }
+    else
+    {
+        return nullptr;
+    }
+    value.insert(QStringLiteral("roiAttr"), 0);
+    value.insert(QStringLiteral("title"), title);
+    roi->fromJson(value);
+    return roi;
+}
+} // namespace
+
+// One folder scan: its stamp, the batch being filled and the folders seen, so a link back up the
+// tree cannot make it run forever.
+struct LoadImgWork::Scan
+{
+    QString stamp;
+    QList<std::shared_ptr<pro::ImageInfo>> batch;
+    QSet<QString> visited;
+};
+
+LoadImgWork::LoadImgWork() : QObject(nullptr)
+{
+    qRegisterMetaType<QList<std::shared_ptr<pro::ImageInfo>>>("QList<std::shared_ptr<pro::ImageInfo>>");
+}
+
+LoadImgWork::~LoadImgWork() = default;
+
+void LoadImgWork::Slot_ImportMarkImg(QString path, bool bAddDB)
+{
+    m_addDb = bAddDB;
+    Slot_LoadImgPath(path);
+}
+
+void LoadImgWork::Slot_LoadImgPath(QString path)
+{
+    if (path.isEmpty() || !QFileInfo(path).isDir())
+        return;
+    Scan scan;
+    scan.stamp = stampNow();
+    scanFolder(path, ImgStatus::CodeOfPath(path), scan);
+    if (!scan.batch.isEmpty())
+        emit Signal_ImgList(scan.batch);
+}
+
+void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
+{
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (canonical.isEmpty() || scan.visited.contains(canonical))
+        return;
+    scan.visited.insert(canonical);
+
+    // One listing per folder gives the images, the annotation files beside them and the
+    // subfolders, so no image costs a look-up of its own.
+    QStringList images;
+    QStringList names;
+    QSet<QString> jsonNames;
+    QStringList subfolders;
+    QDirIterator it(folder, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext())
+    {
+        const QString path = it.next();
+        const QString name = it.fileName();
+        const QFileInfo info = it.fileInfo();
+        if (info.isDir())
+        {
+            // Linked folders are not followed, as QDirIterator does not by default.
+            if (!info.isSymLink())
+                subfolders.append(path);
+        }
+        else if (isImageName(name))
+        {
+            images.append(path);
+            names.append(name);
+        }
+        else if (name.endsWith(QLatin1String(".json"), Qt::CaseInsensitive))
+        {
+            jsonNames.insert(nameKey(name));
+        }
+    }
+
+    const QString statusText = ImgStatus::Text(status);
+    for (int i = 0; i < images.size(); ++i)
+    {
+        auto record = makeRecord(images.at(i), names.at(i), statusText, scan.stamp);
+        const QString jsonName = baseName(names.at(i)) + QLatin1String(".json");
+        if (m_addDb && jsonNames.contains(nameKey(jsonName)))
+            takeAnnotation(*record, folder + QLatin1Char('/') + jsonName);
+        scan.batch.append(record);
+        if (scan.batch.size() == kBatchSize)
+        {
+            emit Signal_ImgList(scan.batch);
+            scan.batch.clear();
+        }
+    }
+
+    for (const QString& subfolder : subfolders)
+    {
+        const int own = ImgStatus::CodeOfFolder(QFileInfo(subfolder).fileName());
+        scanFolder(subfolder, own >= 0 ? own : status, scan);
+    }
+}
+
+void LoadImgWork::Slot_LoadImg(QString filePath)
+{
+    const QFileInfo info(filePath);
+    if (!info.isFile())
+        return;
+    auto record = makeRecord(filePath, info.fileName(), ImgStatus::Text(ImgStatus::kUnconfirmed), stampNow());
+    if (m_addDb)
+        takeAnnotation(*record, annotationPath(filePath));
+    emit Signal_ImgList({record});
+}
+
+void LoadImgWork::Slot_DelImg(QStringList paths)
+{
+    for (const QString& path : qAsConst(paths))
+    {
+        if (QFileInfo(path).fileName().isEmpty())
+            continue;
+        QFile::remove(path);
+        QFile::remove(annotationPath(path));
+    }
+    emit Signal_DeleteCompleted();
+}
+
+std::shared_ptr<pro::ImageInfo> LoadImgWork::makeRecord(const QString& path, const QString& fileName,
+                                                        const QString& status, const QString& stamp) const
+{
+    auto record = std::make_shared<pro::ImageInfo>();
+    record->path = path;
+    record->fileName = fileName;
+    record->filter = status;
+    record->addTime = stamp;
+    return record;
+}
+
+void LoadImgWork::takeAnnotation(pro::ImageInfo& record, const QString& jsonPath) const
+{
+    ROIList rois;
+    if (!readAnnotationText(jsonPath, rois))
+        return;
+    record.rois = rois;
+    record.marked = true;
+}
+
+QString LoadImgWork::annotationPath(const QString& imagePath)
+{
+    const QFileInfo info(imagePath);
+    return info.path() + QLatin1Char('/') + baseName(info.fileName()) + QLatin1String(".json");
+}
+
+bool LoadImgWork::readAnnotationFile(const QString& imagePath, ROIList& rois)
+{
+    return readAnnotationText(annotationPath(imagePath), rois);
+}
+
+bool LoadImgWork::readAnnotationText(const QString& jsonPath, ROIList& rois)
+{
+    QFile file(jsonPath);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxAnnotationBytes)
+        return false;
+    const QString text = QString::fromUtf8(file.readAll());
+    if (text.isEmpty())
+        return false;
+    return parseShapes(text, rois);
+}
+
+bool LoadImgWork::parseShapes(const QString& text, ROIList& rois)
+{
+    const QJsonObject document = QJsonDocument::fromJson(text.toUtf8()).object();
+    if (!document.contains(QLatin1String("imagePath")) || !document.contains(QLatin1String("shapes")))
+        return false;
+    const QJsonValue shapes = document.value(QLatin1String("shapes"));
+    if (shapes.isNull())
+        return true;
+    // Anything else than a list of shapes is not an annotation; taking it as "no shapes" would
+    // mark a broken file's image as free of defects.
+    if (!shapes.isArray())
+        return false;
+    for (const QJsonValue& element : shapes.toArray())
+    {
+        const QJsonObject shape = element.toObject();
+        if (!shape.contains(QLatin1String("label")) || !shape.contains(QLatin1String("shape_type")) ||
+            !shape.contains(QLatin1String("points")))
+            continue;
+        if (auto roi = shapeFromJson(shape))
+            rois.append(roi);
+    }
+    return true;
+}
+
+double LoadImgWork::roundTwoDecimals(double value)
+{
+    if (!std::isfinite(value))
+        return 0.0;
+    const double scaled = value * 100.0;
+    // Numbers this large carry no decimals; scaling them would only overflow.
+    if (!std::isfinite(scaled))
+        return value;
+    return std::round(scaled) / 100.0;
+}

@@ -1,0 +1,46 @@
+#include "ProjectImport.h"
+
+#include "Nexil/NexilApi.h"
+#include "Nexil/ROI/RectROIItem.h"
+
+#include <algorithm>
+
+namespace
+{
+constexpr int kSegmentProject = 1;
+}
+
+int ProjectImport::AddToProject(const QList<std::shared_ptr<pro::ImageInfo>>& images)
+{
+    const auto spCore = PrjIns().lock();
+    const auto spInfo = spCore ? spCore->PrjInfo() : nullptr;
+    int added = 0;
+    for (const auto& spImg : images)
+    {
+        if (!spImg || !spImg->marked || !spImg->id.isEmpty())
+            continue;
+        if (!spCore)
+        {
+            spImg->marked = false;
+            spImg->rois.clear();
+            continue;
+        }
+        // A segmentation project learns from polygons only.
+        if (spInfo && spInfo->type == kSegmentProject)
+        {
+            spImg->rois.erase(std::remove_if(spImg->rois.begin(), spImg->rois.end(),
+                                             [](const std::shared_ptr<ROIItem>& roi) {
+                                                 return !roi ||
+                                                        roi->typeName() == RectROIItem::staticTypeName();
+                                             }),
+                              spImg->rois.end());
+        }
+        if (spImg->rois.isEmpty())
+            spImg->markAsOK = true;
+        spImg->id = spCore->AddImage(spImg);
+        for (const auto& roi : qAsConst(spImg->rois))
+            spCore->AddMarkType(roi->title());
+        ++added;
+    }
+    return added;
+}

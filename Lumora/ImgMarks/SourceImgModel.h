@@ -1,0 +1,65 @@
+#pragma once
+
+#include "Nexil/ImageInfo.h"
+
+#include <QAbstractTableModel>
+#include <QList>
+#include <QSet>
+#include <QStringList>
+
+#include <memory>
+
+// The images that are not annotated yet, one row each in order of arrival, with a check box. The
+// check-box operations act on the rows of the current status only.
+class SourceImgModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column
+    {
+        kCheckColumn = 0,
+        kNameColumn = 1,
+        kMarkedColumn = 2,
+    };
+    // Role of column 1 that gives the row's status text.
+    static constexpr int kStatusRole = Qt::UserRole + 1;
+
+    explicit SourceImgModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                       int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // Nothing when this very record is listed already.
+    void appendImage(std::shared_ptr<pro::ImageInfo> spImg);
+    void appendImages(const QList<std::shared_ptr<pro::ImageInfo>>& images);
+    void clearImages();
+    std::weak_ptr<pro::ImageInfo> imageAt(const QModelIndex& index) const;
+
+    void setCurrentStatus(const QString& status);
+    const QString& currentStatus() const { return m_currentStatus; }
+    Qt::CheckState headerCheckState() const;
+    // PartiallyChecked inverts each row of the current status.
+    void setStatusRowsChecked(Qt::CheckState state);
+    // Removes the checked rows of the status; project images among them are deleted from the
+    // project. Returns the paths of the removed rows in row order, for deleting the files.
+    QStringList takeCheckedImages(const QString& status);
+
+private:
+    // Sets the rows of the current status, announcing each run of changed rows once.
+    void setStatusRows(bool (*next)(bool));
+    void announceWholeTable();
+
+    QList<std::shared_ptr<pro::ImageInfo>> m_rows;
+    QStringList m_headers;
+    bool m_allChecked = false;
+    QString m_currentStatus;
+    // The listed records, for the duplicate test of appendImage at any list length.
+    QSet<const pro::ImageInfo*> m_listed;
+};

@@ -1,0 +1,39 @@
+#include "StatusFilterProxyModel.h"
+
+#include "SourceImgModel.h"
+
+#include <QTimer>
+
+StatusFilterProxyModel::StatusFilterProxyModel(QObject* parent) : QSortFilterProxyModel(parent) {}
+
+void StatusFilterProxyModel::setFilterStatus(const QString& status)
+{
+    m_filterStatus = status;
+    invalidateFilter();
+    // The caption's count follows once the view has taken the new rows.
+    QTimer::singleShot(0, this,
+                       [this] {
+                           emit headerDataChanged(Qt::Horizontal, SourceImgModel::kNameColumn,
+                                                  SourceImgModel::kNameColumn);
+                       });
+}
+
+bool StatusFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const
+{
+    if (m_filterStatus.isEmpty())
+        return true;
+    const QModelIndex index = sourceModel()->index(sourceRow, SourceImgModel::kNameColumn, sourceParent);
+    return sourceModel()->data(index, SourceImgModel::kStatusRole).toString() == m_filterStatus;
+}
+
+QVariant StatusFilterProxyModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || !sourceModel())
+        return QSortFilterProxyModel::headerData(section, orientation, role);
+    const QVariant value = sourceModel()->headerData(section, orientation, role);
+    if (section != SourceImgModel::kNameColumn)
+        return value;
+    const QString caption = value.toString();
+    const int cut = caption.indexOf(QChar(0xFF08));
+    return QStringLiteral("%1（%2张）").arg(cut < 0 ? caption : caption.left(cut)).arg(rowCount());
+}

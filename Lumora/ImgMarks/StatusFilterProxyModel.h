@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QSortFilterProxyModel>
+
+// Shows the rows of one status of a SourceImgModel; an empty status shows all. The caption of
+// column 1 counts the shown rows.
+class StatusFilterProxyModel : public QSortFilterProxyModel
+{
+public:
+    explicit StatusFilterProxyModel(QObject* parent = nullptr);
+
+    void setFilterStatus(const QString& status);
+    const QString& filterStatus() const { return m_filterStatus; }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+private:
+    QString m_filterStatus;
+};

@@ -1,0 +1,463 @@
+#include "datawidget.h"
+
+#include "Nexil/ROI/PolygonROIItem.h"
+#include "Nexil/ROI/RectROIItem.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+#include <QtDebug>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+const QColor kHighlightColor(0xFF, 0xA0, 0x00);
+constexpr int kHighlightWidth = 8;
+} // namespace
+
+DataWidget::DataWidget(QWidget* parent) : QWidget(parent), m_displayTimer(this)
+{
+    qRegisterMetaType<std::weak_ptr<ROIItem>>("std::weak_ptr<ROIItem>");
+    qRegisterMetaType<std::weak_ptr<pro::ImageInfo>>("std::weak_ptr<pro::ImageInfo>");
+    qRegisterMetaType<QRgb>("QRgb");
+    // The pointer's image position is reported, and a polygon follows it, without a button held.
+    setMouseTracking(true);
+    connect(&m_displayTimer, &QTimer::timeout, this, &DataWidget::stopDisplay);
+}
+
+DataWidget::~DataWidget() = default;
+
+void DataWidget::setHighlight(bool on)
+{
+    m_highlight = on;
+    update();
+}
+
+void DataWidget::startDisplay(int msec)
+{
+    m_displayTimer.start(msec);
+}
+
+void DataWidget::stopDisplay()
+{
+    m_displayTimer.stop();
+    update();
+}
+
+void DataWidget::zoomIn()
+{
+    zoomAbout(QPointF(width() / 2, height() / 2), true);
+}
+
+void DataWidget::zoomOut()
+{
+    zoomAbout(QPointF(width() / 2, height() / 2), false);
+}
+
+void DataWidget::zoomAbout(const QPointF& about, bool in)
+{
+    if (!m_zoom.step(about, in))
+        return;
+    qInfo().noquote() << QStringLiteral("scale: %1 startOffset:%2,%3")
+                             .arg(m_zoom.scale(), 0, 'f', 2)
+                             .arg(m_zoom.offset().x())
+                             .arg(m_zoom.offset().y());
+    update();
+}
+
+void DataWidget::zoomFit()
+{
+    const QSize size = m_image.isNull() ? m_imageSize : m_image.size();
+    if (m_zoom.fit(QSizeF(this->size()), QSizeF(size)))
+        update();
+}
+
+void DataWidget::dataUpdated(std::weak_ptr<pro::ImageInfo> record)
+{
+    if (m_mode == kDrawingPolygon || m_mode == kDrawingRect)
+    {
+        emit drawRoiCompleted(false);
+        dropUnclaimedDrawing();
+    }
+    const auto spRecord = record.lock();
+    // A selection of the image shown before must not be dragged, invisibly, on this one.
+    if (spRecord != m_record.lock())
+        clearSelection();
+    if (!spRecord)
+    {
+        m_record.reset();
+        m_image = QImage();
+        m_roiLayer.clear();
+        update();
+        return;
+    }
+    m_record = record;
+    m_roiLayer.clear();
+    loadImage(spRecord->path);
+    update();
+}
+
+void DataWidget::loadImage(const QString& path)
+{
+    // Grey files stay grey (one channel); colour files become RGB with OpenCV's channel order undone.
+    const cv::Mat mat = cv::imread(path.toLocal8Bit().toStdString(), cv::IMREAD_ANYCOLOR);
+    m_image = QImage();
+    if (mat.empty() || mat.depth() != CV_8U)
+        return;
+    if (mat.channels() == 1)
+    {
+        m_image = QImage(mat.cols, mat.rows, QImage::Format_Grayscale8);
+        cv::Mat view(mat.rows, mat.cols, CV_8UC1, m_image.bits(),
+                     static_cast<size_t>(m_image.bytesPerLine()));
+        mat.copyTo(view);
+    }
+    else if (mat.channels() == 3 || mat.channels() == 4)
+    {
+        m_image = QImage(mat.cols, mat.rows, QImage::Format_RGB888);
+        cv::Mat view(mat.rows, mat.cols, CV_8UC3, m_image.bits(),
+                     static_cast<size_t>(m_image.bytesPerLine()));
+        cv::cvtColor(mat, view, mat.channels() == 3 ? cv::COLOR_BGR2RGB : cv::COLOR_BGRA2RGB);
+    }
+    if (!m_image.isNull())
+        m_imageSize = m_image.size();
+}
+
+void DataWidget::roiSelectedChanged(std::weak_ptr<ROIItem> roi)
+{
+    const auto spRoi = roi.lock();
+    if (spRoi == m_selected.lock())
+        return;
+    clearSelection();
+    select(spRoi);
+    update();
+}
+
+void DataWidget::roiEdited()
+{
+    update();
+}
+
+void DataWidget::select(const std::shared_ptr<ROIItem>& roi)
+{
+    m_selected = roi;
+    if (roi)
+        roi->setSelected(true);
+}
+
+void DataWidget::clearSelection()
+{
+    if (const auto old = m_selected.lock())
+        old->setSelected(false);
+    m_selected.reset();
+}
+
+void DataWidget::startDrawRect(const QString& title)
+{
+    m_drawPolygon.reset();
+    m_drawRect = std::make_unique<RectROIItem>(QRectF(), ROIItem::kDrawingAttr, title);
+    m_mode = kDrawingRect;
+}
+
+void DataWidget::startDrawPolygon(const QString& title)
+{
+    m_drawRect.reset();
+    m_drawPolygon = std::make_unique<PolygonROIItem>(QPolygonF(), ROIItem::kDrawingAttr, title);
+    m_mode = kDrawingPolygon;
+    setCursor(Qt::CrossCursor);
+}
+
+std::shared_ptr<ROIItem> DataWidget::endDrawing(bool accept)
+{
+    std::shared_ptr<ROIItem> taken;
+    if (m_mode == kDrawingPolygon && m_drawPolygon)
+    {
+        m_drawPolygon->clearFloatingPoint();
+        m_mode = kIdle;
+        if (m_drawPolygon->polygon().size() > 2 && accept)
+        {
+            m_drawPolygon->setRoiAttr(0);
+            taken = std::shared_ptr<ROIItem>(m_drawPolygon.release());
+        }
+        m_drawPolygon.reset();
+    }
+    else if (m_mode == kDrawingRect && m_drawRect)
+    {
+        m_mode = kIdle;
+        if (m_drawRect->boundingBox().width > 0 && accept)
+        {
+            m_drawRect->setRoiAttr(0);
+            taken = std::shared_ptr<ROIItem>(m_drawRect.release());
+        }
+        m_drawRect.reset();
+    }
+    setCursor(Qt::ArrowCursor);
+    update();
+    if (!taken)
+        return taken;
+    clearSelection();
+    select(taken);
+    emit clickedROI(taken);
+    return taken;
+}
+
+void DataWidget::dropUnclaimedDrawing()
+{
+    if (m_mode == kDrawingPolygon || m_mode == kDrawingRect)
+        endDrawing(false);
+}
+
+bool DataWidget::insideImage(const QPointF& q) const
+{
+    return !m_image.isNull() && std::floor(q.x()) >= 0 && std::floor(q.y()) >= 0 &&
+           std::floor(q.x()) < m_image.width() && std::floor(q.y()) < m_image.height();
+}
+
+bool DataWidget::shownRoi(const std::shared_ptr<ROIItem>& roi) const
+{
+    const auto spRecord = m_record.lock();
+    return roi && spRecord && spRecord->rois.contains(roi);
+}
+
+std::shared_ptr<ROIItem> DataWidget::pickRoi(const QPointF& q) const
+{
+    const auto spRecord = m_record.lock();
+    if (!spRecord || m_roiHitTesting == 0)
+        return nullptr;
+    std::shared_ptr<ROIItem> best;
+    double bestArea = 0;
+    for (const std::shared_ptr<ROIItem>& roi : spRecord->rois)
+    {
+        if (!roi || !roi->contains(q))
+            continue;
+        const double area = roi->area();
+        if (!best || area < bestArea)
+        {
+            best = roi;
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
+void DataWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (m_fitPending && !m_image.isNull())
+    {
+        m_imageSize = m_image.size();
+        if (m_imageSize.width() > 0)
+            m_fitPending = false;
+        zoomFit();
+    }
+    if (!m_image.isNull())
+    {
+        const QPointF exact = m_zoom.offset() + m_panDelta;
+        const QPoint origin(static_cast<int>(exact.x()), static_cast<int>(exact.y()));
+        painter.translate(origin);
+        painter.scale(m_zoom.scale(), m_zoom.scale());
+        painter.drawImage(0, 0, m_image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const auto spRecord = m_record.lock();
+        if (spRecord && !spRecord->rois.isEmpty())
+        {
+            // The ROI being edited is painted live on top; the others come from the kept drawing.
+            const auto selected = m_selected.lock();
+            const ROIItem* live = spRecord->rois.contains(selected) ? selected.get() : nullptr;
+            m_roiLayer.paint(
+                painter, spRecord->rois, live,
+                RoiLayer::View{size(), devicePixelRatioF(), origin, m_zoom.scale(), m_image.rect()},
+                m_panDelta.toPoint());
+            painter.setClipRect(m_image.rect());
+            if (live)
+                live->paint(&painter, m_zoom.scale());
+        }
+        if (m_mode == kDrawingPolygon && m_drawPolygon)
+            m_drawPolygon->paint(&painter, m_zoom.scale());
+        else if (m_mode == kDrawingRect && m_drawRect)
+            m_drawRect->paint(&painter, m_zoom.scale());
+    }
+    if (m_highlight)
+    {
+        painter.resetTransform();
+        painter.setClipping(false);
+        painter.setPen(QPen(kHighlightColor, kHighlightWidth));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(rect());
+    }
+}
+
+void DataWidget::wheelEvent(QWheelEvent* event)
+{
+    zoomAbout(event->position(), event->angleDelta().y() > 0);
+    event->accept();
+}
+
+void DataWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    zoomFit();
+}
+
+void DataWidget::enterEvent(QEvent* event)
+{
+    QWidget::enterEvent(event);
+    if (m_mode == kDrawingPolygon || m_mode == kDrawingRect)
+        setCursor(Qt::CrossCursor);
+}
+
+void DataWidget::leaveEvent(QEvent* event)
+{
+    QWidget::leaveEvent(event);
+    setCursor(Qt::ArrowCursor);
+}
+
+void DataWidget::mousePressEvent(QMouseEvent* event)
+{
+    const QPointF q = m_zoom.toImage(event->localPos());
+    if (m_mode == kDrawingPolygon)
+    {
+        clearSelection();
+        pressPolygon(event->button(), q);
+    }
+    else if (m_mode == kDrawingRect)
+    {
+        clearSelection();
+        pressRect(event->button(), q);
+    }
+    else
+    {
+        pressIdle(event->pos(), q);
+    }
+    update();
+    emit mouseClicked();
+}
+
+void DataWidget::pressPolygon(Qt::MouseButton button, const QPointF& q)
+{
+    if (button != Qt::LeftButton)
+    {
+        emit drawRoiCompleted(true);
+        dropUnclaimedDrawing();
+        return;
+    }
+    // A click before the pointer ever moved over the image has no floating point yet.
+    if (m_drawPolygon->hasFloatingPoint())
+        m_drawPolygon->appendVertex(m_drawPolygon->floatingPoint());
+    else if (insideImage(q))
+        m_drawPolygon->appendVertex(q);
+}
+
+void DataWidget::pressRect(Qt::MouseButton button, const QPointF& q)
+{
+    if (button != Qt::LeftButton)
+        return;
+    // A press beside the image starts the rectangle at the image's edge: no ROI lies outside it.
+    const QPointF start(std::clamp(std::trunc(q.x()), 0.0, static_cast<double>(m_image.width())),
+                        std::clamp(std::trunc(q.y()), 0.0, static_cast<double>(m_image.height())));
+    m_drawRect->setRect(QRectF(start, QSizeF(0, 0)));
+    m_drawRect->setSelected(true);
+    m_drawRect->hitHandle(start, m_zoom.scale());
+}
+
+void DataWidget::pressIdle(const QPoint& pos, const QPointF& q)
+{
+    m_mode = kIdle;
+    const float scale = m_zoom.scale();
+    std::shared_ptr<ROIItem> selected = m_selected.lock();
+    if (selected && !shownRoi(selected))
+    {
+        clearSelection();
+        selected.reset();
+    }
+    if (selected && selected->hitHandle(q, scale))
+    {
+        m_mode = kDraggingHandle;
+        return;
+    }
+    if (selected && selected->contains(q))
+    {
+        selected->setSelected(true);
+        selected->beginDrag(q);
+        m_mode = kMovingRoi;
+        return;
+    }
+    const std::shared_ptr<ROIItem> hit = pickRoi(q);
+    if (hit != selected)
+    {
+        clearSelection();
+        select(hit);
+        emit clickedROI(hit);
+    }
+    if (hit)
+    {
+        hit->setSelected(true);
+        hit->beginDrag(q);
+        m_mode = kMovingRoi;
+        return;
+    }
+    clearSelection();
+    m_pressPos = pos;
+    m_mode = kPanning;
+}
+
+void DataWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPointF q = m_zoom.toImage(event->localPos());
+    const bool inside = insideImage(q);
+    const QRgb pixel =
+        inside ? m_image.pixel(static_cast<int>(std::floor(q.x())), static_cast<int>(std::floor(q.y()))) : 0;
+    emit SignalSendLocation(q, pixel);
+
+    switch (m_mode)
+    {
+    case kDrawingPolygon:
+        if (inside && m_drawPolygon)
+            m_drawPolygon->setFloatingPoint(q);
+        break;
+    case kDrawingRect:
+        if ((event->buttons() & Qt::LeftButton) && inside && m_drawRect)
+            m_drawRect->setHandlePos(q);
+        break;
+    case kPanning:
+        m_panDelta = event->pos() - m_pressPos;
+        break;
+    case kMovingRoi:
+        if (const auto roi = m_selected.lock())
+        {
+            roi->dragFromPress(q);
+            emit roiChanging(roi);
+        }
+        break;
+    case kDraggingHandle:
+        if (const auto roi = m_selected.lock(); roi && inside)
+        {
+            roi->setHandlePos(q);
+            emit roiChanging(roi);
+        }
+        break;
+    default:
+        break;
+    }
+    update();
+}
+
+void DataWidget::mouseReleaseEvent(QMouseEvent*)
+{
+    m_zoom.setOffset(m_zoom.offset() + m_panDelta);
+    m_panDelta = QPointF();
+    if (m_mode == kDrawingPolygon)
+        return;
+    if (m_mode == kDrawingRect && m_drawRect)
+    {
+        emit drawRoiCompleted(true);
+        dropUnclaimedDrawing();
+    }
+    m_mode = kIdle;
+    update();
+}

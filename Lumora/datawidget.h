@@ -1,0 +1,119 @@
+#pragma once
+
+#include "CanvasZoom.h"
+#include "RoiLayer.h"
+
+#include "Nexil/ImageInfo.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QPointF>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+class ROIItem;
+class RectROIItem;
+class PolygonROIItem;
+
+// Shows one image with its ROIs: zoom, pan, select, move, reshape, and draw a new rectangle or
+// polygon. The ROI list it edits is the record's own, so edits reach the project at its next save.
+class DataWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum Mode
+    {
+        kIdle = 0,
+        kPanning = 1,
+        kMovingRoi = 2,
+        kDraggingHandle = 3,
+        kDrawingPolygon = 4,
+        kDrawingRect = 9,
+    };
+
+    explicit DataWidget(QWidget* parent = nullptr);
+    ~DataWidget() override;
+
+    void startDrawRect(const QString& title);
+    void startDrawPolygon(const QString& title);
+    // Ends a drawing; the finished ROI when accepted and not degenerate, else empty.
+    std::shared_ptr<ROIItem> endDrawing(bool accept);
+
+    std::weak_ptr<pro::ImageInfo> record() const { return m_record; }
+    std::weak_ptr<ROIItem> selectedRoi() const { return m_selected; }
+    const QImage& image() const { return m_image; }
+    int mode() const { return m_mode; }
+    const CanvasZoom& zoom() const { return m_zoom; }
+    // 0: presses never pick a ROI (a read-only view); ROIs are still shown.
+    void setRoiHitTesting(int enabled) { m_roiHitTesting = enabled; }
+    int roiHitTesting() const { return m_roiHitTesting; }
+    void setHighlight(bool on);
+    bool highlight() const { return m_highlight; }
+    // Runs the display timer, whose timeout calls stopDisplay.
+    void startDisplay(int msec);
+    bool displaying() const { return m_displayTimer.isActive(); }
+
+signals:
+    void mouseClicked();
+    void clickedROI(std::weak_ptr<ROIItem> roi);
+    void roiChanging(std::weak_ptr<ROIItem> roi);
+    // Receivers end the drawing (endDrawing) during the emission: the canvas leaves the drawing
+    // mode right after it.
+    void drawRoiCompleted(bool bAccept);
+    void SignalSendLocation(QPointF sendLocations, QRgb sendRgb);
+
+public slots:
+    void zoomIn();
+    void zoomOut();
+    void zoomFit();
+    void dataUpdated(std::weak_ptr<pro::ImageInfo> record);
+    void roiSelectedChanged(std::weak_ptr<ROIItem> roi);
+    void roiEdited();
+    void stopDisplay();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void enterEvent(QEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    void loadImage(const QString& path);
+    void pressPolygon(Qt::MouseButton button, const QPointF& q);
+    void pressRect(Qt::MouseButton button, const QPointF& q);
+    void pressIdle(const QPoint& pos, const QPointF& q);
+    std::shared_ptr<ROIItem> pickRoi(const QPointF& q) const;
+    bool shownRoi(const std::shared_ptr<ROIItem>& roi) const;
+    void select(const std::shared_ptr<ROIItem>& roi);
+    void clearSelection();
+    bool insideImage(const QPointF& q) const;
+    void zoomAbout(const QPointF& about, bool in);
+    // Ends a drawing nobody ended during drawRoiCompleted, so no mode outlives its shape.
+    void dropUnclaimedDrawing();
+
+    CanvasZoom m_zoom;
+    QPointF m_panDelta;
+    int m_roiHitTesting = 1;
+    QPoint m_pressPos;
+    QImage m_image;
+    std::weak_ptr<pro::ImageInfo> m_record;
+    QSize m_imageSize;
+    std::weak_ptr<ROIItem> m_selected;
+    std::unique_ptr<RectROIItem> m_drawRect;
+    std::unique_ptr<PolygonROIItem> m_drawPolygon;
+    int m_mode = kIdle;
+    bool m_fitPending = true;
+    bool m_highlight = false;
+    QTimer m_displayTimer;
+    RoiLayer m_roiLayer;
+};
+
+Q_DECLARE_METATYPE(std::weak_ptr<ROIItem>)
+Q_DECLARE_METATYPE(std::weak_ptr<pro::ImageInfo>)
