@@ -27,6 +27,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -61,6 +62,7 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
       m_shapeGroup(new QButtonGroup(this)), m_srcModel(new SourceImgModel(this)),
       m_proxy(new StatusFilterProxyModel(this)), m_marksModel(new MarksImgModel(this)),
       m_roiModel(new ImgROIListModel(this)), m_menu(new QMenu(this)),
+      m_reloadKey(new QShortcut(QKeySequence(Qt::Key_F5), this)),
       m_configFile(QString::fromStdString(comlib::RootDir()) + nexil::kConfigFile)
 {
     qRegisterMetaType<QList<std::shared_ptr<pro::ImageInfo>>>("QList<std::shared_ptr<pro::ImageInfo>>");
@@ -141,6 +143,8 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     ui->btnReloadMark->setShortcut(QKeySequence(Qt::Key_F5));
     ui->btnReloadMark->setToolTip(tr("刷新已标注，快捷键：F5"));
     ui->btnStartDraw->setShortcut(QKeySequence(Qt::Key_W));
+    // Only one of the two F5 keys is active at a time, so F5 is never ambiguous.
+    m_reloadKey->setEnabled(ui->tabWidget->currentWidget() != ui->tabMarks);
     ui->btnDelUnMarkImg->setToolTip(tr("永久删除图片"));
     ui->btnClearUnMarkTbl->setToolTip(tr("仅清空列表"));
     ui->btnZoomFit->setToolTip(tr("缩放"));
@@ -169,6 +173,7 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     // Return in the name field confirms, as the button does.
     connect(ui->edtMarkType, &QLineEdit::returnPressed, this, &ImgMarksWid::Slot_BtnSaveMarkTypeClicked);
     connect(ui->btnReloadMark, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnReloadMark);
+    connect(m_reloadKey, &QShortcut::activated, this, &ImgMarksWid::Slot_BtnReloadMark);
     connect(ui->btnPreImg, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnPreImg);
     connect(ui->btnNextImg, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnNextImg);
     connect(ui->btnDelImgMark, &QPushButton::clicked, this, &ImgMarksWid::Slot_btnDelImgMarkClicked);
@@ -660,6 +665,7 @@ void ImgMarksWid::Slot_BtnReloadMark()
 
 void ImgMarksWid::Slot_TabWidCurrentIndexChanged(int index)
 {
+    m_reloadKey->setEnabled(ui->tabWidget->widget(index) != ui->tabMarks);
     if (ui->tabWidget->widget(index) == ui->tabMarks)
         Slot_BtnReloadMark();
 }

@@ -19,6 +19,7 @@ class StatusFilterProxyModel;
 class QAbstractButton;
 class QButtonGroup;
 class QMenu;
+class QShortcut;
 
 namespace Ui
 {
@@ -110,6 +111,8 @@ private:
     MarksImgModel* m_marksModel;
     ImgROIListModel* m_roiModel;
     QMenu* m_menu;
+    // F5 while the not-annotated tab hides btnReloadMark, whose own shortcut is then inactive.
+    QShortcut* m_reloadKey;
     QString m_pendingSaveId;
     QString m_configFile;
     QThread m_thread;
