@@ -19,13 +19,11 @@
 #include "Nexil/NexilConst.h"
 #include "Nexil/ROI/ROIItem.h"
 
-#include <QApplication>
 #include <QButtonGroup>
 #include <QCursor>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QKeyEvent>
 #include <QMenu>
 #include <QShortcut>
 #include <QStandardPaths>
@@ -188,36 +186,6 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
             &ImgMarksWid::Slot_MarkImgRoiSelectionChanged);
     connect(this, &ImgMarksWid::Signal_SaveMarkResult, this, &ImgMarksWid::Slot_SaveMarkResult);
     connect(ui->btnWhere, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnWhereClicked);
-
-    // Item views claim letters and Space for their own key handling before shortcuts are looked up.
-    qApp->installEventFilter(this);
-}
-
-bool ImgMarksWid::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() != QEvent::ShortcutOverride || !watched->isWidgetType())
-        return false;
-    auto* widget = static_cast<QWidget*>(watched);
-    if (!isAncestorOf(widget))
-        return false;
-    // Text typed into an editable field stays text.
-    if (const auto* edit = qobject_cast<QLineEdit*>(widget); edit && !edit->isReadOnly())
-        return false;
-    const auto* keyEvent = static_cast<QKeyEvent*>(event);
-    if (keyEvent->modifiers() != Qt::NoModifier)
-        return false;
-    switch (keyEvent->key())
-    {
-    case Qt::Key_A:
-    case Qt::Key_D:
-    case Qt::Key_W:
-    case Qt::Key_Space:
-    case Qt::Key_F5:
-        event->ignore();
-        return true;
-    default:
-        return false;
-    }
 }
 
 ImgMarksWid::~ImgMarksWid()

@@ -81,10 +81,6 @@ public slots:
     void Slot_SaveMarkResult(QString id, bool bSucc, QString msg);
     void Slot_BtnWhereClicked();
 
-protected:
-    // Lets the page's keys reach their buttons while a list or the canvas has the focus.
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void InitialLoad();
     void ShowImage(const std::shared_ptr<pro::ImageInfo>& spImg);
