@@ -548,6 +548,8 @@ void ImgMarksWid::Slot_ImgList(QList<std::shared_ptr<pro::ImageInfo>> vtImgPtr)
     // Imported records join the project here, in the GUI thread, before any list shows them.
     ProjectImport::AddToProject(vtImgPtr);
     m_marksModel->addImages(vtImgPtr);
+    // Groups an import adds would otherwise arrive folded.
+    ui->treeViewMarks->expandAll();
     QList<std::shared_ptr<pro::ImageInfo>> unmarked;
     for (const auto& spImg : qAsConst(vtImgPtr))
     {
