@@ -1,8 +1,681 @@
 #include "ImgMarksWid.h"
+#include "ui_ImgMarksWid.h"
 
-ImgMarksWid::ImgMarksWid(QWidget* parent) : QWidget(parent)
+#include "ImgROIListModel.h"
+#include "ImgStatus.h"
+#include "LoadImgWork.h"
+#include "MarksImgModel.h"
+#include "ProjectImport.h"
+#include "ROIListDelegate.h"
+#include "SourceImgModel.h"
+#include "StatusFilterProxyModel.h"
+
+#include "ComLib/ComFunc.h"
+#include "ComLib/IniFile.h"
+#include "ComLib/Platform.h"
+#include "ComUi/CMsgWnd.h"
+#include "ComUi/CheckBoxHeaderView.h"
+#include "Nexil/NexilApi.h"
+#include "Nexil/NexilConst.h"
+#include "Nexil/ROI/ROIItem.h"
+
+#include <QButtonGroup>
+#include <QCursor>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QShortcut>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <spdlog/spdlog.h>
+
+namespace
 {
-    setObjectName(QStringLiteral("ImgMarksWid"));
+
+constexpr int kSegmentProject = 1;
+constexpr int kObjectProject = 2;
+constexpr int kNarrowColumnWidth = 40;
+
+// Registered while the page lives: the core calls it in the GUI thread after every stored add or save.
+void PageSaveCallback(const QString& id, bool bSucc, const QString& msg, void* userData)
+{
+    emit static_cast<ImgMarksWid*>(userData)->Signal_SaveMarkResult(id, bSucc, msg);
 }
 
-ImgMarksWid::~ImgMarksWid() = default;
+// Registered when the page goes away with a store still under way, so its failure is not silent.
+void OrphanSaveCallback(const QString& id, bool bSucc, const QString& msg, void*)
+{
+    if (bSucc)
+        return;
+    qCritical().noquote() << "Storing image" << id << "failed after the annotation page closed:" << msg;
+    CMsgWnd::Information(nullptr, QObject::tr("错误"), msg, NOTIFY_ERROR);
+}
+
+} // namespace
+
+ImgMarksWid::ImgMarksWid(QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::ImgMarksWidClass>()), m_statusGroup(new QButtonGroup(this)),
+      m_shapeGroup(new QButtonGroup(this)), m_srcModel(new SourceImgModel(this)),
+      m_proxy(new StatusFilterProxyModel(this)), m_marksModel(new MarksImgModel(this)),
+      m_roiModel(new ImgROIListModel(this)), m_menu(new QMenu(this)),
+      m_reloadKey(new QShortcut(QKeySequence(Qt::Key_F5), this)),
+      m_configFile(QString::fromStdString(comlib::RootDir()) + nexil::kConfigFile)
+{
+    qRegisterMetaType<QList<std::shared_ptr<pro::ImageInfo>>>("QList<std::shared_ptr<pro::ImageInfo>>");
+    qRegisterMetaType<QItemSelection>("QItemSelection");
+
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("ImgMarksWid"));
+
+    ui->widInputMarkType->hide();
+    ui->widImgMarks->hide();
+    ui->btnSaveMark->hide();
+
+    m_statusGroup->addButton(ui->rdoNG);
+    m_statusGroup->addButton(ui->rdoOK);
+    m_statusGroup->addButton(ui->rdoUnConfirm);
+    m_statusGroup->addButton(ui->rdoAddManual);
+    m_shapeGroup->addButton(ui->btnPolygon);
+    m_shapeGroup->addButton(ui->btnRect);
+
+    auto* header = new CheckBoxHeaderView(Qt::Horizontal, ui->tblViewUnmarks);
+    header->setSectionsClickable(true);
+    m_proxy->setSourceModel(m_srcModel);
+    ui->tblViewUnmarks->setHorizontalHeader(header);
+    ui->tblViewUnmarks->setModel(m_proxy);
+    ui->tblViewUnmarks->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ui->tblViewUnmarks->setSelectionMode(QAbstractItemView::SingleSelection);
+    ui->tblViewUnmarks->verticalHeader()->hide();
+    header->setSectionResizeMode(SourceImgModel::kNameColumn, QHeaderView::Stretch);
+    ui->tblViewUnmarks->setColumnWidth(SourceImgModel::kCheckColumn, kNarrowColumnWidth);
+    ui->tblViewUnmarks->setColumnWidth(SourceImgModel::kMarkedColumn, kNarrowColumnWidth);
+    connect(header, &CheckBoxHeaderView::toggleAll, m_srcModel, &SourceImgModel::setStatusRowsChecked);
+    connect(m_srcModel, &QAbstractItemModel::dataChanged, header,
+            [this, header] { header->setCheckState(m_srcModel->headerCheckState()); });
+
+    ui->treeViewMarks->setModel(m_marksModel);
+    ui->treeViewMarks->setHeaderHidden(true);
+    ui->treeViewMarks->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ui->treeViewMarks->setExpandsOnDoubleClick(false);
+    ui->treeViewMarks->setContextMenuPolicy(Qt::CustomContextMenu);
+    ui->treeViewMarks->expandAll();
+
+    ui->lstWidCurImgMark->setSelectionMode(QAbstractItemView::SingleSelection);
+    ui->lstWidCurImgMark->setModel(m_roiModel);
+    ui->lstWidCurImgMark->setItemDelegate(new ROIListDelegate(ui->lstWidCurImgMark));
+
+    auto* pWork = new LoadImgWork();
+    pWork->moveToThread(&m_thread);
+    connect(this, &ImgMarksWid::Signal_LoadImgPath, pWork, &LoadImgWork::Slot_LoadImgPath);
+    connect(this, &ImgMarksWid::Signal_LoadImg, pWork, &LoadImgWork::Slot_LoadImg);
+    connect(this, &ImgMarksWid::Signal_ImportMarkImg, pWork, &LoadImgWork::Slot_ImportMarkImg);
+    connect(this, &ImgMarksWid::Signal_DelImg, pWork, &LoadImgWork::Slot_DelImg);
+    connect(pWork, &LoadImgWork::Signal_ImgList, this, &ImgMarksWid::Slot_ImgList);
+    connect(pWork, &LoadImgWork::Signal_DeleteCompleted, this, &ImgMarksWid::Signal_CloseWaitDailog);
+    connect(&m_thread, &QThread::finished, pWork, &QObject::deleteLater);
+    m_thread.start(QThread::InheritPriority);
+
+    const auto spPrj = PrjIns().lock();
+    const auto spPInfo = spPrj ? spPrj->PrjInfo() : nullptr;
+    if (spPInfo && spPInfo->type == kSegmentProject)
+    {
+        ui->btnRect->hide();
+        ui->btnPolygon->show();
+        ui->btnPolygon->setChecked(true);
+    }
+    else if (spPInfo && spPInfo->type == kObjectProject)
+    {
+        ui->btnPolygon->hide();
+        ui->btnRect->show();
+        ui->btnRect->setChecked(true);
+    }
+
+    ui->btnNextImg->setShortcut(QKeySequence(Qt::Key_D));
+    ui->btnNextImg->setToolTip(tr("下一张图片，快捷键：D"));
+    ui->btnPreImg->setShortcut(QKeySequence(Qt::Key_A));
+    ui->btnPreImg->setToolTip(tr("上一张图片，快捷键：A"));
+    ui->btnMarkToOK->setShortcut(QKeySequence(Qt::Key_Space));
+    ui->btnMarkToOK->setToolTip(tr("标OK，快捷键：空格"));
+    ui->btnReloadMark->setShortcut(QKeySequence(Qt::Key_F5));
+    ui->btnReloadMark->setToolTip(tr("刷新已标注，快捷键：F5"));
+    ui->btnStartDraw->setShortcut(QKeySequence(Qt::Key_W));
+    // Only one of the two F5 keys is active at a time, so F5 is never ambiguous.
+    m_reloadKey->setEnabled(ui->tabWidget->currentWidget() != ui->tabMarks);
+    ui->btnDelUnMarkImg->setToolTip(tr("永久删除图片"));
+    ui->btnClearUnMarkTbl->setToolTip(tr("仅清空列表"));
+    ui->btnZoomFit->setToolTip(tr("缩放"));
+
+    ui->rdoUnConfirm->setChecked(true);
+    m_proxy->setFilterStatus(ImgStatus::Text(ImgStatus::kUnconfirmed));
+    m_srcModel->setCurrentStatus(ImgStatus::Text(ImgStatus::kUnconfirmed));
+
+    QTimer::singleShot(kInitialLoadDelayMs, this, &ImgMarksWid::InitialLoad);
+
+    connect(m_statusGroup, qOverload<QAbstractButton*>(&QButtonGroup::buttonClicked), this,
+            &ImgMarksWid::Slot_BtnRdoClicked);
+    connect(ui->btnAddImg, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnAddImgClicked);
+    connect(ui->btnAddImgFold, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnAddImgFoldClicked);
+    connect(ui->btnSaveMark, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnSaveMarkClicked);
+    connect(ui->btnDelUnMarkImg, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnDelUnMarkImgClicked);
+    connect(ui->btnMarkToOK, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnMarkToOKClicked);
+    connect(ui->tblViewUnmarks->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &ImgMarksWid::Slot_tblViewUnmarksSelectChanged);
+    connect(ui->treeViewMarks, &QTreeView::clicked, this, &ImgMarksWid::Slot_treeViewMarksItemClicked);
+    connect(ui->btnStartDraw, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnStartDrawClicked);
+    connect(ui->widImgView, &DataWidget::drawRoiCompleted, this, &ImgMarksWid::Slot_ImgViewDrawRoiCompleted);
+    connect(ui->widImgView, &DataWidget::clickedROI, this, &ImgMarksWid::Slot_ImgViewClickedROI);
+    connect(ui->btnAddMarkType, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnAddMarkTypeClicked);
+    connect(ui->btnSaveMarkType, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnSaveMarkTypeClicked);
+    // Return in the name field confirms, as the button does.
+    connect(ui->edtMarkType, &QLineEdit::returnPressed, this, &ImgMarksWid::Slot_BtnSaveMarkTypeClicked);
+    connect(ui->btnReloadMark, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnReloadMark);
+    connect(m_reloadKey, &QShortcut::activated, this, &ImgMarksWid::Slot_BtnReloadMark);
+    connect(ui->btnPreImg, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnPreImg);
+    connect(ui->btnNextImg, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnNextImg);
+    connect(ui->btnDelImgMark, &QPushButton::clicked, this, &ImgMarksWid::Slot_btnDelImgMarkClicked);
+    connect(ui->btnDelImgAllMark, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnDelImgAllMark);
+    connect(ui->btnDelImgOneMark, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnDelImgOneMark);
+    connect(ui->tabWidget, &QTabWidget::currentChanged, this, &ImgMarksWid::Slot_TabWidCurrentIndexChanged);
+    connect(ui->btnImportMark, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnImportMarkClicked);
+    connect(ui->btnDelMarkImg, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnDelMarkImgClicked);
+    connect(ui->btnClearUnMarkTbl, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnClearUnMarkTblClicked);
+    connect(ui->btnZoomFit, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnZoomFitClicked);
+    connect(ui->lstWidCurImgMark->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ImgMarksWid::Slot_MarkImgRoiSelectionChanged);
+    connect(this, &ImgMarksWid::Signal_SaveMarkResult, this, &ImgMarksWid::Slot_SaveMarkResult);
+    connect(ui->btnWhere, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnWhereClicked);
+}
+
+ImgMarksWid::~ImgMarksWid()
+{
+    // The last shown image's changes since its last store would be lost otherwise.
+    Slot_BtnSaveMarkClicked();
+    if (const auto spPrj = PrjIns().lock())
+        spPrj->SetSaveCallback(&OrphanSaveCallback, nullptr);
+    m_thread.exit(0);
+    m_thread.wait();
+}
+
+void ImgMarksWid::InitialLoad()
+{
+    m_marksModel->reload();
+    ui->treeViewMarks->expandAll();
+    if (const auto spPrj = PrjIns().lock())
+    {
+        FillCategories();
+        spPrj->SetSaveCallback(&PageSaveCallback, this);
+        AppendProjectImages();
+    }
+    const QString folder = QString::fromStdString(
+        comlib::IniFile::ReadString("Config", "LoadImgPath", std::string(), m_configFile.toStdString()));
+    if (!folder.isEmpty())
+        emit Signal_LoadImgPath(folder);
+}
+
+void ImgMarksWid::FillCategories()
+{
+    const auto spPrj = PrjIns().lock();
+    if (!spPrj || spPrj->MarkTypes().isEmpty())
+        return;
+    ui->lstWidMarkType->clear();
+    for (const QString& type : spPrj->MarkTypes())
+        ui->lstWidMarkType->AddItem(type);
+    ui->lstWidMarkType->SetCurrentRow(0);
+}
+
+void ImgMarksWid::AppendProjectImages()
+{
+    const auto spPrj = PrjIns().lock();
+    if (!spPrj)
+        return;
+    for (const auto& spImg : spPrj->Images())
+    {
+        if (spImg && !spImg->marked)
+            m_srcModel->appendImage(spImg);
+    }
+}
+
+std::shared_ptr<pro::ImageInfo> ImgMarksWid::ShownRecord() const
+{
+    return ui->widImgView->record().lock();
+}
+
+void ImgMarksWid::ShowImage(const std::shared_ptr<pro::ImageInfo>& spImg)
+{
+    if (!spImg || ShownRecord() == spImg)
+        return;
+    Slot_BtnSaveMarkClicked();
+    ui->widImgView->dataUpdated(spImg);
+    ui->widImgView->zoomFit();
+    RefreshRoiList(*spImg);
+    ui->edtCurFile->setText(spImg->path);
+}
+
+void ImgMarksWid::RefreshRoiList(const pro::ImageInfo& img)
+{
+    m_roiModel->clearItems();
+    for (const auto& roi : img.rois)
+        m_roiModel->addItem(roi);
+}
+
+QString ImgMarksWid::StoreRecord(const std::shared_ptr<pro::ImageInfo>& spImg)
+{
+    const auto spPrj = PrjIns().lock();
+    if (!spPrj || !spImg)
+        return QString();
+    if (spImg->id.isEmpty())
+    {
+        const QString id = spPrj->AddImage(spImg);
+        spImg->id = id;
+        return id;
+    }
+    // An image deleted from the project meanwhile is not brought back, and the core would not answer.
+    if (!spPrj->ImageById(spImg->id))
+        return QString();
+    spPrj->SaveImage(spImg->id);
+    return spImg->id;
+}
+
+void ImgMarksWid::Slot_BtnSaveMarkClicked()
+{
+    const auto spImg = ShownRecord();
+    if (!spImg || PrjIns().expired())
+        return;
+    // A listed image nobody worked on stays out of the project.
+    if (spImg->id.isEmpty() && spImg->rois.isEmpty() && !spImg->markAsOK)
+        return;
+    const QString id = StoreRecord(spImg);
+    if (id.isEmpty())
+        return;
+    m_pendingSaveId = id;
+    ui->btnSaveMark->setText(tr("保存中..."));
+    ui->btnSaveMark->setEnabled(false);
+}
+
+void ImgMarksWid::Slot_SaveMarkResult(QString id, bool bSucc, QString msg)
+{
+    if (!bSucc)
+    {
+        qCritical().noquote() << "Storing image" << id << "failed:" << msg;
+        CMsgWnd::Information(this, tr("错误"), msg, NOTIFY_ERROR);
+    }
+    if (!m_pendingSaveId.isEmpty() && m_pendingSaveId == id)
+    {
+        ui->btnSaveMark->setText(tr("保存"));
+        ui->btnSaveMark->setEnabled(true);
+        m_pendingSaveId.clear();
+    }
+}
+
+void ImgMarksWid::Slot_tblViewUnmarksSelectChanged(const QModelIndex& current, const QModelIndex&)
+{
+    if (!current.isValid())
+        return;
+    ShowImage(m_srcModel->imageAt(m_proxy->mapToSource(current)).lock());
+}
+
+void ImgMarksWid::Slot_treeViewMarksItemClicked(const QModelIndex& index)
+{
+    ShowImage(m_marksModel->imageAt(index).lock());
+}
+
+void ImgMarksWid::Slot_BtnStartDrawClicked()
+{
+    QAbstractButton* shape = m_shapeGroup->checkedButton();
+    if (shape != ui->btnRect && shape != ui->btnPolygon)
+        return;
+    if (ui->lstWidMarkType->CurrentText().isEmpty())
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("无标签，请先添加标签。"), NOTIFY_COMPLETE);
+        return;
+    }
+    if (shape == ui->btnRect)
+        ui->widImgView->startDrawRect(QString());
+    else
+        ui->widImgView->startDrawPolygon(QString());
+}
+
+void ImgMarksWid::Slot_ImgViewDrawRoiCompleted(bool bAccept)
+{
+    const std::shared_ptr<ROIItem> roi = ui->widImgView->endDrawing(bAccept);
+    // A degenerate shape (fewer than three vertices, no area) has nothing to label.
+    if (!bAccept || !roi)
+        return;
+    m_menu->clear();
+    const QString current = ui->lstWidMarkType->CurrentText();
+    QStringList texts;
+    if (!current.isEmpty())
+        texts << current;
+    if (const auto spPrj = PrjIns().lock())
+    {
+        for (const QString& type : spPrj->MarkTypes())
+        {
+            if (type != current)
+                texts << type;
+        }
+    }
+    for (const QString& text : qAsConst(texts))
+    {
+        QAction* action = m_menu->addAction(text);
+        connect(action, &QAction::triggered, this, [this, text, roi] { AssignCategory(text, roi); });
+    }
+    m_menu->exec(QCursor::pos());
+    // A dismissed menu leaves the shape out of the image; it must not stay drawn either.
+    ui->widImgView->update();
+}
+
+void ImgMarksWid::AssignCategory(const QString& text, const std::shared_ptr<ROIItem>& roi)
+{
+    const auto spImg = ShownRecord();
+    if (!roi || !spImg)
+        return;
+    roi->setTitle(text);
+    spImg->rois.append(roi);
+    RefreshRoiList(*spImg);
+    StoreRecord(spImg);
+    RefreshCurrentTableRow();
+}
+
+void ImgMarksWid::RefreshCurrentTableRow()
+{
+    if (ui->tabWidget->currentWidget() != ui->tabUnMarks)
+        return;
+    const QModelIndex current = ui->tblViewUnmarks->currentIndex();
+    if (!current.isValid())
+        return;
+    const QModelIndex cell =
+        m_srcModel->index(m_proxy->mapToSource(current).row(), SourceImgModel::kMarkedColumn);
+    emit m_srcModel->dataChanged(cell, cell, {Qt::DecorationRole});
+}
+
+void ImgMarksWid::Slot_ImgViewClickedROI(std::weak_ptr<ROIItem> roi)
+{
+    ui->lstWidCurImgMark->setCurrentIndex(m_roiModel->indexOfItem(roi));
+}
+
+void ImgMarksWid::Slot_MarkImgRoiSelectionChanged(const QItemSelection& selected, const QItemSelection&)
+{
+    for (const QModelIndex& index : selected.indexes())
+        ui->widImgView->roiSelectedChanged(m_roiModel->itemAt(index.row()));
+}
+
+void ImgMarksWid::Slot_BtnMarkToOKClicked()
+{
+    const auto spImg = ShownRecord();
+    if (!spImg)
+        return;
+    spImg->rois.clear();
+    spImg->markAsOK = true;
+    ui->widImgView->update();
+    RefreshRoiList(*spImg);
+    StoreRecord(spImg);
+    RefreshCurrentTableRow();
+}
+
+void ImgMarksWid::Slot_btnDelImgMarkClicked()
+{
+    ui->widImgMarks->setVisible(ui->widImgMarks->isHidden());
+}
+
+void ImgMarksWid::Slot_BtnDelImgOneMark()
+{
+    const QModelIndex current = ui->lstWidCurImgMark->currentIndex();
+    const auto spImg = ShownRecord();
+    if (!current.isValid() || !spImg)
+        return;
+    if (const auto roi = m_roiModel->itemAt(current.row()).lock())
+        spImg->rois.removeOne(roi);
+    RefreshRoiList(*spImg);
+    ui->widImgView->update();
+    ui->widImgMarks->hide();
+}
+
+void ImgMarksWid::Slot_BtnDelImgAllMark()
+{
+    const auto spImg = ShownRecord();
+    if (!spImg)
+        return;
+    spImg->rois.clear();
+    RefreshRoiList(*spImg);
+    ui->widImgView->update();
+    ui->widImgMarks->hide();
+}
+
+void ImgMarksWid::Slot_BtnNextImg()
+{
+    Navigate(true);
+}
+
+void ImgMarksWid::Slot_BtnPreImg()
+{
+    Navigate(false);
+}
+
+void ImgMarksWid::Navigate(bool next)
+{
+    if (ui->tabWidget->currentIndex() != 0)
+    {
+        const QModelIndex current = ui->tblViewUnmarks->currentIndex();
+        if (!current.isValid())
+            return;
+        const QModelIndex target = current.sibling(current.row() + (next ? 1 : -1), current.column());
+        if (!target.isValid())
+            return;
+        ui->tblViewUnmarks->setCurrentIndex(target);
+        ShowImage(m_srcModel->imageAt(m_proxy->mapToSource(target)).lock());
+        ui->tblViewUnmarks->scrollTo(target);
+        return;
+    }
+    const QList<QModelIndex> images = m_marksModel->imageIndexes();
+    if (images.isEmpty())
+        return;
+    const int n = images.size();
+    const int p = images.indexOf(ui->treeViewMarks->currentIndex());
+    QModelIndex target;
+    if (p < 0)
+        target = next ? images.first() : images.last();
+    else
+        target = images.at(next ? (p + 1) % n : (p + n - 1) % n);
+    ui->treeViewMarks->setCurrentIndex(target);
+    Slot_treeViewMarksItemClicked(target);
+    ui->treeViewMarks->scrollTo(target);
+}
+
+QString ImgMarksWid::StartFolder() const
+{
+    const auto spPrj = PrjIns().lock();
+    const QString last = spPrj ? spPrj->GetLastFilePath() : QString();
+    if (!last.isEmpty())
+    {
+        const QFileInfo info(last);
+        if (info.isDir())
+            return info.absoluteFilePath();
+        if (info.exists())
+            return info.absolutePath();
+    }
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (!pictures.isEmpty() && QFileInfo(pictures).isDir())
+        return pictures;
+    return QDir::homePath();
+}
+
+void ImgMarksWid::RememberFolder(const QString& folder)
+{
+    if (const auto spPrj = PrjIns().lock())
+        spPrj->SetLastFilePath(folder);
+}
+
+QString ImgMarksWid::ChooseFolder()
+{
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, tr("选择图片目录"), StartFolder(),
+                                          QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (!folder.isEmpty())
+        RememberFolder(folder);
+    return folder;
+}
+
+void ImgMarksWid::Slot_BtnAddImgClicked()
+{
+    if (PrjIns().expired())
+        return;
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("选择图片文件"), StartFolder(), "Image Files (*.jpg *.jpeg *.png *.bmp);;All Files (*)");
+    if (path.isEmpty())
+        return;
+    RememberFolder(QFileInfo(path).absolutePath());
+    emit Signal_LoadImg(path);
+}
+
+void ImgMarksWid::Slot_BtnAddImgFoldClicked()
+{
+    const QString folder = ChooseFolder();
+    if (!folder.isEmpty())
+        emit Signal_LoadImgPath(folder);
+}
+
+void ImgMarksWid::Slot_BtnImportMarkClicked()
+{
+    const QString folder = ChooseFolder();
+    if (!folder.isEmpty())
+        emit Signal_ImportMarkImg(folder, true);
+}
+
+void ImgMarksWid::Slot_ImgList(QList<std::shared_ptr<pro::ImageInfo>> vtImgPtr)
+{
+    // Imported records join the project here, in the GUI thread, before any list shows them.
+    ProjectImport::AddToProject(vtImgPtr);
+    m_marksModel->addImages(vtImgPtr);
+    // Groups an import adds would otherwise arrive folded.
+    ui->treeViewMarks->expandAll();
+    QList<std::shared_ptr<pro::ImageInfo>> unmarked;
+    for (const auto& spImg : qAsConst(vtImgPtr))
+    {
+        if (spImg && !spImg->marked)
+            unmarked.append(spImg);
+    }
+    m_srcModel->appendImages(unmarked);
+    FillCategories();
+}
+
+void ImgMarksWid::Slot_BtnRdoClicked(QAbstractButton* button)
+{
+    int code = ImgStatus::kUnconfirmed;
+    if (button == ui->rdoOK)
+        code = ImgStatus::kOk;
+    else if (button == ui->rdoNG)
+        code = ImgStatus::kNg;
+    else if (button == ui->rdoAddManual)
+        code = ImgStatus::kAddedManually;
+    const QString status = ImgStatus::Text(code);
+    m_proxy->setFilterStatus(status);
+    m_srcModel->setCurrentStatus(status);
+    ui->tblViewUnmarks->viewport()->update();
+}
+
+void ImgMarksWid::Slot_BtnDelUnMarkImgClicked()
+{
+    if (CMsgWnd::Question(this, tr("提示"), tr("删除当前选中图片\n原图删除后将无法恢复，确定删除吗？"),
+                          NOTIFY_QUERY) != 1)
+        return;
+    const QString status = m_proxy->filterStatus();
+    const auto spShown = ShownRecord();
+    const QStringList paths = m_srcModel->takeCheckedImages(status);
+    if (paths.isEmpty())
+        return;
+    CMsgWnd::ShowWait(this, tr("提示"), tr("批量删图中，请等待..."), NOTIFY_WAIT, QString(), QString(),
+                      [this](CMsgWnd* wnd)
+                      { connect(this, &ImgMarksWid::Signal_CloseWaitDailog, wnd, &QWidget::close); });
+    if (const auto logger = spdlog::get("Operater"))
+        logger->log(spdlog::source_loc{"ImgMarks/ImgMarksWid.cpp", __LINE__,
+                                       "ImgMarksWid::Slot_BtnDelUnMarkImgClicked"},
+                    spdlog::level::info, "删除{0}勾选图片", status.toStdString());
+    emit Signal_DelImg(paths);
+    // The shown image's unstored changes are kept unless it was among the deleted ones.
+    if (spShown && !paths.contains(spShown->path))
+        Slot_BtnSaveMarkClicked();
+    ui->widImgView->dataUpdated(std::weak_ptr<pro::ImageInfo>());
+    m_roiModel->clearItems();
+    ui->edtCurFile->clear();
+}
+
+void ImgMarksWid::Slot_BtnClearUnMarkTblClicked()
+{
+    m_srcModel->clearImages();
+}
+
+void ImgMarksWid::Slot_BtnDelMarkImgClicked()
+{
+    const QModelIndex current = ui->treeViewMarks->currentIndex();
+    if (!m_marksModel->imageIndexes().contains(current))
+        return;
+    const auto spImg = m_marksModel->imageAt(current).lock();
+    const auto spPrj = PrjIns().lock();
+    if (!spImg || !spPrj)
+        return;
+    spPrj->DelImage(spImg->id);
+    m_marksModel->removeImage(current);
+    // Storing the deleted image when the next one is shown would bring it back.
+    if (ShownRecord() == spImg)
+    {
+        ui->widImgView->dataUpdated(std::weak_ptr<pro::ImageInfo>());
+        m_roiModel->clearItems();
+        ui->edtCurFile->clear();
+    }
+}
+
+void ImgMarksWid::Slot_BtnReloadMark()
+{
+    m_marksModel->reload();
+    ui->treeViewMarks->expandAll();
+    AppendProjectImages();
+}
+
+void ImgMarksWid::Slot_TabWidCurrentIndexChanged(int index)
+{
+    m_reloadKey->setEnabled(ui->tabWidget->widget(index) != ui->tabMarks);
+    if (ui->tabWidget->widget(index) == ui->tabMarks)
+        Slot_BtnReloadMark();
+}
+
+void ImgMarksWid::Slot_BtnAddMarkTypeClicked()
+{
+    ui->edtMarkType->clear();
+    ui->widInputMarkType->show();
+    ui->edtMarkType->setFocus(Qt::OtherFocusReason);
+}
+
+void ImgMarksWid::Slot_BtnSaveMarkTypeClicked()
+{
+    const QString name = ui->edtMarkType->text().trimmed();
+    const auto spPrj = PrjIns().lock();
+    ui->widInputMarkType->hide();
+    if (name.isEmpty() || !spPrj)
+        return;
+    if (spPrj->AddMarkType(name))
+    {
+        ui->lstWidMarkType->AddItem(name);
+        // The first category becomes the current one, so drawing can start at once.
+        if (ui->lstWidMarkType->CurrentText().isEmpty())
+            ui->lstWidMarkType->SetCurrentRow(0);
+    }
+    else
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("类别(%1)已存在").arg(name), NOTIFY_COMPLETE);
+    }
+}
+
+void ImgMarksWid::Slot_BtnWhereClicked()
+{
+    const QFileInfo info(ui->edtCurFile->text());
+    if (ui->edtCurFile->text().isEmpty() || !info.exists())
+        return;
+    comlib::platform::RevealInFileManager(info.absoluteFilePath());
+}
+
+void ImgMarksWid::Slot_BtnZoomFitClicked()
+{
+    ui->widImgView->zoomFit();
+}

@@ -1,13 +1,115 @@
 #pragma once
 
+#include "Nexil/ImageInfo.h"
+
+#include <QItemSelection>
+#include <QList>
+#include <QModelIndex>
+#include <QString>
+#include <QThread>
 #include <QWidget>
 
-// The annotation page of the main window.
+#include <memory>
+
+class ImgROIListModel;
+class MarksImgModel;
+class ROIItem;
+class SourceImgModel;
+class StatusFilterProxyModel;
+class QAbstractButton;
+class QButtonGroup;
+class QMenu;
+class QShortcut;
+
+namespace Ui
+{
+class ImgMarksWidClass;
+}
+
+// The annotation page: images enter the project here, get their ROIs and categories or are marked
+// OK. The shown image is stored whenever another one is shown, and when the page goes away.
 class ImgMarksWid : public QWidget
 {
     Q_OBJECT
 
 public:
+    // The core delivers a project's data in batches after opening; the page reads it this much later.
+    static constexpr int kInitialLoadDelayMs = 500;
+
     explicit ImgMarksWid(QWidget* parent = nullptr);
     ~ImgMarksWid() override;
+
+    // The INI file whose [Config] LoadImgPath the initial load scans; the root folder's Config.ini
+    // unless set before the initial load.
+    void SetConfigFile(const QString& path) { m_configFile = path; }
+
+signals:
+    void Signal_ImportMarkImg(QString path, bool bAddDB);
+    void Signal_LoadImgPath(QString path);
+    void Signal_LoadImg(QString fullPath);
+    void Signal_DelImg(QStringList paths);
+    void Signal_SaveMarkResult(QString id, bool bSucc, QString msg);
+    void Signal_CloseWaitDailog();
+
+public slots:
+    void Slot_BtnRdoClicked(QAbstractButton* button);
+    void Slot_BtnAddImgClicked();
+    void Slot_BtnAddImgFoldClicked();
+    void Slot_BtnSaveMarkClicked();
+    void Slot_BtnDelUnMarkImgClicked();
+    void Slot_BtnMarkToOKClicked();
+    void Slot_tblViewUnmarksSelectChanged(const QModelIndex& current, const QModelIndex& previous);
+    void Slot_treeViewMarksItemClicked(const QModelIndex& index);
+    void Slot_BtnStartDrawClicked();
+    void Slot_ImgViewDrawRoiCompleted(bool bAccept);
+    void Slot_ImgViewClickedROI(std::weak_ptr<ROIItem> roi);
+    void Slot_BtnAddMarkTypeClicked();
+    void Slot_BtnSaveMarkTypeClicked();
+    void Slot_BtnReloadMark();
+    void Slot_BtnPreImg();
+    void Slot_BtnNextImg();
+    void Slot_btnDelImgMarkClicked();
+    void Slot_BtnDelImgAllMark();
+    void Slot_BtnDelImgOneMark();
+    void Slot_ImgList(QList<std::shared_ptr<pro::ImageInfo>> vtImgPtr);
+    void Slot_TabWidCurrentIndexChanged(int index);
+    void Slot_BtnImportMarkClicked();
+    void Slot_BtnDelMarkImgClicked();
+    void Slot_BtnClearUnMarkTblClicked();
+    void Slot_BtnZoomFitClicked();
+    void Slot_MarkImgRoiSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
+    void Slot_SaveMarkResult(QString id, bool bSucc, QString msg);
+    void Slot_BtnWhereClicked();
+
+private:
+    void InitialLoad();
+    void ShowImage(const std::shared_ptr<pro::ImageInfo>& spImg);
+    std::shared_ptr<pro::ImageInfo> ShownRecord() const;
+    void RefreshRoiList(const pro::ImageInfo& img);
+    // AddImage for a listed record (the id goes into it), SaveImage for one of the project. The id
+    // stored, empty when nothing was.
+    QString StoreRecord(const std::shared_ptr<pro::ImageInfo>& spImg);
+    void AssignCategory(const QString& text, const std::shared_ptr<ROIItem>& roi);
+    void RefreshCurrentTableRow();
+    void FillCategories();
+    void AppendProjectImages();
+    void Navigate(bool next);
+    // Asks for a folder, starting where the user last took images from; empty when cancelled.
+    QString ChooseFolder();
+    QString StartFolder() const;
+    void RememberFolder(const QString& folder);
+
+    std::unique_ptr<Ui::ImgMarksWidClass> ui;
+    QButtonGroup* m_statusGroup;
+    QButtonGroup* m_shapeGroup;
+    SourceImgModel* m_srcModel;
+    StatusFilterProxyModel* m_proxy;
+    MarksImgModel* m_marksModel;
+    ImgROIListModel* m_roiModel;
+    QMenu* m_menu;
+    // F5 while the not-annotated tab hides btnReloadMark, whose own shortcut is then inactive.
+    QShortcut* m_reloadKey;
+    QString m_pendingSaveId;
+    QString m_configFile;
+    QThread m_thread;
 };

@@ -1,0 +1,692 @@
+#include "Lumora.h"
+#include "MsgWndProbe.h"
+#include "ProjectRecord.h"
+#include "ShownWindows.h"
+
+#include "ImgMarks/ImgMarksWid.h"
+#include "ImgMarks/LoadImgWork.h"
+#include "ImgMarks/MarksImgModel.h"
+#include "ImgMarks/SourceImgModel.h"
+#include "datawidget.h"
+
+#include "ComUi/CMsgWnd.h"
+#include "ComUi/SingleSelectListView.h"
+#include "ComUi/Skin.h"
+#include "Nexil/NexilApi.h"
+#include "Nexil/ROI/PolygonROIItem.h"
+#include "Nexil/ROI/RectROIItem.h"
+
+#include <QAbstractItemModelTester>
+#include <QImage>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QTreeView>
+#include <QtTest>
+
+namespace
+{
+
+using Records = QList<std::shared_ptr<pro::ImageInfo>>;
+const QStringList kCategories{"脏污", "划痕", "点"};
+
+template <typename T> T* Child(QWidget& w, const char* name)
+{
+    T* child = w.findChild<T*>(QLatin1String(name));
+    if (!child)
+        qFatal("no child %s", name);
+    return child;
+}
+
+bool MakePicture(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QImage image(200, 100, QImage::Format_RGB888);
+    image.fill(QColor(90, 110, 120));
+    return image.save(path);
+}
+
+// QTest moves the cursor without a button held; drags need the button in the event.
+void Move(QWidget* w, const QPoint& pos, Qt::MouseButtons buttons = Qt::NoButton)
+{
+    QMouseEvent event(QEvent::MouseMove, pos, w->mapToGlobal(pos), Qt::NoButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &event);
+}
+
+// Answers the category menu once it is up: records its texts, then clicks the action of that
+// text, or presses Escape when the text is empty.
+void AnswerMenu(QObject* owner, const QString& choice, QStringList* shown)
+{
+    WhenShown<QMenu>(owner,
+                     [choice, shown](QMenu* menu)
+                     {
+                         for (QAction* action : menu->actions())
+                             shown->append(action->text());
+                         for (QAction* action : menu->actions())
+                         {
+                             if (!choice.isEmpty() && action->text() == choice)
+                             {
+                                 QTest::mouseClick(menu, Qt::LeftButton, {},
+                                                   menu->actionGeometry(action).center());
+                                 return;
+                             }
+                         }
+                         QTest::keyClick(menu, Qt::Key_Escape);
+                     });
+}
+
+} // namespace
+
+class tst_AnnotationPage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void drawAndLabel_data();
+    void drawAndLabel();
+    void dismissedMenuAddsNothing();
+    void showingAnotherStoresPrevious_data();
+    void showingAnotherStoresPrevious();
+    void clickShownAgainDoesNothing();
+    void spaceMarksOk();
+    void tableNavigation();
+    void treeNavigationWraps_data();
+    void treeNavigationWraps();
+    void refreshTwiceAddsNoRows();
+    void deleteChecked_data();
+    void deleteChecked();
+    void categories();
+    void saveFailureBox();
+    void closeKeepsLastImageWork();
+
+private:
+    void OpenProject(int type);
+    std::unique_ptr<ImgMarksWid> MakePage();
+    void WaitForCategories(ImgMarksWid& page);
+    // The table's records in row order once the scan of count new pictures has listed them.
+    bool LoadPictures(ImgMarksWid& page, int count, Records& rows, const QString& folder = "src");
+    void ClickRow(ImgMarksWid& page, int row);
+    // Starts with W and draws on the shown image; the category menu is answered with choice.
+    void Draw(ImgMarksWid& page, int type, const QString& choice, QStringList* menuTexts);
+    std::shared_ptr<pro::ImageInfo> Shown(ImgMarksWid& page);
+    void ReopenProject();
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_AnnotationPage::initTestCase()
+{
+    InitComUiResources();
+    m_home = std::make_unique<QTemporaryDir>();
+    qputenv("HOME", QFile::encodeName(m_home->path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home->filePath(".config")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home->filePath(".local/share")));
+}
+
+void tst_AnnotationPage::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QDir().mkpath(m_dir->filePath("ws"));
+    CreateNexil();
+    QVERIFY(NexilIns().lock()->Init(m_dir->filePath("ws")));
+}
+
+void tst_AnnotationPage::cleanup()
+{
+    ReleaseNexil();
+    m_dir.reset();
+}
+
+void tst_AnnotationPage::OpenProject(int type)
+{
+    const auto spCore = NexilIns().lock();
+    QVERIFY(spCore->AddPro(MakeInfo("P1", "螺丝", type)));
+    QVERIFY(spCore->AddPro(MakeInfo("P2", "other", type)));
+    spCore->OpenPro("P1");
+    const auto spPrj = PrjIns().lock();
+    QVERIFY(spPrj);
+    for (const QString& category : kCategories)
+        QVERIFY(spPrj->AddMarkType(category));
+}
+
+void tst_AnnotationPage::ReopenProject()
+{
+    const auto spCore = NexilIns().lock();
+    spCore->OpenPro("P2");
+    spCore->OpenPro("P1");
+    QVERIFY(!PrjIns().expired());
+}
+
+std::unique_ptr<ImgMarksWid> tst_AnnotationPage::MakePage()
+{
+    auto page = std::make_unique<ImgMarksWid>();
+    page->SetConfigFile(m_dir->filePath("Config.ini"));
+    page->resize(1400, 700);
+    page->show();
+    if (!QTest::qWaitForWindowActive(page.get()))
+        qWarning("page not active");
+    new QAbstractItemModelTester(Child<QTableView>(*page, "tblViewUnmarks")->model(),
+                                 QAbstractItemModelTester::FailureReportingMode::QtTest, page.get());
+    new QAbstractItemModelTester(Child<QTreeView>(*page, "treeViewMarks")->model(),
+                                 QAbstractItemModelTester::FailureReportingMode::QtTest, page.get());
+    return page;
+}
+
+void tst_AnnotationPage::WaitForCategories(ImgMarksWid& page)
+{
+    // The initial load fills the categories and registers the save callback.
+    QTRY_COMPARE(Child<SingleSelectListView>(page, "lstWidMarkType")->count(), kCategories.size());
+}
+
+bool tst_AnnotationPage::LoadPictures(ImgMarksWid& page, int count, Records& rows, const QString& folder)
+{
+    const QString dir = m_dir->filePath(folder);
+    for (int i = 0; i < count; ++i)
+        MakePicture(QStringLiteral("%1/pic_%2.png").arg(dir).arg(i));
+    auto* table = Child<QTableView>(page, "tblViewUnmarks");
+    const int before = table->model()->rowCount();
+    emit page.Signal_LoadImgPath(dir);
+    if (!QTest::qWaitFor([&] { return table->model()->rowCount() == before + count; }, 10000))
+        return false;
+    auto* model = qobject_cast<QSortFilterProxyModel*>(table->model());
+    auto* source = qobject_cast<SourceImgModel*>(model->sourceModel());
+    rows.clear();
+    for (int r = 0; r < model->rowCount(); ++r)
+        rows << source->imageAt(model->mapToSource(model->index(r, 1))).lock();
+    return true;
+}
+
+void tst_AnnotationPage::ClickRow(ImgMarksWid& page, int row)
+{
+    auto* table = Child<QTableView>(page, "tblViewUnmarks");
+    const QModelIndex index = table->model()->index(row, 1);
+    table->scrollTo(index);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(index).center());
+}
+
+std::shared_ptr<pro::ImageInfo> tst_AnnotationPage::Shown(ImgMarksWid& page)
+{
+    return Child<DataWidget>(page, "widImgView")->record().lock();
+}
+
+void tst_AnnotationPage::Draw(ImgMarksWid& page, int type, const QString& choice, QStringList* menuTexts)
+{
+    auto* canvas = Child<DataWidget>(page, "widImgView");
+    const auto at = [canvas](double x, double y) { return canvas->zoom().toWidget(QPointF(x, y)).toPoint(); };
+    QTest::keyClick(&page, Qt::Key_W);
+    QTRY_VERIFY(canvas->mode() == (type == 2 ? DataWidget::kDrawingRect : DataWidget::kDrawingPolygon));
+    AnswerMenu(this, choice, menuTexts);
+    if (type == 2)
+    {
+        QTest::mousePress(canvas, Qt::LeftButton, {}, at(20, 20));
+        Move(canvas, at(60, 50), Qt::LeftButton);
+        QTest::mouseRelease(canvas, Qt::LeftButton, {}, at(60, 50));
+        return;
+    }
+    for (const QPointF& p : {QPointF(20, 20), QPointF(80, 20), QPointF(50, 70)})
+    {
+        Move(canvas, at(p.x(), p.y()));
+        QTest::mousePress(canvas, Qt::LeftButton, {}, at(p.x(), p.y()));
+        QTest::mouseRelease(canvas, Qt::LeftButton, {}, at(p.x(), p.y()));
+    }
+    QTest::mousePress(canvas, Qt::RightButton, {}, at(50, 70));
+    QTest::mouseRelease(canvas, Qt::RightButton, {}, at(50, 70));
+}
+
+void tst_AnnotationPage::drawAndLabel_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("shapeType");
+    QTest::newRow("Object: rectangle") << 2 << RectROIItem::staticTypeName();
+    QTest::newRow("Segment: polygon") << 1 << PolygonROIItem::staticTypeName();
+}
+
+void tst_AnnotationPage::drawAndLabel()
+{
+    QFETCH(int, type);
+    QFETCH(QString, shapeType);
+
+    OpenProject(type);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    auto* rect = Child<QRadioButton>(*page, "btnRect");
+    auto* polygon = Child<QRadioButton>(*page, "btnPolygon");
+    QCOMPARE(rect->isVisible(), type == 2);
+    QCOMPARE(polygon->isVisible(), type == 1);
+    QCOMPARE(rect->isChecked(), type == 2);
+    QCOMPARE(polygon->isChecked(), type == 1);
+
+    Records rows;
+    QVERIFY(LoadPictures(*page, 2, rows));
+    ClickRow(*page, 0);
+    QCOMPARE(Shown(*page), rows.at(0));
+    QCOMPARE(Child<QLineEdit>(*page, "edtCurFile")->text(), rows.at(0)->path);
+
+    // The current category first, then the others in category order.
+    Child<SingleSelectListView>(*page, "lstWidMarkType")->SetCurrentRow(1);
+    QSignalSpy saved(page.get(), &ImgMarksWid::Signal_SaveMarkResult);
+    QStringList menu;
+    Draw(*page, type, "点", &menu);
+    QCOMPARE(menu, QStringList({"划痕", "脏污", "点"}));
+
+    const auto spImg = rows.at(0);
+    QCOMPARE(spImg->rois.size(), 1);
+    QCOMPARE(spImg->rois.first()->title(), QString("点"));
+    QCOMPARE(spImg->rois.first()->typeName(), shapeType);
+    QVERIFY(!spImg->id.isEmpty());
+    QCOMPARE(Child<QListView>(*page, "lstWidCurImgMark")->model()->rowCount(), 1);
+    QVERIFY(saved.wait());
+    QCOMPARE(saved.first().at(0).toString(), spImg->id);
+    QCOMPARE(saved.first().at(1).toBool(), true);
+    QTRY_VERIFY(!spImg->image.isEmpty());
+    QTRY_VERIFY(QFile::exists(LoadImgWork::annotationPath(PrjIns().lock()->PrjPath() + spImg->image)));
+
+    // The row survives a reopen of the project: it is in PrjData.db.
+    page.reset();
+    ReopenProject();
+    QTRY_COMPARE(PrjIns().lock()->Images().size(), 1);
+    const auto stored = PrjIns().lock()->Images().first();
+    QCOMPARE(stored->rois.size(), 1);
+    QCOMPARE(stored->rois.first()->title(), QString("点"));
+}
+
+void tst_AnnotationPage::dismissedMenuAddsNothing()
+{
+    OpenProject(2);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    Records rows;
+    QVERIFY(LoadPictures(*page, 1, rows));
+    ClickRow(*page, 0);
+    QSignalSpy saved(page.get(), &ImgMarksWid::Signal_SaveMarkResult);
+    QStringList menu;
+    Draw(*page, 2, QString(), &menu);
+    QCOMPARE(menu.size(), kCategories.size());
+    QVERIFY(rows.at(0)->rois.isEmpty());
+    QVERIFY(rows.at(0)->id.isEmpty());
+    QCOMPARE(Child<DataWidget>(*page, "widImgView")->mode(), int(DataWidget::kIdle));
+    QVERIFY(PrjIns().lock()->Images().isEmpty());
+    QCOMPARE(saved.count(), 0);
+}
+
+void tst_AnnotationPage::showingAnotherStoresPrevious_data()
+{
+    QTest::addColumn<bool>("labelFirst");
+    QTest::newRow("untouched image stays out") << false;
+    QTest::newRow("removed ROIs are stored") << true;
+}
+
+void tst_AnnotationPage::showingAnotherStoresPrevious()
+{
+    QFETCH(bool, labelFirst);
+
+    OpenProject(2);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    Records rows;
+    QVERIFY(LoadPictures(*page, 2, rows));
+    ClickRow(*page, 0);
+    QSignalSpy saved(page.get(), &ImgMarksWid::Signal_SaveMarkResult);
+    if (labelFirst)
+    {
+        QStringList menu;
+        Draw(*page, 2, "脏污", &menu);
+        QVERIFY(saved.wait());
+        // Removed on the page only; the next image's showing stores it.
+        QTest::mouseClick(Child<QPushButton>(*page, "btnDelImgMark"), Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(*page, "btnDelImgAllMark"), Qt::LeftButton);
+        QVERIFY(rows.at(0)->rois.isEmpty());
+        QCOMPARE(saved.count(), 1);
+    }
+    ClickRow(*page, 1);
+    QCOMPARE(Shown(*page), rows.at(1));
+    if (!labelFirst)
+    {
+        QVERIFY(rows.at(0)->id.isEmpty());
+        QVERIFY(PrjIns().lock()->Images().isEmpty());
+        QCOMPARE(Child<QPushButton>(*page, "btnSaveMark")->text(), QString("保存"));
+        return;
+    }
+    QCOMPARE(Child<QPushButton>(*page, "btnSaveMark")->text(), QString("保存中..."));
+    QVERIFY(!Child<QPushButton>(*page, "btnSaveMark")->isEnabled());
+    QVERIFY(saved.wait());
+    QCOMPARE(saved.last().at(0).toString(), rows.at(0)->id);
+    QCOMPARE(Child<QPushButton>(*page, "btnSaveMark")->text(), QString("保存"));
+    QVERIFY(Child<QPushButton>(*page, "btnSaveMark")->isEnabled());
+    page.reset();
+    ReopenProject();
+    QTRY_COMPARE(PrjIns().lock()->Images().size(), 1);
+    QVERIFY(PrjIns().lock()->Images().first()->rois.isEmpty());
+    QVERIFY(!PrjIns().lock()->Images().first()->marked);
+}
+
+void tst_AnnotationPage::clickShownAgainDoesNothing()
+{
+    OpenProject(2);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    Records rows;
+    QVERIFY(LoadPictures(*page, 2, rows));
+    ClickRow(*page, 0);
+    QStringList menu;
+    QSignalSpy saved(page.get(), &ImgMarksWid::Signal_SaveMarkResult);
+    Draw(*page, 2, "脏污", &menu);
+    QVERIFY(saved.wait());
+    auto* canvas = Child<DataWidget>(*page, "widImgView");
+    canvas->zoomIn();
+    const float scale = canvas->zoom().scale();
+    ClickRow(*page, 0);
+    // No store started, and the view was not fitted again.
+    QCOMPARE(Child<QPushButton>(*page, "btnSaveMark")->text(), QString("保存"));
+    QCOMPARE(canvas->zoom().scale(), scale);
+    QCOMPARE(Shown(*page), rows.at(0));
+}
+
+void tst_AnnotationPage::spaceMarksOk()
+{
+    OpenProject(2);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    Records rows;
+    QVERIFY(LoadPictures(*page, 1, rows));
+    ClickRow(*page, 0);
+    QSignalSpy saved(page.get(), &ImgMarksWid::Signal_SaveMarkResult);
+    QStringList menu;
+    Draw(*page, 2, "脏污", &menu);
+    QVERIFY(saved.wait());
+    QTest::keyClick(page.get(), Qt::Key_Space);
+    QTRY_VERIFY(rows.at(0)->rois.isEmpty());
+    QVERIFY(rows.at(0)->markAsOK);
+    QCOMPARE(Child<QListView>(*page, "lstWidCurImgMark")->model()->rowCount(), 0);
+    QTRY_COMPARE(saved.count(), 2);
+    QVERIFY(saved.last().at(1).toBool());
+    page.reset();
+    ReopenProject();
+    QTRY_COMPARE(PrjIns().lock()->Images().size(), 1);
+    QVERIFY(PrjIns().lock()->Images().first()->markAsOK);
+    QVERIFY(PrjIns().lock()->Images().first()->rois.isEmpty());
+}
+
+void tst_AnnotationPage::tableNavigation()
+{
+    OpenProject(2);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    Records rows;
+    QVERIFY(LoadPictures(*page, 3, rows));
+    auto* table = Child<QTableView>(*page, "tblViewUnmarks");
+    auto* next = Child<QPushButton>(*page, "btnNextImg");
+    auto* previous = Child<QPushButton>(*page, "btnPreImg");
+    QSignalSpy nextClicked(next, &QPushButton::clicked);
+    QSignalSpy previousClicked(previous, &QPushButton::clicked);
+    // A key clicks its button after the button's press animation.
+    const auto press = [&](Qt::Key key)
+    {
+        QSignalSpy& spy = key == Qt::Key_D ? nextClicked : previousClicked;
+        const int before = spy.count();
+        QTest::keyClick(page.get(), key);
+        QTRY_COMPARE(spy.count(), before + 1);
+    };
+    // Nothing current: no key shows anything.
+    press(Qt::Key_D);
+    QVERIFY(!Shown(*page));
+    ClickRow(*page, 0);
+    press(Qt::Key_A);
+    QCOMPARE(table->currentIndex().row(), 0);
+    QCOMPARE(Shown(*page), rows.at(0));
+    press(Qt::Key_D);
+    press(Qt::Key_D);
+    QCOMPARE(table->currentIndex().row(), 2);
+    QCOMPARE(Shown(*page), rows.at(2));
+    press(Qt::Key_D);
+    QCOMPARE(table->currentIndex().row(), 2);
+    QCOMPARE(Shown(*page), rows.at(2));
+    press(Qt::Key_A);
+    QCOMPARE(Shown(*page), rows.at(1));
+}
+
+void tst_AnnotationPage::treeNavigationWraps_data()
+{
+    // Keys pressed on the tree with nothing current, and the image position reached after each.
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QList<int>>("positions");
+    QTest::newRow("D from nothing: first, then on") << "DDDD" << QList<int>{0, 1, 2, 0};
+    QTest::newRow("A from nothing: last, then back") << "AAAA" << QList<int>{2, 1, 0, 2};
+    QTest::newRow("there and back") << "DAA" << QList<int>{0, 2, 1};
+}
+
+void tst_AnnotationPage::treeNavigationWraps()
+{
+    QFETCH(QString, keys);
+    QFETCH(QList<int>, positions);
+
+    OpenProject(2);
+    const QString folder = m_dir->filePath("marked");
+    for (int i = 0; i < 3; ++i)
+    {
+        const QString picture = QStringLiteral("%1/m_%2.png").arg(folder).arg(i);
+        QVERIFY(MakePicture(picture));
+        QFile json(QStringLiteral("%1/m_%2.json").arg(folder).arg(i));
+        QVERIFY(json.open(QIODevice::WriteOnly));
+        json.write(
+            QStringLiteral(R"({"imagePath":"m_%1.png","shapes":[{"label":"划痕","shape_type":"rectangle",)"
+                           R"("points":[[10,10],[40,30]]}]})")
+                .arg(i)
+                .toUtf8());
+    }
+    auto page = MakePage();
+    WaitForCategories(*page);
+    auto* tree = Child<QTreeView>(*page, "treeViewMarks");
+    emit page->Signal_ImportMarkImg(folder, true);
+    QTRY_COMPARE_WITH_TIMEOUT(PrjIns().lock()->Images().size(), 3, 10000);
+    QTest::mouseClick(Child<QTabWidget>(*page, "tabWidget")->tabBar(), Qt::LeftButton, {},
+                      Child<QTabWidget>(*page, "tabWidget")->tabBar()->tabRect(0).center());
+    auto* model = qobject_cast<MarksImgModel*>(tree->model());
+    QTRY_COMPARE(model->imageIndexes().size(), 3);
+    const QList<QModelIndex> images = model->imageIndexes();
+    for (int i = 0; i < keys.size(); ++i)
+    {
+        QTest::keyClick(page.get(), keys.at(i) == 'D' ? Qt::Key_D : Qt::Key_A);
+        QTRY_COMPARE(tree->currentIndex(), images.at(positions.at(i)));
+        QCOMPARE(Shown(*page), model->imageAt(images.at(positions.at(i))).lock());
+    }
+}
+
+void tst_AnnotationPage::refreshTwiceAddsNoRows()
+{
+    OpenProject(2);
+    const auto spPrj = PrjIns().lock();
+    for (int i = 0; i < 2; ++i)
+    {
+        auto spImg = std::make_shared<pro::ImageInfo>();
+        spImg->path = m_dir->filePath(QStringLiteral("p/%1.png").arg(i));
+        spImg->fileName = QStringLiteral("%1.png").arg(i);
+        spImg->filter = "待确认";
+        QVERIFY(MakePicture(spImg->path));
+        QVERIFY(!spPrj->AddImage(spImg).isEmpty());
+    }
+    auto page = MakePage();
+    WaitForCategories(*page);
+    auto* table = Child<QTableView>(*page, "tblViewUnmarks");
+    QTRY_COMPARE(table->model()->rowCount(), 2);
+    auto* tree = Child<QTreeView>(*page, "treeViewMarks");
+    // On either tab: the table keeps its rows, the tree is rebuilt.
+    for (int tab : {1, 0})
+    {
+        Child<QTabWidget>(*page, "tabWidget")->setCurrentIndex(tab);
+        for (int i = 0; i < 2; ++i)
+        {
+            QSignalSpy rebuilt(tree->model(), &QAbstractItemModel::modelReset);
+            QTest::keyClick(page.get(), Qt::Key_F5);
+            QTRY_COMPARE(rebuilt.count(), 1);
+            QCOMPARE(table->model()->rowCount(), 2);
+        }
+    }
+}
+
+void tst_AnnotationPage::deleteChecked_data()
+{
+    QTest::addColumn<QList<int>>("checkedRows");
+    QTest::addColumn<bool>("otherStatus");
+    QTest::newRow("none checked") << QList<int>{} << false;
+    QTest::newRow("two checked") << QList<int>{0, 2} << false;
+    QTest::newRow("checked under another status") << QList<int>{1} << true;
+}
+
+void tst_AnnotationPage::deleteChecked()
+{
+    QFETCH(QList<int>, checkedRows);
+    QFETCH(bool, otherStatus);
+
+    OpenProject(2);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    Records rows;
+    QVERIFY(LoadPictures(*page, 3, rows));
+    auto* table = Child<QTableView>(*page, "tblViewUnmarks");
+    for (int row : checkedRows)
+    {
+        QStyleOptionViewItem option;
+        option.initFrom(table->viewport());
+        option.rect = table->visualRect(table->model()->index(row, 0));
+        option.features = QStyleOptionViewItem::HasCheckIndicator;
+        const QRect box =
+            table->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, table);
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, box.center());
+        QVERIFY(rows.at(row)->checked);
+    }
+    if (otherStatus)
+        QTest::mouseClick(Child<QRadioButton>(*page, "rdoOK"), Qt::LeftButton);
+    MsgWndProbe probe(true);
+    QTest::mouseClick(Child<QPushButton>(*page, "btnDelUnMarkImg"), Qt::LeftButton);
+    QCOMPARE(probe.Messages().size(), 1);
+    QCOMPARE(probe.Messages().first().kind, int(NOTIFY_QUERY));
+    // The wait window is up until the worker reports the end of the deletes.
+    bool waitShown = false;
+    VisitShownWindows<CMsgWnd>(
+        [&](CMsgWnd* wnd)
+        {
+            waitShown = wnd->Kind() == NOTIFY_WAIT;
+            return waitShown;
+        });
+    const bool deletes = !checkedRows.isEmpty() && !otherStatus;
+    QCOMPARE(waitShown, deletes);
+    if (otherStatus)
+        QTest::mouseClick(Child<QRadioButton>(*page, "rdoUnConfirm"), Qt::LeftButton);
+    QCOMPARE(table->model()->rowCount(), rows.size() - (deletes ? checkedRows.size() : 0));
+    for (int i = 0; i < rows.size(); ++i)
+        QTRY_COMPARE(QFile::exists(rows.at(i)->path), !(deletes && checkedRows.contains(i)));
+}
+
+void tst_AnnotationPage::categories()
+{
+    OpenProject(2);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    auto* list = Child<SingleSelectListView>(*page, "lstWidMarkType");
+    auto* input = Child<QWidget>(*page, "widInputMarkType");
+    auto* edit = Child<QLineEdit>(*page, "edtMarkType");
+    const auto add = [&](const QString& name)
+    {
+        QTest::mouseClick(Child<QPushButton>(*page, "btnAddMarkType"), Qt::LeftButton);
+        QVERIFY(input->isVisible());
+        QVERIFY(edit->text().isEmpty());
+        for (const QChar c : name)
+            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        QTest::mouseClick(Child<QPushButton>(*page, "btnSaveMarkType"), Qt::LeftButton);
+        QVERIFY(input->isHidden());
+    };
+    MsgWndProbe probe(true);
+    // Letters typed into the name are text, not the page's shortcuts.
+    add(" 裂纹 ad");
+    QCOMPARE(list->count(), 4);
+    QCOMPARE(PrjIns().lock()->MarkTypes().last(), QString("裂纹 ad"));
+    QVERIFY(probe.Messages().isEmpty());
+    add("划痕");
+    QCOMPARE(list->count(), 4);
+    QCOMPARE(probe.Messages().size(), 1);
+    QCOMPARE(probe.Messages().first().text, QString("类别(划痕)已存在"));
+    add("   ");
+    QCOMPARE(list->count(), 4);
+    QCOMPARE(probe.Messages().size(), 1);
+}
+
+void tst_AnnotationPage::saveFailureBox()
+{
+    OpenProject(2);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    Records rows;
+    QVERIFY(LoadPictures(*page, 2, rows));
+    ClickRow(*page, 0);
+    QSignalSpy saved(page.get(), &ImgMarksWid::Signal_SaveMarkResult);
+    QStringList menu;
+    Draw(*page, 2, "脏污", &menu);
+    QVERIFY(saved.wait());
+    ClickRow(*page, 1);
+    QCOMPARE(Shown(*page), rows.at(1));
+    auto* button = Child<QPushButton>(*page, "btnSaveMark");
+    QCOMPARE(button->text(), QString("保存中..."));
+    QVERIFY(!button->isEnabled());
+    // A failure as the core's callback reports it, for the store under way.
+    MsgWndProbe probe(true);
+    emit page->Signal_SaveMarkResult(rows.at(0)->id, false, "磁盘已满");
+    QCOMPARE(probe.Messages().size(), 1);
+    QCOMPARE(probe.Messages().first().title, QString("错误"));
+    QCOMPARE(probe.Messages().first().text, QString("磁盘已满"));
+    QCOMPARE(probe.Messages().first().kind, int(NOTIFY_ERROR));
+    QCOMPARE(button->text(), QString("保存"));
+    QVERIFY(button->isEnabled());
+}
+
+void tst_AnnotationPage::closeKeepsLastImageWork()
+{
+    OpenProject(2);
+    {
+        Lumora wnd;
+        wnd.show();
+        QVERIFY(QTest::qWaitForWindowActive(&wnd));
+        auto* page = wnd.findChild<ImgMarksWid*>();
+        QVERIFY(page);
+        page->SetConfigFile(m_dir->filePath("Config.ini"));
+        WaitForCategories(*page);
+        Records rows;
+        QVERIFY(LoadPictures(*page, 1, rows));
+        ClickRow(*page, 0);
+        QSignalSpy saved(page, &ImgMarksWid::Signal_SaveMarkResult);
+        QStringList menu;
+        Draw(*page, 2, "脏污", &menu);
+        QVERIFY(saved.wait());
+        Draw(*page, 2, "划痕", &menu);
+        QVERIFY(saved.wait());
+        auto* rois = Child<QListView>(*page, "lstWidCurImgMark");
+        QCOMPARE(rois->model()->rowCount(), 2);
+        QTest::mouseClick(rois->viewport(), Qt::LeftButton, {},
+                          rois->visualRect(rois->model()->index(0, 0)).center());
+        QTest::mouseClick(Child<QPushButton>(*page, "btnDelImgMark"), Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(*page, "btnDelImgOneMark"), Qt::LeftButton);
+        QCOMPARE(rois->model()->rowCount(), 1);
+        wnd.close();
+    }
+    ReopenProject();
+    QTRY_COMPARE(PrjIns().lock()->Images().size(), 1);
+    const auto stored = PrjIns().lock()->Images().first();
+    QCOMPARE(stored->rois.size(), 1);
+    QCOMPARE(stored->rois.first()->title(), QString("划痕"));
+}
+
+QTEST_MAIN(tst_AnnotationPage)
+#include "tst_AnnotationPage.moc"
