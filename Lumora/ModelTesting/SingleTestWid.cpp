@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QListView>
@@ -82,6 +83,8 @@ SingleTestWid::SingleTestWid(const QString& id, ComboListModel* models, QWidget*
     ui->widImgView->setRoiHitTesting(0);
     ui->widLog->Collapse();
     ui->tblViewRlt->setModel(new TestRltModel(ui->tblViewRlt));
+    // A few classes fill the panel's width instead of leaving an empty band beside them.
+    ui->tblViewRlt->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
 
     connect(m_netMgr, &QNetworkAccessManager::finished, this, &SingleTestWid::Slot_Finished);
     connect(ui->btnDelTest, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnDelTestClicked);
@@ -198,6 +201,9 @@ void SingleTestWid::StartTest()
     ui->lbUseTime->clear();
     ui->widLog->ClearLines();
     m_startTime = QDateTime::currentDateTime();
+    // The first poll waits a whole interval: sent at once, it could reach the service before the start
+    // and be answered for an unknown task.
+    m_lastPoll = m_startTime.toMSecsSinceEpoch();
     m_taskId = QString::fromStdString(comlib::MakeUniqueId());
 
     const QJsonObject body{{QStringLiteral("config_path"), configPath}};

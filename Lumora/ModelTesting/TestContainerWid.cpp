@@ -26,7 +26,8 @@ TestContainerWid::TestContainerWid(QWidget* parent)
     m_panelRow = new QHBoxLayout(ui->widTestList);
     m_panelRow->setContentsMargins(0, 0, 0, 0);
     m_panelRow->setSpacing(10);
-    m_panelRow->addWidget(m_markView);
+    // The annotation is an image like the predictions beside it and gets the same share of the width.
+    m_panelRow->addWidget(m_markView, 1);
 
     auto* work = new LoadModelWork;
     work->moveToThread(&m_modelThread);
