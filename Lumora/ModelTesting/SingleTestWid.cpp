@@ -107,6 +107,18 @@ void SingleTestWid::Discard()
     m_running = false;
 }
 
+QString SingleTestWid::ChosenVersion() const
+{
+    return ui->cbModel->currentText();
+}
+
+void SingleTestWid::ChooseVersion(const QString& name)
+{
+    const int at = ui->cbModel->findText(name, Qt::MatchExactly);
+    if (at >= 0)
+        ui->cbModel->setCurrentIndex(at);
+}
+
 void SingleTestWid::Slot_BtnDelTestClicked()
 {
     emit Signal_DelTest(m_id);

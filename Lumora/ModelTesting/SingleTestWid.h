@@ -38,6 +38,9 @@ public:
 
     const QString& Id() const { return m_id; }
     bool IsRunning() const { return m_running; }
+    // The version chosen in the combo box, and choosing one by name (nothing when it is not listed).
+    QString ChosenVersion() const;
+    void ChooseVersion(const QString& name);
     // Shows the prediction of the last started version for the image; keeps the canvas as it is when
     // there is none.
     void ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg);

@@ -64,8 +64,15 @@ void TestContainerWid::Slot_ModelList(QList<QPair<QString, QString>> lstModVer)
     std::sort(lstModVer.begin(), lstModVer.end(),
               [](const QPair<QString, QString>& a, const QPair<QString, QString>& b)
               { return a.first > b.first; });
+    // The list is read again each time the page is shown; a panel keeps its choice, a running one
+    // above all, whose combo box would otherwise name another version than the one it tests.
+    QMap<SingleTestWid*, QString> chosen;
+    for (SingleTestWid* panel : qAsConst(m_panels))
+        chosen.insert(panel, panel->ChosenVersion());
     m_models->ClearItems();
     m_models->AddItems(lstModVer);
+    for (auto it = chosen.cbegin(); it != chosen.cend(); ++it)
+        it.key()->ChooseVersion(it.value());
 }
 
 void TestContainerWid::ShowImage(std::weak_ptr<pro::ImageInfo> wpImg)

@@ -290,12 +290,21 @@ void tst_TestingPage::versionsListed()
         QCOMPARE(combo->itemData(1).toString(), middle);
         QCOMPARE(combo->itemData(2).toString(), oldest);
     }
-    // Listed again, not added to.
+    // Listed again, not added to; each panel keeps its choice, a version that is gone gives the newest.
+    auto* keeps = Child<QComboBox>(*Panels(*page).first(), "cbModel");
+    auto* loses = Child<QComboBox>(*Panels(*page).last(), "cbModel");
+    keeps->setCurrentIndex(2);
+    loses->setCurrentIndex(1);
+    QVERIFY(QDir(middle).removeRecursively());
+    MakeVersion("V2024-05-01_00-00-00", {"a"});
     QSignalSpy listed(page->findChild<TestContainerWid*>(), &TestContainerWid::Signal_GetModels);
     page->ReloadModels();
     QCOMPARE(listed.size(), 1);
     QCOMPARE(listed.at(0).at(0).toString(), PrjPath() + "/train");
-    QTRY_COMPARE(Child<QComboBox>(*Panels(*page).first(), "cbModel")->count(), 3);
+    QTRY_COMPARE(keeps->itemText(0), QString("V2024-05-01_00-00-00"));
+    QCOMPARE(keeps->count(), 3);
+    QCOMPARE(keeps->currentText(), QString("V2023-12-31_23-59-59"));
+    QCOMPARE(loses->currentText(), QString("V2024-05-01_00-00-00"));
 }
 
 void tst_TestingPage::testJson_data()
