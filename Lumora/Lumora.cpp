@@ -9,6 +9,9 @@
 #include "Nexil/NexilApi.h"
 
 #include <QButtonGroup>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
 #include <QStackedWidget>
 
 Lumora::Lumora(QWidget* parent)
@@ -33,6 +36,7 @@ Lumora::Lumora(QWidget* parent)
     m_pages->setCurrentWidget(m_imgMarks);
 
     ui->edtModPrj->hide();
+    ui->edtModPrj->installEventFilter(this);
     FillProjectStrip();
 
     connect(ui->btnClose, &QPushButton::clicked, this, &QWidget::close);
@@ -45,6 +49,31 @@ Lumora::Lumora(QWidget* parent)
 
 Lumora::~Lumora() = default;
 
+void Lumora::ShowOnScreen(QScreen* screen)
+{
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen)
+    {
+        const QRect available = screen->availableGeometry();
+        setMaximumSize(available.size());
+        // Not every window manager maximises a frameless dialog window; its normal size fills the screen too.
+        setGeometry(available);
+    }
+    showMaximized();
+}
+
+bool Lumora::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->edtModPrj && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !ui->edtModPrj->isHidden())
+    {
+        CancelNotesEdit();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void Lumora::FillProjectStrip()
 {
     const auto spPrj = PrjIns().lock();
@@ -53,6 +82,22 @@ void Lumora::FillProjectStrip()
         return;
     ui->edtModPrj->setText(spPInfo->tips);
     ui->lbCurPrj->setText(spPInfo->name + spPInfo->tips);
+}
+
+void Lumora::CancelNotesEdit()
+{
+    const auto spPrj = PrjIns().lock();
+    const auto spPInfo = spPrj ? spPrj->PrjInfo() : nullptr;
+    // The stored notes go back first, so that the edit ending on focus loss stores nothing new.
+    ui->edtModPrj->setText(spPInfo ? spPInfo->tips : QString());
+    ShowStrip();
+}
+
+void Lumora::ShowStrip()
+{
+    ui->edtModPrj->hide();
+    ui->lbCurPrj->show();
+    ui->btnModPrj->setText(tr("修改"));
 }
 
 void Lumora::Slot_BtnPageIndexClicked(QAbstractButton* button)
@@ -96,9 +141,7 @@ void Lumora::Slot_edtModPrjFinished()
     const QString text = ui->edtModPrj->text();
 
     ui->lbCurPrj->setText((spPInfo ? spPInfo->name : QString()) + text);
-    ui->edtModPrj->hide();
-    ui->lbCurPrj->show();
-    ui->btnModPrj->setText(tr("修改"));
+    ShowStrip();
 
     if (!spPInfo || !spCore)
         return;

@@ -14,6 +14,7 @@ class ModelTestingWid;
 class ModelTrainingWid;
 class QAbstractButton;
 class QButtonGroup;
+class QScreen;
 class QStackedWidget;
 
 // The main window of the open project: its name and notes, which the user may edit, and the pages for
@@ -26,6 +27,10 @@ public:
     explicit Lumora(QWidget* parent = nullptr);
     ~Lumora() override;
 
+    // Shows the window maximised on the screen, or the primary one; it never grows past the screen's
+    // available area, whatever the project's name and notes.
+    void ShowOnScreen(QScreen* screen = nullptr);
+
 public slots:
     // Makes the clicked button's page current; the testing page reloads its models each time.
     void Slot_BtnPageIndexClicked(QAbstractButton* button);
@@ -34,8 +39,14 @@ public slots:
     // Stores the edited notes in the catalogue and shows them again.
     void Slot_edtModPrjFinished();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void FillProjectStrip();
+    // Leaves editing the notes without storing them; the strip shows the stored notes again.
+    void CancelNotesEdit();
+    void ShowStrip();
 
     std::unique_ptr<Ui::LumoraClass> ui;
     QButtonGroup* m_pageGroup;

@@ -2,6 +2,7 @@
 
 #include "Lumora.h"
 #include "projects/ProMngWid.h"
+#include "projects/ProjectFolder.h"
 
 #include "ComLib/ComFunc.h"
 #include "ComLib/IniFile.h"
@@ -18,7 +19,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QScreen>
 #include <QWidget>
 
 #include <filesystem>
@@ -199,10 +199,12 @@ bool Startup::ApplyStartupJson()
     }
     spCore->OpenPro(id);
     // The main window needs an open project.
-    if (PrjIns().expired())
+    const auto spPrj = PrjIns().lock();
+    const QString problem = spPrj ? ProjectFolder::OpenProblem(spPrj->PrjPath()) : QString();
+    if (!spPrj || !problem.isEmpty())
     {
         qWarning().noquote() << "Startup.json: the project" << name
-                             << "did not open; the project manager starts instead.";
+                             << "did not open; the project manager starts instead." << problem;
         return false;
     }
     return true;
@@ -225,7 +227,7 @@ void Startup::ActivateMainWindow()
 {
     for (QWidget* window : QApplication::topLevelWidgets())
     {
-        if (!window->isVisible() || window->windowTitle() != QLatin1String(kWindowTitle))
+        if (!window->isVisible() || (!qobject_cast<ProMngWid*>(window) && !qobject_cast<Lumora*>(window)))
             continue;
         window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
         window->raise();
@@ -237,18 +239,13 @@ void Startup::ActivateMainWindow()
 int Startup::RunProjectManager()
 {
     ProMngWid wid;
-    wid.setWindowTitle(QString::fromLatin1(kWindowTitle));
     return wid.exec();
 }
 
 int Startup::RunMainWindow()
 {
     Lumora wnd;
-    wnd.setWindowTitle(QString::fromLatin1(kWindowTitle));
-    // Not every window manager maximises a frameless dialog window; its normal size fills the screen too.
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        wnd.setGeometry(screen->availableGeometry());
-    wnd.showMaximized();
+    wnd.ShowOnScreen();
     return QApplication::exec();
 }
 

@@ -15,8 +15,6 @@ class Startup
 public:
     // Name of the single-instance lock and socket.
     static constexpr char kInstanceName[] = "qarno.velta.Mutex";
-    // Title of whichever window is up, so that a second copy can bring it to the front.
-    static constexpr char kWindowTitle[] = "VELTAMainWindow";
     static constexpr char kStartupFile[] = "/Startup.json";
 
     // Runs one window turn and gives its result.
@@ -46,7 +44,8 @@ public:
     // The turns of project manager and main window; its result is the exit code.
     int RunLoop(bool directMode);
 
-    // Restores and raises the window titled kWindowTitle, as a second copy asks.
+    // Restores and raises the window whose turn it is, project manager or main window, as a second copy
+    // asks. The copies meet on the local socket, so the windows keep their own titles.
     static void ActivateMainWindow();
     // One turn of a fresh project manager: its dialog result.
     static int RunProjectManager();

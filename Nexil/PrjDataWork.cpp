@@ -10,16 +10,28 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariant>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace
 {
 const char* const kConnectionName = "sql_project_data_database";
 const int kBatchSize = 100;
+// A batch of writes is committed when the work waiting in the queue is done, or earlier when it has
+// this many results or is this old, so that results keep coming during a long import.
+const int kBatchWrites = 200;
+const qint64 kBatchMs = 250;
 
 const char* const kCreateData =
     "CREATE TABLE IF NOT EXISTS tbl_project_data (id VARCHAR(64) PRIMARY KEY, image "
@@ -87,21 +99,61 @@ QString WithImagePath(const QString& aiJson, const QString& fileName)
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
-// Written beside the old file and renamed over it, so a crash never leaves the image without
-// its previous annotation.
-void WriteAnnotation(const QString& file, const QString& aiJson)
+// Copied through a temporary file that is renamed into place without replacing anything there, and
+// not synced: the whole batch is synced at once before its commit.
+bool CopyImage(const QString& source, const QString& destination)
 {
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(aiJson.toUtf8()) < 0 || !out.commit())
+    QFile in(source);
+    const QFileInfo info(destination);
+    QFile part(info.path() + "/." + info.fileName() + ".part");
+    bool copied = in.open(QIODevice::ReadOnly) && part.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QByteArray chunk;
+    while (copied && !in.atEnd())
     {
-        qCritical().noquote() << QString("Write annotation file %1 failed:").arg(file) << out.errorString();
+        chunk = in.read(1 << 20);
+        copied = !chunk.isEmpty() && part.write(chunk) == chunk.size();
     }
+    copied = copied && part.flush();
+    part.close();
+    // Keeps the source's permissions, as a plain copy does.
+    if (!copied || !part.setPermissions(in.permissions()) || !part.rename(destination))
+    {
+        part.remove();
+        return false;
+    }
+    return true;
+}
+
+// Copies and annotation files reach the disk before the rows that name them are committed. One
+// call per batch instead of one per file.
+bool SyncFileSystem(const QString& dir)
+{
+#ifdef Q_OS_LINUX
+    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::syncfs(fd) == 0;
+    if (!synced)
+    {
+        const QString error = QString::fromLocal8Bit(std::strerror(errno));
+        qCritical().noquote() << QString("Sync of %1 to disk failed:").arg(dir) << error;
+    }
+    if (fd >= 0)
+    {
+        ::close(fd);
+    }
+    return synced;
+#else
+    // Elsewhere the files are left to the system's own flushing; the rows are synced by SQLite.
+    Q_UNUSED(dir);
+    return true;
+#endif
 }
 
 } // namespace
 
 PrjDataWork::~PrjDataWork()
 {
+    // The thread may stop before the queued commit runs; what was handed over is still stored.
+    Commit();
     // Only the connection this worker added is removed.
     CloseSqlite(m_db);
 }
@@ -116,6 +168,93 @@ QString PrjDataWork::AnnotationFile(const QString& imageFile)
 {
     const int slash = imageFile.lastIndexOf('/');
     return imageFile.left(slash + 1) + BaseName(imageFile.mid(slash + 1)) + ".json";
+}
+
+QString PrjDataWork::DatasFile(const QString& prjPath, const QString& image)
+{
+    const QString datas = QDir::cleanPath(prjPath + nexil::kDatasDir) + "/";
+    const QString file = QDir::cleanPath(prjPath + "/" + image);
+    if (!image.isEmpty() && file.startsWith(datas))
+    {
+        return file;
+    }
+    qCritical().noquote() << QString("Refused image path %1: it leaves the folder %2.").arg(image, datas);
+    return QString();
+}
+
+bool PrjDataWork::WriteAnnotation(const QString& file, const QString& aiJson, FileBackup* backup)
+{
+    const QFileInfo info(file);
+    backup->file = file;
+    backup->existed = info.exists();
+    QFile old(file);
+    if (backup->existed && (!info.isFile() || !old.open(QIODevice::ReadOnly)))
+    {
+        qCritical().noquote() << QString("Write annotation file %1 failed: it cannot be replaced.").arg(file);
+        return false;
+    }
+    backup->content = backup->existed ? old.readAll() : QByteArray();
+
+    // Not synced here: the whole batch is synced at once before its commit.
+    QFile part(info.path() + "/." + info.fileName() + ".part");
+    const QByteArray text = aiJson.toUtf8();
+    const bool written = part.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                         part.write(text) == text.size() && part.flush();
+    QString error = part.errorString();
+    part.close();
+    if (written &&
+        std::rename(QFile::encodeName(part.fileName()).constData(), QFile::encodeName(file).constData()) == 0)
+    {
+        return true;
+    }
+    if (written)
+    {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    qCritical().noquote() << QString("Write annotation file %1 failed:").arg(file) << error;
+    part.remove();
+    return false;
+}
+
+bool PrjDataWork::RemoveAnnotation(const QString& file, FileBackup* backup)
+{
+    const QFileInfo info(file);
+    backup->file = file;
+    backup->existed = info.exists();
+    if (!backup->existed)
+    {
+        return true;
+    }
+    QFile old(file);
+    if (!info.isFile() || !old.open(QIODevice::ReadOnly))
+    {
+        qCritical().noquote()
+            << QString("Remove annotation file %1 failed: it is not a readable file.").arg(file);
+        return false;
+    }
+    backup->content = old.readAll();
+    old.close();
+    if (!old.remove())
+    {
+        qCritical().noquote() << QString("Remove annotation file %1 failed:").arg(file) << old.errorString();
+        return false;
+    }
+    return true;
+}
+
+void PrjDataWork::Restore(const FileBackup& backup)
+{
+    if (backup.file.isEmpty())
+    {
+        return;
+    }
+    if (!backup.existed)
+    {
+        QFile::remove(backup.file);
+        return;
+    }
+    FileBackup ignored;
+    WriteAnnotation(backup.file, QString::fromUtf8(backup.content), &ignored);
 }
 
 void PrjDataWork::Slot_Init(QString sProPath)
@@ -140,7 +279,25 @@ bool PrjDataWork::Open()
     const QString file = m_prjPath + "/PrjData.db";
     // A connection of this name still belongs to another project's worker; taking it over would
     // cut that worker off its database.
-    return OpenSqlite(m_db, kConnectionName, file, "The connection is in use by another project.");
+    if (!OpenSqlite(m_db, kConnectionName, file, "The connection is in use by another project."))
+    {
+        return false;
+    }
+    // With a write-ahead log and a sync at every commit, a crash or power loss keeps every committed
+    // batch and never leaves the file half written.
+    QSqlQuery query(m_db);
+    if (!query.exec("PRAGMA journal_mode=WAL") || !query.next() ||
+        query.value(0).toString().compare("wal", Qt::CaseInsensitive) != 0)
+    {
+        qWarning().noquote() << QString("%1 stays in rollback-journal mode:").arg(file)
+                             << query.lastError().text();
+    }
+    if (!query.exec("PRAGMA synchronous=FULL"))
+    {
+        qWarning().noquote() << QString("Setting synchronous=FULL on %1 failed:").arg(file)
+                             << query.lastError().text();
+    }
+    return true;
 }
 
 void PrjDataWork::LoadConfig()
@@ -238,23 +395,135 @@ QString PrjDataWork::StoredImage(const QString& id) const
     return query.value(0).toString();
 }
 
+void PrjDataWork::BeginWrite()
+{
+    if (m_inBatch || !m_db.isOpen())
+    {
+        return;
+    }
+    if (!m_db.transaction())
+    {
+        // Each statement then commits on its own.
+        qWarning().noquote() << "Begin of a PrjData.db transaction failed:" << m_db.lastError().text();
+        return;
+    }
+    m_inBatch = true;
+    m_batchAge.start();
+    // Queued behind the work already waiting, which thus joins this batch.
+    if (!m_commitQueued)
+    {
+        m_commitQueued = true;
+        QMetaObject::invokeMethod(this, &PrjDataWork::Slot_CommitQueued, Qt::QueuedConnection);
+    }
+}
+
+void PrjDataWork::Slot_CommitQueued()
+{
+    m_commitQueued = false;
+    Commit();
+}
+
+void PrjDataWork::Report(Result result)
+{
+    if (m_inBatch)
+    {
+        m_batch.append(std::move(result));
+        if (m_batch.size() >= kBatchWrites || m_batchAge.elapsed() >= kBatchMs)
+        {
+            Commit();
+        }
+        return;
+    }
+    if (result.bSucc && !SyncFileSystem(m_prjPath))
+    {
+        result.bSucc = false;
+        result.msg = result.rollbackMsg;
+        result.markImg.clear();
+    }
+    if (!result.markImg.isEmpty())
+    {
+        emit Signal_MarkImg({result.markImg[0]}, {result.markImg[1]}, {result.markImg[2]},
+                            {result.markImg[3]}, {result.markImg[4]});
+    }
+    emit Signal_SaveMarkImgRlt(result.id, result.bSucc, result.msg);
+}
+
+void PrjDataWork::Commit()
+{
+    if (!m_inBatch)
+    {
+        return;
+    }
+    m_inBatch = false;
+    QList<Result> batch;
+    batch.swap(m_batch);
+
+    const bool committed = SyncFileSystem(m_prjPath) && m_db.commit();
+    if (!committed)
+    {
+        qCritical().noquote() << "Commit to PrjData.db failed:" << m_db.lastError().text();
+        m_db.rollback();
+        // Undone newest first, so that a file written twice gets its first content back.
+        for (auto it = batch.rbegin(); it != batch.rend(); ++it)
+        {
+            if (!it->bSucc)
+            {
+                continue;
+            }
+            Restore(it->annotation);
+            if (!it->copy.isEmpty())
+            {
+                QFile::remove(it->copy);
+            }
+            it->bSucc = false;
+            it->msg = it->rollbackMsg;
+            it->markImg.clear();
+        }
+    }
+
+    QStringList lstId, lstImg, lstFilter, lstMarkAsOK, lstRoi;
+    for (const Result& result : batch)
+    {
+        if (!result.markImg.isEmpty())
+        {
+            lstId.append(result.markImg[0]);
+            lstImg.append(result.markImg[1]);
+            lstFilter.append(result.markImg[2]);
+            lstMarkAsOK.append(result.markImg[3]);
+            lstRoi.append(result.markImg[4]);
+        }
+    }
+    if (!lstId.isEmpty())
+    {
+        emit Signal_MarkImg(lstId, lstImg, lstFilter, lstMarkAsOK, lstRoi);
+    }
+    for (const Result& result : batch)
+    {
+        emit Signal_SaveMarkImgRlt(result.id, result.bSucc, result.msg);
+    }
+}
+
 void PrjDataWork::Slot_AddMarkImg(QString id, QString addTime, QString srcImgFile, QString fileName,
                                   QString filter, bool markAsOK, QString roiJson, QString aiJson)
 {
+    Result result;
+    result.id = id;
+    result.rollbackMsg = Text("添加标注信息失败，原因：数据库插入/更新失败！");
+
     const QString folder = QString(nexil::kDatasDir) + "/" + addTime + "/RawDatas";
     const QString dir = m_prjPath + folder;
     // The stamp must not lead the copy out of the project directory.
     if (!IsPlainName(addTime) || !QDir().mkpath(dir) || !QFileInfo(dir).isDir())
     {
         qCritical().noquote() << Text("创建工程图片目录(%1)失败。").arg(dir);
-        emit Signal_SaveMarkImgRlt(id, false, Text("添加标注信息失败，原因：创建图片目录失败！"));
+        result.msg = Text("添加标注信息失败，原因：创建图片目录失败！");
+        Report(result);
         return;
     }
 
     QString name = fileName;
     const bool plainName = !name.isEmpty() && IsPlainName(name);
-    const bool copy = plainName && !SameFile(dir + "/" + name, srcImgFile);
-    if (copy)
+    if (plainName && !SameFile(dir + "/" + name, srcImgFile))
     {
         // Another file of the same name is there already (two folders of one import, for
         // example): this image gets a name of its own instead of sharing that one.
@@ -262,23 +531,41 @@ void PrjDataWork::Slot_AddMarkImg(QString id, QString addTime, QString srcImgFil
         {
             name = FreeFileName(dir, name);
         }
-        QFile::copy(srcImgFile, dir + "/" + name);
+        if (CopyImage(srcImgFile, dir + "/" + name))
+        {
+            result.copy = dir + "/" + name;
+        }
     }
     const QString image = folder + "/" + name;
     const QString destination = m_prjPath + image;
     if (!plainName || !QFileInfo(destination).isFile())
     {
         qCritical().noquote() << Text("图片(%1)拷贝到%2失败。").arg(srcImgFile, destination);
-        emit Signal_SaveMarkImgRlt(id, false, Text("添加标注信息失败，原因：原图拷贝失败！"));
+        result.msg = Text("添加标注信息失败，原因：原图拷贝失败！");
+        Report(result);
         return;
     }
 
-    // An image with neither ROIs nor OK comes without annotation text and gets no file.
-    if (!aiJson.isEmpty())
+    // Files without a row would only block their names for later imports.
+    const auto undo = [&result]
     {
-        WriteAnnotation(AnnotationFile(destination), WithImagePath(aiJson, name));
+        Restore(result.annotation);
+        if (!result.copy.isEmpty())
+        {
+            QFile::remove(result.copy);
+        }
+    };
+    // An image with neither ROIs nor OK comes without annotation text and gets no file.
+    const QString annotation = AnnotationFile(destination);
+    if (!aiJson.isEmpty() && !WriteAnnotation(annotation, WithImagePath(aiJson, name), &result.annotation))
+    {
+        undo();
+        result.msg = Text("添加标注信息失败，原因：标注文件%1写入失败！").arg(annotation);
+        Report(result);
+        return;
     }
 
+    BeginWrite();
     QSqlQuery query(m_db);
     query.prepare("INSERT INTO tbl_project_data (id, image, filter, markAsOK, roiJson) VALUES (:id, :image, "
                   ":filter, :markAsOK, :roiJson)");
@@ -290,25 +577,64 @@ void PrjDataWork::Slot_AddMarkImg(QString id, QString addTime, QString srcImgFil
     if (!query.exec())
     {
         qCritical().noquote() << Text("插入/更新失败:") << query.lastError().text();
-        // Files without a row would only block their names for later imports.
-        if (copy)
-        {
-            QFile::remove(destination);
-            QFile::remove(AnnotationFile(destination));
-        }
-        emit Signal_SaveMarkImgRlt(id, false, Text("添加标注信息失败，原因：数据库插入/更新失败！"));
+        undo();
+        // Some errors end the whole transaction; what came before is settled first.
+        Commit();
+        result.msg = result.rollbackMsg;
+        Report(result);
         return;
     }
-    emit Signal_MarkImg({id}, {image}, {filter}, {markAsOK ? "1" : "0"}, {roiJson});
-    emit Signal_SaveMarkImgRlt(id, true, Text("添加成功！"));
+    result.bSucc = true;
+    result.msg = Text("添加成功！");
+    result.markImg = QStringList{id, image, filter, markAsOK ? "1" : "0", roiJson};
+    Report(result);
 }
 
 void PrjDataWork::Slot_SaveMarkImg(QString id, QString imgFile, bool markAsOK, QString roiJson,
                                    QString aiJson)
 {
+    Result result;
+    result.id = id;
+    result.rollbackMsg = Text("保存标注信息失败，原因：数据库更新失败！");
+    const auto fail = [&](const QString& error)
+    {
+        qCritical().noquote() << "time: " + QString::number(QDateTime::currentSecsSinceEpoch()) +
+                                     " tbl_project_data update failed!"
+                              << error;
+        result.msg = result.rollbackMsg;
+        Report(result);
+    };
+
+    BeginWrite();
     // A save that overtakes the confirmation of its add does not know the copy's path yet; the
     // row, inserted before, does.
     const QString image = imgFile.isEmpty() ? StoredImage(id) : imgFile;
+    if (image.isEmpty())
+    {
+        fail("No row of this id.");
+        return;
+    }
+    const QString file = DatasFile(m_prjPath, image);
+    if (file.isEmpty())
+    {
+        result.msg = Text("保存标注信息失败，原因：图片路径%1不在工程目录内！").arg(image);
+        Report(result);
+        return;
+    }
+
+    // The file first: a row is never changed for a file that could not be written.
+    const QString annotation = AnnotationFile(file);
+    const bool written =
+        aiJson.isEmpty()
+            ? RemoveAnnotation(annotation, &result.annotation)
+            : WriteAnnotation(annotation, WithImagePath(aiJson, image.mid(image.lastIndexOf('/') + 1)),
+                              &result.annotation);
+    if (!written)
+    {
+        result.msg = Text("保存标注信息失败，原因：标注文件%1写入失败！").arg(annotation);
+        Report(result);
+        return;
+    }
 
     QSqlQuery query(m_db);
     query.prepare(
@@ -317,30 +643,27 @@ void PrjDataWork::Slot_SaveMarkImg(QString id, QString imgFile, bool markAsOK, Q
     query.bindValue(":markAsOK", markAsOK ? QStringLiteral("true") : QStringLiteral("false"));
     query.bindValue(":roiJson", roiJson);
     query.bindValue(":id", id);
+    const bool executed = query.exec();
     // An id without a row stores nothing, which is a failure too.
-    if (image.isEmpty() || !query.exec() || query.numRowsAffected() < 1)
+    if (!executed || query.numRowsAffected() < 1)
     {
-        qCritical().noquote() << "time: " + QString::number(QDateTime::currentSecsSinceEpoch()) +
-                                     " tbl_project_data update failed!"
-                              << query.lastError().text();
-        emit Signal_SaveMarkImgRlt(id, false, Text("保存标注信息失败，原因：数据库更新失败！"));
+        Restore(result.annotation);
+        if (!executed)
+        {
+            // Some errors end the whole transaction; what came before is settled first.
+            Commit();
+        }
+        fail(query.lastError().text());
         return;
     }
-
-    const QString annotation = AnnotationFile(m_prjPath + image);
-    if (aiJson.isEmpty())
-    {
-        QFile::remove(annotation);
-    }
-    else
-    {
-        WriteAnnotation(annotation, WithImagePath(aiJson, image.mid(image.lastIndexOf('/') + 1)));
-    }
-    emit Signal_SaveMarkImgRlt(id, true, Text("保存成功！"));
+    result.bSucc = true;
+    result.msg = Text("保存成功！");
+    Report(result);
 }
 
 void PrjDataWork::Slot_DelMarkImg(QStringList lstId)
 {
+    BeginWrite();
     QSqlQuery query(m_db);
     query.prepare("delete from tbl_project_data WHERE id=:id;");
     for (const QString& id : lstId)
@@ -353,8 +676,8 @@ void PrjDataWork::Slot_DelMarkImg(QStringList lstId)
             continue;
         }
         // An image deleted before its copy was confirmed left its files to this thread, which made them.
-        const QString file = QDir::cleanPath(m_prjPath + image);
-        if (file.startsWith(QDir::cleanPath(m_prjPath) + nexil::kDatasDir + "/"))
+        const QString file = image.isEmpty() ? QString() : DatasFile(m_prjPath, image);
+        if (!file.isEmpty())
         {
             QFile::remove(file);
             QFile::remove(AnnotationFile(file));
@@ -364,6 +687,7 @@ void PrjDataWork::Slot_DelMarkImg(QStringList lstId)
 
 void PrjDataWork::Slot_AddMarkType(QString type)
 {
+    BeginWrite();
     QSqlQuery query(m_db);
     query.prepare("INSERT INTO tbl_ai_mark_category (name) VALUES (:name)");
     query.bindValue(":name", type);
@@ -375,6 +699,7 @@ void PrjDataWork::Slot_AddMarkType(QString type)
 
 void PrjDataWork::Slot_DelMarkType(QString type)
 {
+    BeginWrite();
     QSqlQuery query(m_db);
     query.prepare("DELETE FROM tbl_ai_mark_category WHERE name=:name");
     query.bindValue(":name", type);

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 
 // Keeps the project database PrjData.db and the files of a project, in the project's own thread.
+// Writes that arrive together share one transaction; their results are reported once it is committed.
 class PrjDataWork : public QObject
 {
     Q_OBJECT
@@ -18,6 +22,9 @@ public:
     static QString BaseName(const QString& fileName);
     // The annotation file beside an image: same folder, base name + ".json".
     static QString AnnotationFile(const QString& imageFile);
+    // prjPath + image cleaned of "." and ".." parts, or empty text (logged) when that leaves the
+    // project's datas folder: stored paths are never trusted with deleting or writing files.
+    static QString DatasFile(const QString& prjPath, const QString& image);
 
 signals:
     void Signal_MarkImg(QStringList lstId, QStringList lstImg, QStringList lstFilter, QStringList lstMarkAsOK,
@@ -36,13 +43,51 @@ public slots:
     void Slot_DelMarkType(QString type);
 
 private:
+    // An annotation file as it was before this worker replaced or removed it.
+    struct FileBackup
+    {
+        QString file;
+        bool existed = false;
+        QByteArray content;
+    };
+    // One add or save of the open batch, reported when the batch is committed.
+    struct Result
+    {
+        QString id;
+        bool bSucc = false;
+        QString msg;
+        // Told to the GUI when the row is committed; empty for saves and failures.
+        QStringList markImg;
+        // Undone when the commit fails: the copy this add made, the annotation file it replaced.
+        QString copy;
+        FileBackup annotation;
+        QString rollbackMsg;
+    };
+
     bool Open();
     void LoadConfig();
     void LoadImages();
     void LoadMarkTypes();
     // The stored relative image path of an id, or empty text when there is no such row.
     QString StoredImage(const QString& id) const;
+    // Opens the batch's transaction if none is open.
+    void BeginWrite();
+    // Reports at once outside a batch, else once the batch is committed (or, if it is full, now).
+    void Report(Result result);
+    // Makes the batch's files and rows durable, then reports its results in order.
+    void Commit();
+    void Slot_CommitQueued();
+    // Writes aiJson into file through a temporary file and a rename, so that a crash leaves the old
+    // or the new text, never a part; the old state goes to *backup. False (logged) on failure.
+    static bool WriteAnnotation(const QString& file, const QString& aiJson, FileBackup* backup);
+    // Removes file, keeping its state in *backup; false (logged) when something else stands there.
+    static bool RemoveAnnotation(const QString& file, FileBackup* backup);
+    static void Restore(const FileBackup& backup);
 
     QString m_prjPath;
     QSqlDatabase m_db;
+    bool m_inBatch = false;
+    bool m_commitQueued = false;
+    QElapsedTimer m_batchAge;
+    QList<Result> m_batch;
 };

@@ -1,5 +1,6 @@
 #include "Nexil/PrjMng.h"
 
+#include "Nexil/ImageHeader.h"
 #include "Nexil/NexilConst.h"
 #include "Nexil/PrjDataWork.h"
 #include "Nexil/ROI/AnnotationText.h"
@@ -10,11 +11,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSize>
 
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
+#include <optional>
 
 namespace
 {
@@ -25,9 +28,14 @@ QString CleanAbsolutePath(const QString& path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
-// Columns and rows of the image read in colour, or 0 and 0 when it cannot be read.
+// Columns and rows of the image read in colour, or 0 and 0 when it cannot be read. The header tells
+// them without decoding the pixels in the GUI thread; other formats are left to the decoder.
 QSize ImageSize(const QString& path)
 {
+    if (const auto size = ImageHeader::ReadSize(path))
+    {
+        return *size;
+    }
     const cv::Mat image = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
     return image.empty() ? QSize(0, 0) : QSize(image.cols, image.rows);
 }
@@ -36,6 +44,13 @@ QString AnnotationFileText(const pro::ImageInfo& img)
 {
     const QSize size = ImageSize(img.path);
     return AnnotationText::buildAnnotationFileText(img.fileName, size.width(), size.height(), img.rois);
+}
+
+// A folder whose entries can be listed: only there is a missing file surely gone.
+bool IsReadableDir(const QString& folder)
+{
+    const QFileInfo info(folder);
+    return info.isDir() && info.isReadable() && info.isExecutable();
 }
 
 } // namespace
@@ -135,6 +150,7 @@ QString PrjMng::AddImage(std::shared_ptr<pro::ImageInfo> spImg)
         id = QString::fromStdString(comlib::MakeUniqueId());
     } while (m_mapImage.contains(id));
     spImg->id = id;
+    m_pendingAdds.insert(id, {spImg, spImg->marked});
     const bool annotated = spImg->markAsOK || !spImg->rois.isEmpty();
     if (annotated)
     {
@@ -189,9 +205,13 @@ void PrjMng::DelImage(const QString& id)
     }
     else
     {
-        const QString file = m_prjPath + spImg->image;
-        QFile::remove(PrjDataWork::AnnotationFile(file));
-        QFile::remove(file);
+        // Stored paths are not trusted: nothing outside the project's datas folder is deleted.
+        const QString file = PrjDataWork::DatasFile(m_prjPath, spImg->image);
+        if (!file.isEmpty())
+        {
+            QFile::remove(PrjDataWork::AnnotationFile(file));
+            QFile::remove(file);
+        }
     }
     m_mapImage.remove(id);
     emit Signal_DelMarkImg({id});
@@ -249,6 +269,21 @@ void PrjMng::Slot_MarkImg(QStringList lstId, QStringList lstImg, QStringList lst
 {
     const int count =
         std::min({lstId.size(), lstImg.size(), lstFilter.size(), lstMarkAsOK.size(), lstRoi.size()});
+    // Rows are dropped only when their file is surely gone, never because the disk cannot be read:
+    // the row holds the only copy of the image's ROIs.
+    std::optional<bool> datasReadable;
+    QHash<QString, bool> readableFolders;
+    // Logged once per path, not once per image.
+    const auto kept = [this](const QString& path, const char* why)
+    {
+        if (!m_keptPaths.contains(path))
+        {
+            m_keptPaths.insert(path);
+            qCritical().noquote() << path + why;
+        }
+    };
+    const char* const unreadable =
+        " is missing or cannot be read: its images stay in the database, not listed.";
     QStringList lstMissing;
     for (int i = 0; i < count; ++i)
     {
@@ -257,36 +292,67 @@ void PrjMng::Slot_MarkImg(QStringList lstId, QStringList lstImg, QStringList lst
         {
             continue;
         }
-        auto spImg = m_mapImage.value(id);
-        const bool known = spImg != nullptr;
-        if (!known)
+        const QString path = m_prjPath + lstImg.at(i);
+        if (const auto spImg = m_mapImage.value(id))
         {
-            spImg = std::make_shared<pro::ImageInfo>();
+            // The confirmation of an add tells only what the worker decided; markAsOK, filter and
+            // the ROIs may have been changed by the user since.
+            spImg->path = path;
+            spImg->image = lstImg.at(i);
+            spImg->prjPath = m_prjPath;
+            spImg->fileName = QFileInfo(path).fileName();
+            continue;
+        }
+
+        if (!datasReadable)
+        {
+            datasReadable = IsReadableDir(m_prjPath + nexil::kDatasDir);
+        }
+        if (!*datasReadable)
+        {
+            kept(m_prjPath + nexil::kDatasDir, unreadable);
+            continue;
+        }
+        const QString file = PrjDataWork::DatasFile(m_prjPath, lstImg.at(i));
+        if (file.isEmpty())
+        {
+            continue;
+        }
+        const QFileInfo info(file);
+        if (info.isFile())
+        {
+            auto spImg = std::make_shared<pro::ImageInfo>();
             spImg->id = id;
             spImg->rois = AnnotationText::parseRoiListText(lstRoi.at(i));
-        }
-        const QString path = m_prjPath + lstImg.at(i);
-        if (!lstImg.at(i).isEmpty() && QFileInfo(path).isFile())
-        {
             spImg->path = path;
             spImg->image = lstImg.at(i);
             spImg->prjPath = m_prjPath;
             spImg->markAsOK = lstMarkAsOK.at(i).toInt() != 0;
-            spImg->fileName = QFileInfo(path).fileName();
+            spImg->fileName = info.fileName();
             spImg->filter = lstFilter.at(i);
             spImg->marked = !spImg->rois.isEmpty() || spImg->markAsOK;
             m_mapImage.insert(id, spImg);
             continue;
         }
+        const QString folder = info.path();
+        auto it = readableFolders.find(folder);
+        if (it == readableFolders.end())
+        {
+            it = readableFolders.insert(folder, IsReadableDir(folder));
+        }
+        if (!*it)
+        {
+            kept(folder, unreadable);
+            continue;
+        }
+        if (info.exists())
+        {
+            kept(file, " is not a file: its image stays in the database, not listed.");
+            continue;
+        }
         qCritical().noquote() << QString::fromUtf8("文件%1丢失，直接通知数据库删掉").arg(path);
         lstMissing.append(id);
-        // Without a stored path there is nothing of the project's own to remove.
-        if (!lstImg.at(i).isEmpty())
-        {
-            QFile::remove(path);
-            QFile::remove(PrjDataWork::AnnotationFile(path));
-        }
-        m_mapImage.remove(id);
+        QFile::remove(PrjDataWork::AnnotationFile(file));
     }
     if (!lstMissing.isEmpty())
     {
@@ -298,15 +364,27 @@ void PrjMng::Slot_ModMarkImgRlt(QString id, bool bSucc, QString msg)
 {
     // A failed add confirms nothing; its id is done with either way.
     m_deletedBeforeCopy.remove(id);
-    if (!m_saveCallback)
+    // The first result of an id is that of its add.
+    const PendingAdd pending = m_pendingAdds.take(id);
+    if (pending.spImg && !bSucc)
     {
-        return;
+        // The image is not in the project: the record is as before the add, and the next store
+        // adds it again instead of saving to a row that does not exist.
+        if (m_mapImage.value(id) == pending.spImg)
+        {
+            m_mapImage.remove(id);
+        }
+        pending.spImg->id.clear();
+        pending.spImg->marked = pending.marked;
     }
-    if (const auto spImg = m_mapImage.value(id))
+    else if (const auto spImg = m_mapImage.value(id))
     {
         spImg->marked = !spImg->rois.isEmpty() || spImg->markAsOK;
     }
-    m_saveCallback(id, bSucc, msg, m_userData);
+    if (m_saveCallback)
+    {
+        m_saveCallback(id, bSucc, msg, m_userData);
+    }
 }
 
 void PrjMng::Slot_MarkTypeInfo(QString type)

@@ -2,6 +2,7 @@
 
 #include "Nexil/IPrjCore.h"
 
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QSet>
@@ -72,6 +73,15 @@ private:
     void* m_userData = nullptr;
     // Images deleted before the worker confirmed their copy; the confirmation must not bring them back.
     QSet<QString> m_deletedBeforeCopy;
+    // Adds whose result has not come yet, with the record's marked flag from before the add.
+    struct PendingAdd
+    {
+        std::shared_ptr<pro::ImageInfo> spImg;
+        bool marked = false;
+    };
+    QHash<QString, PendingAdd> m_pendingAdds;
+    // Paths already logged as unreadable while loading.
+    QSet<QString> m_keptPaths;
     // Lives in m_thread until the thread finishes; not owned.
     PrjDataWork* m_pWork = nullptr;
 };

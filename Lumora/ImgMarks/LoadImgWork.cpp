@@ -5,6 +5,7 @@
 #include "Nexil/ROI/PolygonROIItem.h"
 #include "Nexil/ROI/RectROIItem.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDirIterator>
 #include <QFile>
@@ -249,6 +250,12 @@ void LoadImgWork::takeAnnotation(pro::ImageInfo& record, const QString& jsonPath
     ROIList rois;
     if (!readAnnotationText(jsonPath, rois))
         return;
+    // The ROIs are used and destroyed in the GUI thread from the batch on; they belong there.
+    if (QCoreApplication* app = QCoreApplication::instance())
+    {
+        for (const auto& roi : qAsConst(rois))
+            roi->moveToThread(app->thread());
+    }
     record.rois = rois;
     record.marked = true;
 }

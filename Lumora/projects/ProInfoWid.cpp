@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QRadioButton>
 
 namespace
@@ -40,6 +41,9 @@ ProInfoWid::ProInfoWid(QWidget* parent)
             ui->gridType->addWidget(button, cell / kTypeColumns, cell % kTypeColumns);
         }
     }
+    SetTabOrder();
+    // Enter in the name field saves; the form's compiler drops this property of a promoted button.
+    ui->btnSave->setDefault(true);
 
     connect(ui->btnClose, &QPushButton::clicked, this, &QDialog::close);
     connect(ui->btnMin, &QPushButton::clicked, this, &QWidget::showMinimized);
@@ -102,6 +106,33 @@ void ProInfoWid::Slot_BtnSaveClicked()
         return;
     }
     accept();
+}
+
+void ProInfoWid::SetTabOrder()
+{
+    QWidget* previous = ui->edtName;
+    for (QAbstractButton* button : m_typeGroup->buttons())
+    {
+        setTabOrder(previous, button);
+        previous = button;
+    }
+    setTabOrder(previous, ui->edtTips);
+    setTabOrder(ui->edtTips, ui->btnSave);
+}
+
+void ProInfoWid::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() != Qt::Key_Escape)
+    {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    const bool typed = !ui->edtName->text().isEmpty() || !ui->edtTips->document()->isEmpty();
+    if (typed && CMsgWnd::Question(this, tr("提示"), tr("放弃新建工程吗？\n已输入的名称和备注不会保存。"),
+                                   NOTIFY_QUERY) != QDialog::Accepted)
+        return;
+    reject();
 }
 
 void ProInfoWid::Slot_RdoBtnTypeClicked(QAbstractButton* button)

@@ -2,18 +2,32 @@
 #include "ui_ProMngWid.h"
 
 #include "ProInfoWid.h"
+#include "ProjectFolder.h"
 #include "ProjectViewModel.h"
 
 #include "ComUi/CMsgWnd.h"
+#include "ComUi/ElidedTextDelegate.h"
 #include "ComUi/FramelessWindow.h"
 #include "Nexil/NexilApi.h"
 
 #include <QAction>
 #include <QCursor>
+#include <QDebug>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPersistentModelIndex>
 #include <QTimer>
+
+namespace
+{
+
+bool IsEnter(const QKeyEvent* event)
+{
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
+} // namespace
 
 ProMngWid::ProMngWid(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::ProMngWidClass>()), m_model(new ProjectViewModel(this)),
@@ -30,6 +44,9 @@ ProMngWid::ProMngWid(QWidget* parent)
     ui->tableView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     ui->tableView->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
     ui->tableView->verticalHeader()->hide();
+    // Long names and notes with line breaks stay on their row's line; the tip shows them whole.
+    ui->tableView->setItemDelegate(new ElidedTextDelegate(ui->tableView));
+    ui->tableView->installEventFilter(this);
 
     QAction* delAction = m_menu->addAction(tr("删除"));
     connect(delAction, &QAction::triggered, this, &ProMngWid::Slot_DelPrjItem);
@@ -41,6 +58,7 @@ ProMngWid::ProMngWid(QWidget* parent)
     connect(ui->btnMin, &QPushButton::clicked, this, &QWidget::showMinimized);
     connect(ui->btnNewPrj, &QPushButton::clicked, this, &ProMngWid::Slot_BtnNewPrjClicked);
     connect(ui->btnSchPro, &QToolButton::clicked, this, &ProMngWid::Slot_BtnSchProClicked);
+    connect(ui->edtKeyWord, &QLineEdit::returnPressed, this, &ProMngWid::Slot_BtnSchProClicked);
     connect(ui->tableView, &QTableView::doubleClicked, this, &ProMngWid::Slot_TableViewItemDoubleClicked);
     connect(ui->tableView, &QTableView::customContextMenuRequested, this, &ProMngWid::Slot_ShowContextMenu);
 }
@@ -87,7 +105,63 @@ void ProMngWid::Open(const QModelIndex& index, bool needId)
     if (!spCore)
         return;
     spCore->OpenPro(spPInfo->id);
-    accept();
+    const auto spPrj = PrjIns().lock();
+    const QString folder = spPrj ? spPrj->PrjPath() : QString();
+    const QString problem = spPrj ? ProjectFolder::OpenProblem(folder) : tr("工程不在工程列表中。");
+    if (problem.isEmpty())
+    {
+        accept();
+        return;
+    }
+    qCritical().noquote() << "Cannot open the project" << spPInfo->name << "in" << folder << ":" << problem;
+    // An unknown id closes the project that failed, with its worker.
+    spCore->OpenPro(QString());
+    CMsgWnd::Information(this, tr("错误"),
+                         tr("无法打开工程：%1\n文件夹：%2\n%3").arg(spPInfo->name, folder, problem),
+                         NOTIFY_ERROR);
+}
+
+void ProMngWid::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape)
+    {
+        if (!ui->edtKeyWord->text().isEmpty())
+        {
+            ui->edtKeyWord->clear();
+            Slot_BtnSchProClicked();
+        }
+        event->accept();
+        return;
+    }
+    if (IsEnter(event))
+    {
+        if (auto* button = qobject_cast<QAbstractButton*>(focusWidget()))
+            button->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool ProMngWid::eventFilter(QObject* watched, QEvent* event)
+{
+    // Reached by the keyboard, the table shows which row Enter would open.
+    if (watched == ui->tableView && event->type() == QEvent::FocusIn &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason &&
+        !ui->tableView->selectionModel()->hasSelection() && m_model->rowCount() > 0)
+    {
+        const QModelIndex current = ui->tableView->currentIndex();
+        ui->tableView->selectRow(current.isValid() ? current.row() : 0);
+    }
+    if (watched == ui->tableView && event->type() == QEvent::KeyPress &&
+        IsEnter(static_cast<QKeyEvent*>(event)))
+    {
+        const QModelIndex current = ui->tableView->currentIndex();
+        if (current.isValid() && ui->tableView->selectionModel()->isRowSelected(current.row(), QModelIndex()))
+            Slot_TableViewItemDoubleClicked(current);
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void ProMngWid::Slot_DelPrjItem(bool checked)

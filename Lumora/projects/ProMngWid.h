@@ -10,6 +10,7 @@ class ProMngWidClass;
 }
 
 class ProjectViewModel;
+class QKeyEvent;
 class QMenu;
 
 // The project manager: lists the workspace's projects, filters them by a keyword, creates and deletes
@@ -38,7 +39,15 @@ public slots:
     void Slot_DelPrjItem(bool checked);
     void Slot_ShowContextMenu(const QPoint& pos);
 
+protected:
+    // Esc clears the keyword and never closes the window, which would end the program; Enter clicks only
+    // the button that has the focus.
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // Opens the row's project and accepts; a project that cannot be opened is named in an error window
+    // and the window stays.
     void Open(const QModelIndex& index, bool needId);
 
     std::unique_ptr<Ui::ProMngWidClass> ui;

@@ -34,6 +34,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QRubberBand>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -125,6 +126,7 @@ private slots:
     void buttonClassesAreSkinned_data();
     void buttonClassesAreSkinned();
     void titleBarRules();
+    void scrollBarHandleIsDarker();
 
     void dragMovesOnlyFromTitleArea_data();
     void dragMovesOnlyFromTitleArea();
@@ -977,6 +979,18 @@ void TestComUi::pathWidget()
     // The platform's own file manager call refuses what does not exist.
     if (revealed.isEmpty())
         QVERIFY(!comlib::platform::RevealInFileManager(path));
+}
+
+void TestComUi::scrollBarHandleIsDarker()
+{
+    // At value 0 the handle fills the first sixth of the bar; the rest is track.
+    QScrollBar bar(Qt::Vertical);
+    bar.setRange(0, 100);
+    bar.setPageStep(20);
+    bar.resize(16, 300);
+    const QColor handle = ColourAt(&bar, QPoint(8, 20));
+    const QColor track = ColourAt(&bar, QPoint(8, 280));
+    QVERIFY2(handle.lightness() + 40 < track.lightness(), qPrintable(handle.name() + " on " + track.name()));
 }
 
 QTEST_MAIN(TestComUi)

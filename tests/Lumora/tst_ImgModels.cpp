@@ -108,6 +108,7 @@ class tst_ImgModels : public QObject
 
 private slots:
     void initTestCase();
+    void cleanup();
 
     void sourceData();
     void sourceAppend();
@@ -137,6 +138,12 @@ void tst_ImgModels::initTestCase()
     qRegisterMetaType<QList<QPersistentModelIndex>>();
     qRegisterMetaType<QAbstractItemModel::LayoutChangeHint>();
     InitComUiResources();
+}
+
+void tst_ImgModels::cleanup()
+{
+    // Also after a failed check, so the next test starts without a project.
+    ReleaseNexil();
 }
 
 void tst_ImgModels::OpenProject(QTemporaryDir& ws)

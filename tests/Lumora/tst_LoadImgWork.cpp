@@ -95,6 +95,7 @@ class tst_LoadImgWork : public QObject
 
 private slots:
     void init();
+    void cleanup();
 
     void batchesOfOneScan();
     void statusFromNearestFolder_data();
@@ -122,6 +123,13 @@ void tst_LoadImgWork::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+}
+
+void tst_LoadImgWork::cleanup()
+{
+    // Also after a failed check, so the next test starts without a project.
+    ReleaseNexil();
+    m_dir.reset();
 }
 
 void tst_LoadImgWork::batchesOfOneScan()
@@ -452,6 +460,11 @@ void tst_LoadImgWork::importReachesProjectFirst()
                 {
                     if (r->marked && core->ImageById(r->id) != r)
                         problems << r->fileName + " listed before it reached the project";
+                    for (const auto& roi : r->rois)
+                    {
+                        if (roi->thread() != QThread::currentThread())
+                            problems << r->fileName + " has a ROI of the worker's thread";
+                    }
                 }
                 listed << batch;
             });

@@ -6,18 +6,22 @@
 #include "ModelTesting/TestContainerWid.h"
 #include "ModelTraining/ModelTrainingWid.h"
 
+#include "ComUi/ElidedLabel.h"
 #include "ComUi/Skin.h"
 #include "Nexil/NexilApi.h"
 
 #include <QFile>
+#include <QHelpEvent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
 
 namespace
@@ -26,6 +30,19 @@ namespace
 template <typename T> T* Child(QWidget& wnd, const char* name)
 {
     return wnd.findChild<T*>(QLatin1String(name));
+}
+
+// The tool tip the widget shows when the pointer rests at its centre; empty when it shows none.
+QString TipOf(QWidget* widget)
+{
+    QToolTip::hideText();
+    // A tip fades out; a new one would take over the fading label.
+    if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }))
+        return "<tip stays>";
+    const QPoint centre = widget->rect().center();
+    QHelpEvent help(QEvent::ToolTip, centre, widget->mapToGlobal(centre));
+    QApplication::sendEvent(widget, &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
 }
 
 } // namespace
@@ -45,6 +62,10 @@ private slots:
     void notesEditReachesCatalogue();
     void pages();
     void withoutOpenProject();
+    void fitsTheScreen_data();
+    void fitsTheScreen();
+    void escCancelsNotesEdit_data();
+    void escCancelsNotesEdit();
 
 private:
     QString JsonNotes(const QString& name) const;
@@ -201,6 +222,85 @@ void tst_MainWindow::withoutOpenProject()
     wnd.Slot_BtnModPrjClicked();
     QCOMPARE(Child<QLabel>(wnd, "lbCurPrj")->text(), QString("x"));
     QVERIFY(Child<QLineEdit>(wnd, "edtModPrj")->isHidden());
+}
+
+void tst_MainWindow::fitsTheScreen_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("tips");
+    QTest::addColumn<bool>("elided");
+
+    QTest::newRow("short") << "螺丝"
+                           << "abc" << false;
+    QTest::newRow("longest allowed name") << QString(85, QChar(0x87BA)) << "" << true;
+    QTest::newRow("50-line notes") << "螺丝" << QString("note line\n").repeated(50) << true;
+}
+
+void tst_MainWindow::fitsTheScreen()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, tips);
+    QFETCH(bool, elided);
+
+    QVERIFY(NexilIns().lock()->AddPro(MakeInfo("P1", name, 1, tips)));
+    NexilIns().lock()->OpenPro("P1");
+    Lumora wnd;
+    QCOMPARE(wnd.windowTitle(), QString("OrvaneAI训练平台"));
+    wnd.ShowOnScreen();
+    QVERIFY(QTest::qWaitForWindowExposed(&wnd));
+
+    const QRect available = wnd.screen()->availableGeometry();
+    QVERIFY(available.contains(wnd.frameGeometry()));
+    for (const char* button : {"btnClose", "btnModelTesting"})
+    {
+        auto* shown = Child<QPushButton>(wnd, button);
+        QVERIFY2(available.contains(QRect(shown->mapToGlobal(QPoint(0, 0)), shown->size())), button);
+    }
+    // One line in the strip; the whole text in the tip when cut short.
+    auto* strip = Child<ElidedLabel>(wnd, "lbCurPrj");
+    QCOMPARE(strip->text(), name + tips);
+    QVERIFY(strip->height() < 2 * strip->fontMetrics().height());
+    QVERIFY(!strip->ShownText().contains('\n'));
+    QCOMPARE(strip->ShownText().endsWith(QChar(0x2026)), elided);
+    QCOMPARE(TipOf(strip), elided ? name + tips : QString());
+}
+
+void tst_MainWindow::escCancelsNotesEdit_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("plain") << "old";
+    QTest::newRow("with line breaks") << "first\nsecond";
+}
+
+void tst_MainWindow::escCancelsNotesEdit()
+{
+    QFETCH(QString, stored);
+
+    OpenProject(stored);
+    Lumora wnd;
+    wnd.show();
+    QVERIFY(QTest::qWaitForWindowActive(&wnd));
+    auto* edit = Child<QLineEdit>(wnd, "edtModPrj");
+    auto* button = Child<QPushButton>(wnd, "btnModPrj");
+    const QString jsonBefore = JsonNotes("螺丝");
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_VERIFY(edit->hasFocus());
+    QTest::keyClicks(edit, "typed");
+    QTest::keyClick(edit, Qt::Key_Escape);
+    QVERIFY(edit->isHidden());
+    QCOMPARE(button->text(), QString("修改"));
+    QCOMPARE(Child<QLabel>(wnd, "lbCurPrj")->text(), "螺丝" + stored);
+    QCOMPARE(PrjIns().lock()->PrjInfo()->tips, stored);
+    QCOMPARE(JsonNotes("螺丝"), jsonBefore);
+
+    // The next edit starts from the stored notes, line breaks included, and stores as before.
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(edit->text(), stored);
+    QTest::keyClick(edit, Qt::Key_End);
+    QTest::keyClicks(edit, "+");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(PrjIns().lock()->PrjInfo()->tips, stored + "+");
 }
 
 QTEST_MAIN(tst_MainWindow)

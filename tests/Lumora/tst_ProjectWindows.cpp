@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -29,6 +30,7 @@
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QToolButton>
+#include <QToolTip>
 #include <QtTest>
 
 namespace
@@ -40,6 +42,23 @@ QStringList Names(const QAbstractItemModel* model)
     for (int row = 0; row < model->rowCount(); ++row)
         names << model->index(row, 0).data().toString();
     return names;
+}
+
+// The tool tip shown when the pointer rests at pos of the widget; empty when none is shown.
+QString TipAt(QWidget* widget, const QPoint& pos)
+{
+    QToolTip::hideText();
+    // A tip fades out; a new one would take over the fading label.
+    if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }))
+        return "<tip stays>";
+    QHelpEvent help(QEvent::ToolTip, pos, widget->mapToGlobal(pos));
+    QApplication::sendEvent(widget, &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+QString FocusName()
+{
+    return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
 }
 
 // As the system delivers it: a click, then a press that comes as a double click.
@@ -79,9 +98,20 @@ private slots:
     void newProjectCatalogueClosed();
     void newProjectRecord_data();
     void newProjectRecord();
+    void escKeepsManagerOpen_data();
+    void escKeepsManagerOpen();
+    void enterInManager_data();
+    void enterInManager();
+    void unopenableProject_data();
+    void unopenableProject();
+    void longCellsStayOnOneLine();
+    void dialogKeys();
+    void dialogEsc();
 
 private:
     std::shared_ptr<INexil> Core() const { return NexilIns().lock(); }
+    // A shown, active manager with the three projects listed.
+    void ShowManager(ProMngWid& wid);
     QTableView* Table(ProMngWid& wid) const { return wid.findChild<QTableView*>("tableView"); }
     // Saves the dialog with this name, type button (-1: none) and notes.
     void Fill(ProInfoWid& dlg, const QString& name, int typeButton, const QString& notes);
@@ -130,6 +160,13 @@ bool tst_ProjectWindows::FirstFillDone(ProMngWid& wid)
 {
     QSignalSpy filled(wid.findChild<QTableView*>("tableView")->model(), &QAbstractItemModel::modelReset);
     return filled.wait(30000);
+}
+
+void tst_ProjectWindows::ShowManager(ProMngWid& wid)
+{
+    wid.show();
+    QVERIFY(QTest::qWaitForWindowActive(&wid));
+    QTRY_COMPARE_WITH_TIMEOUT(Table(wid)->model()->rowCount(), 3, 30000);
 }
 
 void tst_ProjectWindows::model()
@@ -537,6 +574,223 @@ void tst_ProjectWindows::newProjectRecord()
                 .hasMatch());
     QCOMPARE(spPInfo->lastUsedTime, spPInfo->createTime);
     QVERIFY(spPInfo->status.isEmpty());
+}
+
+void tst_ProjectWindows::escKeepsManagerOpen_data()
+{
+    QTest::addColumn<QString>("focus");
+    QTest::newRow("search field") << "edtKeyWord";
+    QTest::newRow("table") << "tableView";
+}
+
+void tst_ProjectWindows::escKeepsManagerOpen()
+{
+    QFETCH(QString, focus);
+
+    ProMngWid wid;
+    ShowManager(wid);
+    QCOMPARE(wid.windowTitle(), QString("工程管理"));
+    auto* field = wid.findChild<QLineEdit*>("edtKeyWord");
+    QTest::keyClicks(field, "bc");
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(Table(wid)->model()->rowCount(), 2);
+
+    // The first Esc clears the keyword and lists all again, the second does nothing.
+    for (int i = 0; i < 2; ++i)
+    {
+        QTest::keyClick(wid.findChild<QWidget*>(focus), Qt::Key_Escape);
+        QVERIFY(wid.isVisible());
+        QCOMPARE(field->text(), QString());
+        QCOMPARE(Table(wid)->model()->rowCount(), 3);
+    }
+}
+
+void tst_ProjectWindows::enterInManager_data()
+{
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<int>("downs"); // Down presses first
+    QTest::addColumn<int>("listed");
+    QTest::addColumn<QString>("opened"); // id, empty: nothing opened
+
+    QTest::newRow("search field searches") << "edtKeyWord"
+                                           << "bc" << 0 << 2 << "";
+    QTest::newRow("search button searches") << "btnSchPro"
+                                            << "bc" << 0 << 2 << "";
+    // Entering the table by keyboard selects its first row.
+    QTest::newRow("first row opens") << "tableView"
+                                     << "" << 0 << 3 << "A1";
+    QTest::newRow("selected row opens") << "tableView"
+                                        << "" << 1 << 3 << "A2";
+    QTest::newRow("empty table") << "tableView"
+                                 << "zz" << 0 << 0 << "";
+}
+
+void tst_ProjectWindows::enterInManager()
+{
+    QFETCH(QString, focus);
+    QFETCH(QString, keyword);
+    QFETCH(int, downs);
+    QFETCH(int, listed);
+    QFETCH(QString, opened);
+
+    ProMngWid wid;
+    ShowManager(wid);
+    auto* field = wid.findChild<QLineEdit*>("edtKeyWord");
+    field->setText(keyword);
+    if (focus == "tableView")
+        QTest::keyClick(field, Qt::Key_Return);
+    bool newDialog = false;
+    QObject watch; // ends with this test
+    WhenShown<ProInfoWid>(&watch,
+                          [&newDialog](ProInfoWid* dlg)
+                          {
+                              newDialog = true;
+                              dlg->reject();
+                          });
+    auto* target = wid.findChild<QWidget*>(focus);
+    target->setFocus(Qt::TabFocusReason);
+    for (int i = 0; i < downs; ++i)
+        QTest::keyClick(target, Qt::Key_Down);
+    QTest::keyClick(target, Qt::Key_Return);
+    QTest::keyClick(target, Qt::Key_Enter);
+
+    QVERIFY(!newDialog);
+    QCOMPARE(Table(wid)->model()->rowCount(), listed);
+    QCOMPARE(wid.result(), opened.isEmpty() ? 0 : int(QDialog::Accepted));
+    const auto spPrj = PrjIns().lock();
+    QCOMPARE(spPrj ? spPrj->PrjInfo()->id : QString(), opened);
+}
+
+void tst_ProjectWindows::unopenableProject_data()
+{
+    QTest::addColumn<QString>("file");     // made in the workspace before opening
+    QTest::addColumn<QByteArray>("bytes"); // its content
+    QTest::addColumn<bool>("opens");
+
+    QTest::newRow("fine") << "" << QByteArray() << true;
+    QTest::newRow("empty database") << "xyz/PrjData.db" << QByteArray() << true;
+    QTest::newRow("file in place of the folder") << "xyz" << QByteArray("x") << false;
+    QTest::newRow("database is a folder") << "xyz/PrjData.db/x" << QByteArray("x") << false;
+    QTest::newRow("no database") << "xyz/PrjData.db" << QByteArray("not SQLite") << false;
+}
+
+void tst_ProjectWindows::unopenableProject()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, opens);
+
+    if (!file.isEmpty())
+    {
+        QVERIFY(QDir(m_ws->path()).mkpath(QFileInfo(file).path()));
+        QFile blocker(m_ws->path() + "/" + file);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.write(bytes);
+    }
+    ProMngWid wid;
+    ShowManager(wid);
+    QTableView* table = Table(wid);
+    table->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(table, Qt::Key_Down);
+    MsgWndProbe probe;
+    QTest::keyClick(table, Qt::Key_Return);
+
+    QCOMPARE(wid.result(), opens ? int(QDialog::Accepted) : 0);
+    QCOMPARE(PrjIns().expired(), !opens);
+    QCOMPARE(probe.Messages().size(), opens ? 0 : 1);
+    if (!opens)
+    {
+        QCOMPARE(probe.Messages().first().title, QString("错误"));
+        QVERIFY2(probe.Messages().first().text.contains(m_ws->path() + "/xyz"),
+                 qPrintable(probe.Messages().first().text));
+        QVERIFY(wid.isVisible());
+    }
+}
+
+void tst_ProjectWindows::longCellsStayOnOneLine()
+{
+    const QString longName(255, 'L');
+    const QString lines = QString("line\n").repeated(50);
+    QVERIFY(Core()->AddPro(MakeInfo("A4", longName, 1, lines)));
+    ProMngWid wid;
+    wid.show();
+    QTableView* table = Table(wid);
+    QTRY_COMPARE(table->model()->rowCount(), 4);
+
+    const auto tipOf = [table](int row, int column)
+    { return TipAt(table->viewport(), table->visualRect(table->model()->index(row, column)).center()); };
+    QCOMPARE(tipOf(2, 2), QString());
+    QCOMPARE(tipOf(3, 0), longName);
+    QCOMPARE(tipOf(3, 2), lines);
+    // Fifty lines of notes take the height of one.
+    QStyleOptionViewItem option;
+    option.initFrom(table);
+    QCOMPARE(table->itemDelegate()->sizeHint(option, table->model()->index(3, 2)).height(),
+             table->itemDelegate()->sizeHint(option, table->model()->index(2, 2)).height());
+}
+
+void tst_ProjectWindows::dialogKeys()
+{
+    ProInfoWid dlg;
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    QCOMPARE(dlg.windowTitle(), QString("新建工程"));
+    const auto types = dlg.findChild<QWidget*>("gridLayoutWidget")->findChildren<QRadioButton*>();
+    types.at(0)->setObjectName("type1");
+    types.at(1)->setObjectName("type2");
+    auto* name = dlg.findChild<QLineEdit*>("edtName");
+    name->setFocus();
+
+    // The type buttons are one stop, as radio buttons are; the arrow keys move between them. Tab leaves
+    // the notes instead of typing into them.
+    QStringList seen{FocusName()};
+    for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Right, Qt::Key_Tab, Qt::Key_A, Qt::Key_Tab, Qt::Key_Backtab,
+                        Qt::Key_Backtab, Qt::Key_Backtab})
+    {
+        QTest::keyClick(QApplication::focusWidget(), key);
+        if (key != Qt::Key_A)
+            seen << FocusName();
+    }
+    QCOMPARE(seen,
+             (QStringList{"edtName", "type1", "type2", "edtTips", "btnSave", "edtTips", "type2", "edtName"}));
+    QCOMPARE(dlg.findChild<QTextEdit*>("edtTips")->toPlainText(), QString("a"));
+
+    // Enter in the name saves once: a second save would meet the name just stored.
+    MsgWndProbe probe;
+    QTest::keyClicks(name, "keyboard");
+    QTest::keyClick(name, Qt::Key_Return);
+    QVERIFY(probe.Messages().isEmpty());
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    const auto added = Core()->ProList();
+    QCOMPARE(added.size(), 4);
+    QVERIFY(std::any_of(added.begin(), added.end(),
+                        [](const auto& p)
+                        { return p->name == "keyboard" && p->type == 0 && p->tips == "a"; }));
+}
+
+void tst_ProjectWindows::dialogEsc()
+{
+    // Esc asks before it throws typed notes away, and closes at once when nothing was typed.
+    for (const QString& notes : {QString("n"), QString()})
+    {
+        ProInfoWid dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        auto* edit = dlg.findChild<QTextEdit*>("edtTips");
+        QTest::keyClicks(edit, notes);
+        for (bool answerOk : {false, true})
+        {
+            MsgWndProbe probe(answerOk);
+            QTest::keyClick(edit, Qt::Key_Escape);
+            QCOMPARE(probe.Messages().size(), notes.isEmpty() ? 0 : 1);
+            QCOMPARE(dlg.isVisible(), !answerOk && !notes.isEmpty());
+            QCOMPARE(edit->toPlainText(), notes);
+            if (!dlg.isVisible())
+                break;
+        }
+    }
+    QCOMPARE(Core()->ProList().size(), 3);
 }
 
 QTEST_MAIN(tst_ProjectWindows)

@@ -1,6 +1,7 @@
 #include "MsgWndProbe.h"
 
 #include "Startup.h"
+#include "projects/ProMngWid.h"
 
 #include "ComLib/IniFile.h"
 #include "ComUi/CMsgWnd.h"
@@ -51,12 +52,13 @@ private slots:
     void startupJson_data();
     void startupJson();
     void sameFileOpensSameProject();
+    void blockedProjectFolderStartsManager();
     void configKeysEmptiedOnEveryStart();
     void loopTurns_data();
     void loopTurns();
     void workspaceCannotBeCreated();
     void installRecord();
-    void activateRestoresTheTitledWindow();
+    void activateRestoresTheTurnWindow();
     void lockFailureIsShown();
     void unusableCatalogueIsShown_data();
     void unusableCatalogueIsShown();
@@ -271,6 +273,17 @@ void tst_Startup::sameFileOpensSameProject()
     QVERIFY(!m_turns.first().openId.isEmpty());
 }
 
+void tst_Startup::blockedProjectFolderStartsManager()
+{
+    QVERIFY(QDir(Root()).mkpath("ws"));
+    WriteFile(Root() + "/ws/Wafer", "a file where the project's folder belongs");
+    WriteFile(Root() + "/Startup.json", R"({"aiProjectName":"Wafer","aiType":"Object"})");
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Startup.json: the project Wafer did not open"));
+    QCOMPARE(MakeStartup()->Start(), 0);
+    QCOMPARE(m_turns.size(), 1);
+    QCOMPARE(m_turns.first().window, QChar('M'));
+}
+
 void tst_Startup::configKeysEmptiedOnEveryStart()
 {
     for (const char* key : {"Project", "LoadImgPath", "aiType"})
@@ -367,13 +380,13 @@ void tst_Startup::installRecord()
     QVERIFY(record.contains("Version"));
 }
 
-void tst_Startup::activateRestoresTheTitledWindow()
+void tst_Startup::activateRestoresTheTurnWindow()
 {
     QWidget other;
-    other.setWindowTitle("Other");
+    other.setWindowTitle("工程管理");
     other.show();
-    QWidget window;
-    window.setWindowTitle(Startup::kWindowTitle);
+    // The project manager keeps its own title; the hand-over finds it all the same.
+    ProMngWid window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.showMinimized();

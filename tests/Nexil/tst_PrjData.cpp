@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include <opencv2/imgcodecs.hpp>
 
 namespace
@@ -117,6 +119,12 @@ bool FillDatabase(const QString& dbFile, const QList<QVariantList>& rows)
         ok =
             ok && query.exec("CREATE TABLE IF NOT EXISTS tbl_project_data (id VARCHAR(64) PRIMARY KEY, image "
                              "VARCHAR(512), markAsOK BOOLEAN,filter VARCHAR(64), roiJson TEXT, json TEXT)");
+        // The category tells the tests that the project has finished loading.
+        ok = ok &&
+             query.exec("CREATE TABLE IF NOT EXISTS tbl_ai_mark_category (name VARCHAR(256) PRIMARY KEY, "
+                        "json TEXT)") &&
+             query.exec(
+                 QString("INSERT OR IGNORE INTO tbl_ai_mark_category (name) VALUES ('%1')").arg(kLoaded));
         ok = ok && db.transaction();
         query.prepare(
             "INSERT INTO tbl_project_data (id, image, filter, markAsOK, roiJson) VALUES (?, ?, ?, ?, ?)");
@@ -168,6 +176,16 @@ private slots:
     void categories();
     void imageByPath_data();
     void imageByPath();
+    void annotationWriteFails_data();
+    void annotationWriteFails();
+    void storedPathLeavesDatas_data();
+    void storedPathLeavesDatas();
+    void recordPathLeavesDatas_data();
+    void recordPathLeavesDatas();
+    void unreadableFolderKeepsRows_data();
+    void unreadableFolderKeepsRows();
+    void userChangesSurviveConfirmation();
+    void resultsFollowTheCommit();
 
 private:
     std::unique_ptr<PrjMng> Open(CallbackLog* log = nullptr);
@@ -645,10 +663,12 @@ void tst_PrjData::addFailures()
     QTRY_COMPARE(log.ids, QStringList({id}));
     QCOMPARE(log.results, QList<bool>({false}));
     QCOMPARE(log.messages, QStringList({message}));
-    // The record stays in memory as it was.
-    QCOMPARE(prj->ImageById(id), spImg);
+    // The record is as before the add: no id, not in the project, so the next store adds it again.
+    QVERIFY(!prj->ImageById(id));
+    QVERIFY(prj->Images().isEmpty());
+    QCOMPARE(spImg->id, QString());
     QCOMPARE(spImg->path, Src("f.png"));
-    QVERIFY(spImg->marked);
+    QVERIFY(!spImg->marked);
     prj.reset();
     QCOMPARE(SqlRows::Select(Db(), "select id from tbl_project_data").size(), 0);
     QVERIFY(!QFileInfo::exists(m_dir->path() + "/ws/out"));
@@ -776,6 +796,333 @@ void tst_PrjData::imageByPath()
     const QString folder = Prj() + "/datas/" + kBatch;
     const auto spImg = prj->ImageByPath(query.contains("%1") ? query.arg(folder) : query);
     QCOMPARE(spImg ? spImg->id : QString(), found ? id : QString());
+}
+
+void tst_PrjData::annotationWriteFails_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("add") << "add" << U("添加标注信息失败，原因：标注文件%1写入失败！");
+    QTest::newRow("save") << "save" << U("保存标注信息失败，原因：标注文件%1写入失败！");
+    QTest::newRow("save clearing the annotation")
+        << "clear" << U("保存标注信息失败，原因：标注文件%1写入失败！");
+}
+
+// A folder stands where the annotation file must be written: the failure is reported with the
+// file's name, the row keeps what the file says, and the next store after the folder is gone works.
+void tst_PrjData::annotationWriteFails()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, message);
+    const QString annotation = Raw() + "/a.json";
+    // An image added from where its copy would go: no other name is chosen for its annotation file.
+    QVERIFY(WriteImage(Raw() + "/a.png", 20, 10));
+    CallbackLog log;
+    auto prj = Open(&log);
+    auto spImg = MakeImage(Raw() + "/a.png", {Rect(QRectF(1, 1, 2, 2), "old")});
+    if (operation != "add")
+    {
+        prj->AddImage(spImg);
+        QTRY_COMPARE(log.results, QList<bool>({true}));
+        QVERIFY(QFile::remove(annotation));
+    }
+    QVERIFY(QDir().mkpath(annotation));
+    const QString storedRoi = operation == "add" ? QString() : AnnotationText::buildRoiListText(spImg->rois);
+
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("annotation file .*a\\.json failed"));
+    if (operation == "add")
+    {
+        prj->AddImage(spImg);
+    }
+    else
+    {
+        spImg->rois = operation == "save" ? ROIList{Rect(QRectF(3, 3, 4, 4), "new")} : ROIList{};
+        prj->SaveImage(spImg->id);
+    }
+    QTRY_COMPARE(log.results.size(), operation == "add" ? 1 : 2);
+    QCOMPARE(log.results.last(), false);
+    QCOMPARE(log.messages.last(), message.arg(annotation));
+    QVERIFY(QFileInfo(annotation).isDir());
+    const auto rows = SqlRows::Select(Db(), "select id, roiJson from tbl_project_data");
+    if (operation == "add")
+    {
+        QCOMPARE(rows.size(), 0);
+        QCOMPARE(spImg->id, QString());
+        QVERIFY(!prj->ImageById(spImg->id));
+    }
+    else
+    {
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0]["roiJson"].toString(), storedRoi);
+    }
+
+    // The page stores again: an add for a record without id, a save otherwise.
+    QVERIFY(QDir().rmdir(annotation));
+    if (spImg->id.isEmpty())
+        prj->AddImage(spImg);
+    else
+        prj->SaveImage(spImg->id);
+    QTRY_COMPARE(log.results.last(), true);
+    prj.reset();
+    const auto after = SqlRows::Select(Db(), "select id, roiJson from tbl_project_data");
+    QCOMPARE(after.size(), 1);
+    QCOMPARE(after[0]["id"].toString(), spImg->id);
+    QCOMPARE(after[0]["roiJson"].toString(),
+             spImg->rois.isEmpty() ? QString() : AnnotationText::buildRoiListText(spImg->rois));
+    if (spImg->rois.isEmpty())
+        QVERIFY(!QFileInfo::exists(annotation));
+    else
+        QCOMPARE(QString::fromUtf8(ReadFile(annotation)),
+                 AnnotationText::buildAnnotationFileText("a.png", 20, 10, spImg->rois));
+}
+
+void tst_PrjData::storedPathLeavesDatas_data()
+{
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<bool>("imageExists");
+
+    QTest::newRow("two folders up, present") << "/../../victim.png" << true;
+    QTest::newRow("two folders up, missing") << "/../../victim.png" << false;
+    QTest::newRow("through datas and out") << "/datas/b/RawDatas/../../../../victim.png" << false;
+    QTest::newRow("inside the project, outside datas") << "/datas/../victim.png" << false;
+    QTest::newRow("datas itself") << "/datas" << false;
+}
+
+// Rows naming files outside the datas folder are refused at opening: nothing is deleted, the row
+// stays, the image is not listed.
+void tst_PrjData::storedPathLeavesDatas()
+{
+    QFETCH(QString, image);
+    QFETCH(bool, imageExists);
+    const QString victim = QDir::cleanPath(Prj() + "/" + image);
+    QVERIFY(QDir().mkpath(Raw()));
+    QVERIFY(WriteImage(Raw() + "/fine.png", 4, 4));
+    if (imageExists)
+        QVERIFY(WriteImage(victim, 4, 4));
+    const QString victimJson = PrjDataWork::AnnotationFile(victim);
+    if (!QFileInfo(victimJson).isDir())
+    {
+        QFile json(victimJson);
+        QVERIFY(json.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(FillDatabase(Db(), {{"BAD", image, "", 0, "[]"},
+                                {"FINE", QString("/datas/%1/RawDatas/fine.png").arg(kBatch), "", 1, "[]"}}));
+
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Refused image path"));
+    {
+        auto prj = Open();
+        QVERIFY(WaitLoaded(*prj));
+        QCOMPARE(prj->Images().keys(), QStringList({"FINE"}));
+    }
+    QCOMPARE(QFileInfo::exists(victim), imageExists || QFileInfo(victim).isDir());
+    QVERIFY(QFileInfo::exists(victimJson));
+    QCOMPARE(SqlRows::Select(Db(), "select id from tbl_project_data").size(), 2);
+}
+
+void tst_PrjData::recordPathLeavesDatas_data()
+{
+    QTest::addColumn<QString>("operation");
+
+    QTest::newRow("delete") << "delete";
+    QTest::newRow("save") << "save";
+    QTest::newRow("save clearing the annotation") << "clear";
+}
+
+// A record whose relative path was made to leave the datas folder: deleting it removes its row but
+// no file outside, storing it writes nothing outside and says so.
+void tst_PrjData::recordPathLeavesDatas()
+{
+    QFETCH(QString, operation);
+    const QString victim = m_dir->path() + "/victim.png";
+    QVERIFY(WriteImage(victim, 4, 4));
+    QVERIFY(WriteImage(m_dir->path() + "/victim.json", 1, 1));
+    const QByteArray victimJson = ReadFile(m_dir->path() + "/victim.json");
+    QVERIFY(WriteImage(Src("r.png"), 4, 4));
+    CallbackLog log;
+    auto prj = Open(&log);
+    auto spImg = MakeImage(Src("r.png"), {Rect(QRectF(0, 0, 1, 1), "a")});
+    const QString id = prj->AddImage(spImg);
+    QTRY_COMPARE(log.results, QList<bool>({true}));
+    spImg->image = "/../../victim.png";
+
+    QTest::ignoreMessage(QtCriticalMsg,
+                         QRegularExpression("^Refused image path /\\.\\./\\.\\./victim\\.png"));
+    if (operation == "delete")
+    {
+        prj->DelImage(id);
+        QVERIFY(!prj->ImageById(id));
+    }
+    else
+    {
+        if (operation == "clear")
+            spImg->rois.clear();
+        prj->SaveImage(id);
+        QTRY_COMPARE(log.results.size(), 2);
+        QCOMPARE(log.results.last(), false);
+        QCOMPARE(log.messages.last(),
+                 U("保存标注信息失败，原因：图片路径%1不在工程目录内！").arg(spImg->image));
+    }
+    prj.reset();
+    QVERIFY(QFile::exists(victim));
+    QCOMPARE(ReadFile(m_dir->path() + "/victim.json"), victimJson);
+    const auto rows = SqlRows::Select(Db(), "select image from tbl_project_data");
+    QCOMPARE(rows.size(), operation == "delete" ? 0 : 1);
+    if (!rows.isEmpty())
+        QCOMPARE(rows[0]["image"].toString(), QString("/datas/%1/RawDatas/r.png").arg(kBatch));
+}
+
+void tst_PrjData::unreadableFolderKeepsRows_data()
+{
+    QTest::addColumn<QString>("folder"); // relative to the project
+    QTest::addColumn<QString>("change"); // what happens to it before the opening
+
+    QTest::newRow("datas missing") << "/datas"
+                                   << "move";
+    QTest::newRow("datas is a file") << "/datas"
+                                     << "file";
+    QTest::newRow("datas unreadable") << "/datas"
+                                      << "chmod";
+    QTest::newRow("batch folder missing") << QString("/datas/%1/RawDatas").arg(kBatch) << "move";
+    QTest::newRow("batch folder unreadable") << QString("/datas/%1/RawDatas").arg(kBatch) << "chmod";
+}
+
+// While the images' folder cannot be read nothing is dropped: the rows and annotation files stay,
+// the images are not listed, and they are all back once the folder is.
+void tst_PrjData::unreadableFolderKeepsRows()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, change);
+    if (change == "chmod" && ::geteuid() == 0)
+        QSKIP("Permissions do not keep the super-user out.");
+
+    QVERIFY(WriteImage(Src("u1.png"), 4, 4));
+    QVERIFY(WriteImage(Src("u2.png"), 4, 4));
+    QStringList ids;
+    {
+        CallbackLog log;
+        auto prj = Open(&log);
+        ids << prj->AddImage(MakeImage(Src("u1.png"), {Rect(QRectF(0, 0, 1, 1), "a")}))
+            << prj->AddImage(MakeImage(Src("u2.png"), {}, true));
+        QTRY_COMPARE(log.results, QList<bool>({true, true}));
+    }
+    std::sort(ids.begin(), ids.end());
+    const QString path = Prj() + folder;
+    const QString aside = m_dir->path() + "/aside";
+    if (change == "chmod")
+        QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+    else
+        QVERIFY(QDir().rename(path, aside));
+    if (change == "file")
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    QTest::ignoreMessage(
+        QtCriticalMsg, QRegularExpression(" is missing or cannot be read: its images stay in the database"));
+    {
+        auto prj = Open();
+        QVERIFY(WaitLoaded(*prj));
+        QVERIFY(prj->Images().isEmpty());
+    }
+    QCOMPARE(SqlRows::Select(Db(), "select id from tbl_project_data").size(), 2);
+
+    if (change == "chmod")
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ExeOwner));
+    else
+        QVERIFY(QFile::remove(path) || !QFileInfo::exists(path));
+    if (change != "chmod")
+        QVERIFY(QDir().rename(aside, path));
+    auto prj = Open();
+    QVERIFY(WaitLoaded(*prj));
+    QCOMPARE(prj->Images().keys(), ids);
+    QVERIFY(QFile::exists(Raw() + "/u1.json"));
+    QVERIFY(QFile::exists(Raw() + "/u2.json"));
+}
+
+// The user marks an image OK and changes its status before the add is confirmed: the confirmation
+// does not bring the old values back, and the next save stores the user's.
+void tst_PrjData::userChangesSurviveConfirmation()
+{
+    QVERIFY(WriteImage(Src("c.png"), 6, 6));
+    CallbackLog log;
+    auto prj = Open(&log);
+    auto spImg = MakeImage(Src("c.png"), {Rect(QRectF(0, 0, 1, 1), "a")});
+    const QString id = prj->AddImage(spImg);
+    spImg->rois.clear();
+    spImg->markAsOK = true;
+    spImg->filter = "OK";
+    prj->SaveImage(id);
+    QTRY_COMPARE(log.results, QList<bool>({true, true}));
+    QCOMPARE(spImg->path, Raw() + "/c.png");
+    QVERIFY(spImg->markAsOK);
+    QVERIFY(spImg->marked);
+    QVERIFY(spImg->rois.isEmpty());
+    QCOMPARE(spImg->filter, QString("OK"));
+
+    // The page's automatic save when another image is shown.
+    prj->SaveImage(id);
+    QTRY_COMPARE(log.results.size(), 3);
+    prj.reset();
+    const auto rows = SqlRows::Select(Db(), "select markAsOK, roiJson from tbl_project_data");
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0]["markAsOK"].toString(), QString("true"));
+    QCOMPARE(ReadJson(Raw() + "/c.json")["shapes"].toArray().size(), 0);
+}
+
+namespace
+{
+
+// At every reported success, what another connection reads from the database file.
+struct CommitProbe
+{
+    QString db;
+    QHash<QString, QString> expectedRoi;
+    QStringList missing;
+    int successes = 0;
+
+    static void Record(const QString& id, bool bSucc, const QString&, void* userData)
+    {
+        auto* probe = static_cast<CommitProbe*>(userData);
+        if (!bSucc)
+            return;
+        ++probe->successes;
+        const auto rows =
+            SqlRows::Select(probe->db, "select roiJson from tbl_project_data where id='" + id + "'");
+        if (rows.size() != 1 || rows[0]["roiJson"].toString() != probe->expectedRoi.value(id))
+            probe->missing.append(id);
+    }
+};
+
+} // namespace
+
+// Adds and saves queued together share commits; each is reported only once another connection can
+// read what it stored.
+void tst_PrjData::resultsFollowTheCommit()
+{
+    CommitProbe probe;
+    probe.db = Db();
+    auto prj = Open();
+    prj->SetSaveCallback(&CommitProbe::Record, &probe);
+    QList<std::shared_ptr<pro::ImageInfo>> images;
+    for (int i = 0; i < 60; ++i)
+    {
+        QVERIFY(WriteImage(Src(QString("p%1.png").arg(i)), 4, 4));
+        images.append(MakeImage(Src(QString("p%1.png").arg(i)), {Rect(QRectF(i, 0, 1, 1), "a")}));
+        const QString id = prj->AddImage(images.last());
+        probe.expectedRoi.insert(id, AnnotationText::buildRoiListText(images.last()->rois));
+    }
+    QTRY_COMPARE(probe.successes, 60);
+    for (const auto& spImg : images)
+    {
+        spImg->rois.append(Rect(QRectF(2, 2, 1, 1), "b"));
+        probe.expectedRoi.insert(spImg->id, AnnotationText::buildRoiListText(spImg->rois));
+        prj->SaveImage(spImg->id);
+    }
+    QTRY_COMPARE(probe.successes, 120);
+    QCOMPARE(probe.missing, QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_PrjData)

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+// The size of an image read from the head of its file, as OpenCV's colour decoding would give it
+// (the EXIF orientation of a JPEG swaps width and height), without decoding the pixels.
+class ImageHeader
+{
+public:
+    // Columns and rows for a PNG, JPEG or BMP whose header can be read; nothing for any other file,
+    // a header this reader does not know, or sizes the decoder would refuse.
+    static std::optional<QSize> ReadSize(const QString& path);
+};

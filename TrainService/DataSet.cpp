@@ -1,0 +1,120 @@
+#include "TrainService/DataSet.h"
+
+#include "TrainService/Raster.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtDebug>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+
+using trainsvc::Sample;
+using trainsvc::Shape;
+
+QStringList DataSet::ImageFiles(const QString& folder)
+{
+    static const QStringList kPatterns{"*.jpg", "*.jpeg", "*.png", "*.bmp"};
+    QStringList files;
+    QDirIterator it(folder, kPatterns, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(QDir::cleanPath(it.next()));
+    // Directory order differs between file systems; the split must not.
+    files.sort();
+    return files;
+}
+
+QString DataSet::AnnotationPath(const QString& imagePath)
+{
+    const QFileInfo info(imagePath);
+    const QString name = info.fileName();
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    return info.path() + QLatin1Char('/') + (dot < 0 ? name : name.left(dot)) + QStringLiteral(".json");
+}
+
+bool DataSet::ReadAnnotation(const QString& jsonPath, const QStringList& classes, Sample& sample,
+                             int& unknownTitles)
+{
+    QFile file(jsonPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    if (!doc.isObject())
+        return false;
+    sample.shapes.clear();
+    for (const QJsonValue& value : doc.object().value(QLatin1String("shapes")).toArray())
+    {
+        const QJsonObject object = value.toObject();
+        const QString label = object.value(QLatin1String("label")).toString();
+        const int cls = int(classes.indexOf(label));
+        if (cls < 0)
+        {
+            ++unknownTitles;
+            qInfo().noquote() << "ignored title" << label << "in" << jsonPath;
+            continue;
+        }
+        Shape shape;
+        shape.cls = cls;
+        shape.rect = object.value(QLatin1String("shape_type")).toString() == QLatin1String("rectangle");
+        for (const QJsonValue& point : object.value(QLatin1String("points")).toArray())
+        {
+            const QJsonArray xy = point.toArray();
+            if (xy.size() >= 2)
+                shape.points.emplace_back(float(xy.at(0).toDouble()), float(xy.at(1).toDouble()));
+        }
+        if (shape.points.size() >= (shape.rect ? 2u : 3u))
+            sample.shapes.push_back(std::move(shape));
+    }
+    return true;
+}
+
+void DataSet::Load(const QString& folder, const QStringList& classes)
+{
+    m_samples.clear();
+    m_skipped = 0;
+    m_unknownTitles = 0;
+    for (const QString& image : ImageFiles(folder))
+    {
+        const QString jsonPath = AnnotationPath(image);
+        if (!QFileInfo::exists(jsonPath))
+            continue;
+        Sample sample;
+        sample.imagePath = image.toStdString();
+        if (!ReadAnnotation(jsonPath, classes, sample, m_unknownTitles))
+        {
+            ++m_skipped;
+            qWarning().noquote() << "skipped image with unreadable annotation file" << jsonPath;
+            continue;
+        }
+        sample.imageSize = trainsvc::raster::ReadImage(sample.imagePath).size();
+        if (sample.imageSize.empty())
+        {
+            ++m_skipped;
+            qWarning().noquote() << "skipped unreadable image" << image;
+            continue;
+        }
+        m_samples.push_back(std::move(sample));
+    }
+}
+
+void DataSet::Split(double trainPercent, unsigned seed, std::vector<Sample>& train,
+                    std::vector<Sample>& val) const
+{
+    std::vector<size_t> order(m_samples.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    std::mt19937 rng(seed);
+    std::shuffle(order.begin(), order.end(), rng);
+    size_t trainCount = size_t(std::lround(trainPercent * double(order.size())));
+    if (order.size() >= 2)
+        trainCount = std::clamp<size_t>(trainCount, 1, order.size() - 1);
+    train.clear();
+    val.clear();
+    for (size_t i = 0; i < order.size(); ++i)
+        (i < trainCount ? train : val).push_back(m_samples[order[i]]);
+}

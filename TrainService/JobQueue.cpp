@@ -1,0 +1,118 @@
+#include "TrainService/JobQueue.h"
+
+#include <QtDebug>
+
+namespace
+{
+
+QJsonObject StatusOnly(const char* status)
+{
+    return QJsonObject{{QStringLiteral("status"), QLatin1String(status)}};
+}
+
+} // namespace
+
+JobQueue::JobQueue() : m_thread([this] { Loop(); }) {}
+
+JobQueue::~JobQueue()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+        for (auto& [id, job] : m_jobs)
+            *job.cancel = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+QJsonObject JobQueue::Failed(const QString& message)
+{
+    return QJsonObject{{QStringLiteral("status"), QStringLiteral("failed")},
+                       {QStringLiteral("message"), message}};
+}
+
+bool JobQueue::Submit(const std::string& id, Work work)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_jobs.count(id) > 0)
+            return false;
+        Job& job = m_jobs[id];
+        job.work = std::move(work);
+        job.status = StatusOnly("queued");
+        m_pending.push_back(id);
+    }
+    m_wake.notify_all();
+    return true;
+}
+
+void JobQueue::AddFailed(const std::string& id, const QString& message)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_jobs.count(id) == 0)
+        m_jobs[id].status = Failed(message);
+}
+
+void JobQueue::Cancel(const std::string& id)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_jobs.find(id);
+    if (it == m_jobs.end())
+        return;
+    *it->second.cancel = true;
+    if (it->second.status.value(QLatin1String("status")).toString() == QLatin1String("queued"))
+        it->second.status = StatusOnly("cancelled");
+}
+
+QJsonObject JobQueue::Status(const std::string& id) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_jobs.find(id);
+    if (it == m_jobs.end())
+        return Failed(QStringLiteral("unknown task %1").arg(QString::fromStdString(id)));
+    return it->second.status;
+}
+
+void JobQueue::SetStatus(const std::string& id, const QJsonObject& status)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_jobs[id].status = status;
+}
+
+void JobQueue::Loop()
+{
+    for (;;)
+    {
+        std::string id;
+        Work work;
+        std::shared_ptr<std::atomic_bool> cancel;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stopping || !m_pending.empty(); });
+            if (m_stopping)
+                return;
+            id = m_pending.front();
+            m_pending.pop_front();
+            Job& job = m_jobs[id];
+            if (*job.cancel)
+                continue;
+            work = std::move(job.work);
+            cancel = job.cancel;
+            job.status = StatusOnly("running");
+        }
+        qInfo().noquote() << "job" << QString::fromStdString(id) << "started";
+        try
+        {
+            work(*cancel, [this, id](const QJsonObject& status) { SetStatus(id, status); });
+        }
+        catch (const std::exception& e)
+        {
+            SetStatus(id, Failed(QString::fromLocal8Bit(e.what())));
+        }
+        const QJsonObject last = Status(id);
+        qInfo().noquote() << "job" << QString::fromStdString(id)
+                          << "ended:" << last.value(QLatin1String("status")).toString()
+                          << last.value(QLatin1String("message")).toString();
+    }
+}

@@ -1,0 +1,61 @@
+#include "TrainService/PredictionFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace trainsvc
+{
+
+QString PredictionPath(const QString& sourceRoot, const QString& saveRoot, const QString& imagePath)
+{
+    const QString relative = QDir(sourceRoot).relativeFilePath(imagePath);
+    const QFileInfo info(relative);
+    const QString name = info.fileName();
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString jsonName = (dot < 0 ? name : name.left(dot)) + QStringLiteral(".json");
+    const QString folder = info.path() == QLatin1String(".") ? QString() : info.path() + QLatin1Char('/');
+    return QDir::cleanPath(saveRoot + QLatin1Char('/') + folder + jsonName);
+}
+
+bool WritePredictionFile(const QString& path, const QString& imageName, cv::Size imageSize,
+                         const std::vector<Shape>& shapes, const QStringList& classes, QString& error)
+{
+    QJsonArray shapeArray;
+    for (const Shape& shape : shapes)
+    {
+        if (shape.cls < 0 || shape.cls >= classes.size())
+            continue;
+        QJsonArray points;
+        for (const cv::Point2f& p : shape.points)
+            points.append(QJsonArray{double(p.x), double(p.y)});
+        shapeArray.append(
+            QJsonObject{{QStringLiteral("label"), classes.at(shape.cls)},
+                        {QStringLiteral("points"), points},
+                        {QStringLiteral("shape_type"),
+                         shape.rect ? QStringLiteral("rectangle") : QStringLiteral("polygon")}});
+    }
+    const QJsonObject root{{QStringLiteral("imageData"), QJsonValue::Null},
+                           {QStringLiteral("imageHeight"), imageSize.height},
+                           {QStringLiteral("imagePath"), imageName},
+                           {QStringLiteral("imageWidth"), imageSize.width},
+                           {QStringLiteral("shapes"), shapeArray}};
+    if (!QDir().mkpath(QFileInfo(path).path()))
+    {
+        error = QStringLiteral("cannot create the folder of %1").arg(path);
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(QJsonDocument(root).toJson(QJsonDocument::Compact)) < 0)
+    {
+        error = QStringLiteral("cannot write %1").arg(path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace trainsvc

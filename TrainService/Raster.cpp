@@ -1,0 +1,160 @@
+#include "TrainService/Raster.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+
+namespace trainsvc::raster
+{
+
+namespace
+{
+
+// Sub-pixel precision of the filled outlines.
+constexpr int kShift = 4;
+constexpr double kOne = 1 << kShift;
+// Overlap tests run on at most this many pixels per side.
+constexpr int kOverlapSide = 512;
+
+std::vector<cv::Point> Scaled(const std::vector<cv::Point2f>& points, double sx, double sy)
+{
+    std::vector<cv::Point> out;
+    out.reserve(points.size());
+    for (const cv::Point2f& p : points)
+        out.emplace_back(cvRound(p.x * sx * kOne), cvRound(p.y * sy * kOne));
+    return out;
+}
+
+void DrawShape(cv::Mat& target, const Shape& shape, double sx, double sy, int value)
+{
+    if (shape.points.size() < 2)
+        return;
+    if (shape.rect)
+    {
+        const cv::Point2f a = shape.points[0];
+        const cv::Point2f b = shape.points[1];
+        const cv::Point tl(cvRound(std::min(a.x, b.x) * sx), cvRound(std::min(a.y, b.y) * sy));
+        const cv::Point br(cvRound(std::max(a.x, b.x) * sx), cvRound(std::max(a.y, b.y) * sy));
+        // A defect thinner than a pixel at this scale still marks one.
+        const cv::Rect area(tl, cv::Size(std::max(1, br.x - tl.x), std::max(1, br.y - tl.y)));
+        cv::rectangle(target, area, cv::Scalar(value), cv::FILLED);
+        return;
+    }
+    const std::vector<std::vector<cv::Point>> polys{Scaled(shape.points, sx, sy)};
+    cv::fillPoly(target, polys, cv::Scalar(value), cv::LINE_8, kShift);
+}
+
+cv::Mat ClassMask(const std::vector<Shape>& shapes, int cls, cv::Size imageSize, cv::Size side)
+{
+    cv::Mat mask = cv::Mat::zeros(side, CV_8U);
+    const double sx = double(side.width) / imageSize.width;
+    const double sy = double(side.height) / imageSize.height;
+    for (const Shape& shape : shapes)
+    {
+        if (shape.cls == cls)
+            DrawShape(mask, shape, sx, sy, 255);
+    }
+    return mask;
+}
+
+} // namespace
+
+cv::Mat ReadImage(const std::string& path)
+{
+    return cv::imread(path, cv::IMREAD_COLOR);
+}
+
+cv::Mat ResizeInput(const cv::Mat& image, int size)
+{
+    cv::Mat out;
+    cv::resize(image, out, cv::Size(size, size), 0, 0, cv::INTER_AREA);
+    return out;
+}
+
+cv::Mat RasterMask(const std::vector<Shape>& shapes, cv::Size imageSize, int size)
+{
+    cv::Mat labels = cv::Mat::zeros(size, size, CV_8U);
+    if (imageSize.empty())
+        return labels;
+    const double sx = double(size) / imageSize.width;
+    const double sy = double(size) / imageSize.height;
+    for (const Shape& shape : shapes)
+        DrawShape(labels, shape, sx, sy, shape.cls + 1);
+    return labels;
+}
+
+std::vector<Box> ShapeBoxes(const std::vector<Shape>& shapes, cv::Size imageSize, int size)
+{
+    std::vector<Box> boxes;
+    if (imageSize.empty())
+        return boxes;
+    const float sx = float(size) / imageSize.width;
+    const float sy = float(size) / imageSize.height;
+    const cv::Rect2f square(0.0f, 0.0f, float(size), float(size));
+    for (const Shape& shape : shapes)
+    {
+        if (shape.points.size() < 2)
+            continue;
+        float x0 = shape.points[0].x, x1 = x0, y0 = shape.points[0].y, y1 = y0;
+        for (const cv::Point2f& p : shape.points)
+        {
+            x0 = std::min(x0, p.x);
+            x1 = std::max(x1, p.x);
+            y0 = std::min(y0, p.y);
+            y1 = std::max(y1, p.y);
+        }
+        const cv::Rect2f rect = cv::Rect2f(x0 * sx, y0 * sy, (x1 - x0) * sx, (y1 - y0) * sy) & square;
+        if (rect.width > 0.0f && rect.height > 0.0f)
+            boxes.push_back({shape.cls, 1.0f, rect});
+    }
+    return boxes;
+}
+
+std::vector<Shape> MaskToShapes(const cv::Mat& labels, double minArea)
+{
+    std::vector<Shape> shapes;
+    double maxLabel = 0.0;
+    cv::minMaxLoc(labels, nullptr, &maxLabel);
+    for (int value = 1; value <= int(maxLabel); ++value)
+    {
+        std::vector<std::vector<cv::Point>> contours;
+        cv::findContours(labels == value, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+        for (const std::vector<cv::Point>& contour : contours)
+        {
+            if (cv::contourArea(contour) < minArea)
+                continue;
+            std::vector<cv::Point> poly;
+            cv::approxPolyDP(contour, poly, 1.0, true);
+            if (poly.size() < 3)
+                continue;
+            Shape shape;
+            shape.cls = value - 1;
+            for (const cv::Point& p : poly)
+                shape.points.emplace_back(float(p.x), float(p.y));
+            shapes.push_back(std::move(shape));
+        }
+    }
+    return shapes;
+}
+
+std::vector<Shape> BoxesToShapes(const std::vector<Box>& boxes)
+{
+    std::vector<Shape> shapes;
+    for (const Box& box : boxes)
+        shapes.push_back({box.cls, true, {box.rect.tl(), box.rect.br()}});
+    return shapes;
+}
+
+bool ClassOverlaps(const std::vector<Shape>& a, const std::vector<Shape>& b, int cls, cv::Size imageSize)
+{
+    if (imageSize.empty())
+        return false;
+    const double scale = std::min(1.0, double(kOverlapSide) / std::max(imageSize.width, imageSize.height));
+    const cv::Size side(std::max(1, cvRound(imageSize.width * scale)),
+                        std::max(1, cvRound(imageSize.height * scale)));
+    const cv::Mat both = ClassMask(a, cls, imageSize, side) & ClassMask(b, cls, imageSize, side);
+    return cv::countNonZero(both) > 0;
+}
+
+} // namespace trainsvc::raster

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "TrainService/JobConfig.h"
+#include "TrainService/JobQueue.h"
+
+class ModelEngine;
+
+// One test run: loads an exported version, predicts every image below "predict_path", writes one
+// prediction file per image below "save_predict_path" and, for a labelled test, measures the missed
+// and overkill rates per class against the annotation files.
+class TestJob
+{
+public:
+    explicit TestJob(trainsvc::TestConfig config);
+
+    // Loads the version in modelDir (Config.json and weights); false with the reason in error.
+    static bool LoadModel(const QString& modelDir, ModelEngine& engine, QStringList& classes, QString& error);
+
+    void Run(const std::atomic_bool& cancel, const JobQueue::Report& report);
+
+private:
+    trainsvc::TestConfig m_config;
+};

@@ -1,0 +1,143 @@
+#include "TrainService/TrainJob.h"
+
+#include "TrainService/DataSet.h"
+#include "TrainService/ModelEngine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QtDebug>
+
+#include <chrono>
+
+using namespace trainsvc;
+
+namespace
+{
+
+// Status replies after every batch would only cost time; the program polls once a second.
+constexpr auto kReportInterval = std::chrono::milliseconds(200);
+
+QJsonObject ProgressStatus(const char* status, const TrainProgress& p, int epochs)
+{
+    // Between epochs the finished epoch shows all its batches rather than batch 0.
+    const bool epochEnd = p.batch == 0 && p.epoch > 0;
+    const double part = p.allBatch > 0 && !epochEnd ? double(p.batch) / p.allBatch : 0.0;
+    QJsonObject o{{QStringLiteral("status"), QLatin1String(status)},
+                  {QStringLiteral("batch"), epochEnd ? p.allBatch : p.batch},
+                  {QStringLiteral("all_batch"), p.allBatch},
+                  {QStringLiteral("epoch"), double(p.epoch) + part},
+                  {QStringLiteral("all_epoch"), epochs},
+                  {QStringLiteral("total_loss"), p.trainLoss},
+                  {QStringLiteral("remain_time"), p.remainSeconds}};
+    // Before the first validation the group would plot a made-up point: leave it incomplete.
+    if (p.valLoss >= 0.0)
+        o.insert(QStringLiteral("val_loss"), p.valLoss);
+    return o;
+}
+
+} // namespace
+
+TrainJob::TrainJob(TrainConfig config) : m_config(std::move(config)) {}
+
+void TrainJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report)
+{
+    DataSet data;
+    data.Load(m_config.datasPath, m_config.classes);
+    if (data.Samples().empty())
+    {
+        report(JobQueue::Failed(QStringLiteral("no annotated images under %1").arg(m_config.datasPath)));
+        return;
+    }
+    std::vector<Sample> train, val;
+    data.Split(m_config.trainPercent, m_config.settings.seed, train, val);
+    qInfo().noquote() << "training" << m_config.version << m_config.aiType << "on" << train.size()
+                      << "images," << val.size() << "for validation," << data.Skipped() << "skipped, input"
+                      << m_config.net.inputSize << "width" << m_config.net.width;
+
+    ModelEngine engine;
+    engine.Create(m_config.net, m_config.settings.seed);
+    TrainProgress last;
+    auto lastReport = std::chrono::steady_clock::now() - kReportInterval;
+    const int epochs = m_config.settings.epochs;
+    const auto progress = [&](const TrainProgress& p)
+    {
+        last = p;
+        const auto now = std::chrono::steady_clock::now();
+        if (p.batch == 0 || now - lastReport >= kReportInterval)
+        {
+            lastReport = now;
+            report(ProgressStatus("running", p, epochs));
+        }
+    };
+    std::string error;
+    if (!engine.Train(train, val, m_config.settings, progress, cancel, m_history, error))
+    {
+        report(cancel ? QJsonObject{{QStringLiteral("status"), QStringLiteral("cancelled")}}
+                      : JobQueue::Failed(QString::fromStdString(error)));
+        return;
+    }
+    report(ProgressStatus("export", last, epochs));
+    QString exportError;
+    if (!Export(engine, exportError))
+    {
+        report(JobQueue::Failed(exportError));
+        return;
+    }
+    report(ProgressStatus("done", last, epochs));
+}
+
+bool TrainJob::Export(ModelEngine& engine, QString& error) const
+{
+    const QString finalDir = m_config.trainPath + QStringLiteral("/model");
+    const QString partDir = m_config.trainPath + QStringLiteral("/model.part");
+    QDir(partDir).removeRecursively();
+    if (!QDir().mkpath(partDir))
+    {
+        error = QStringLiteral("cannot create %1").arg(partDir);
+        return false;
+    }
+    std::string saveError;
+    if (!engine.Save((partDir + QLatin1Char('/') + QLatin1String(kWeightsFile)).toStdString(), saveError))
+    {
+        error = QString::fromStdString(saveError);
+        QDir(partDir).removeRecursively();
+        return false;
+    }
+    QJsonArray classes;
+    for (const QString& name : m_config.classes)
+        classes.append(QJsonObject{{QStringLiteral("name"), name}});
+    QJsonArray history;
+    for (const EpochLoss& row : m_history)
+        history.append(QJsonObject{{QStringLiteral("epoch"), row.epoch},
+                                   {QStringLiteral("total_loss"), row.trainLoss},
+                                   {QStringLiteral("val_loss"), row.valLoss}});
+    const NetLayout& net = engine.Layout();
+    const QJsonObject config{{QStringLiteral("classes"), classes},
+                             {QStringLiteral("ai_type"), m_config.aiType},
+                             {QStringLiteral("net_type"), m_config.netType},
+                             {QStringLiteral("input_size"), net.inputSize},
+                             {QStringLiteral("width"), net.width},
+                             {QStringLiteral("fineness"), m_config.fineness},
+                             {QStringLiteral("version"), m_config.version},
+                             {QStringLiteral("weights"), QLatin1String(kWeightsFile)},
+                             {QStringLiteral("history"), history}};
+    QFile file(partDir + QLatin1Char('/') + QLatin1String(kConfigFile));
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(QJsonDocument(config).toJson(QJsonDocument::Indented)) < 0)
+    {
+        error = QStringLiteral("cannot write %1").arg(file.fileName());
+        QDir(partDir).removeRecursively();
+        return false;
+    }
+    file.close();
+    QDir(finalDir).removeRecursively();
+    if (!QDir().rename(partDir, finalDir))
+    {
+        error = QStringLiteral("cannot rename %1 to %2").arg(partDir, finalDir);
+        QDir(partDir).removeRecursively();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,205 @@
+#include "Nexil/ImageHeader.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <vector>
+
+namespace
+{
+
+QByteArray Bytes(std::initializer_list<int> values)
+{
+    QByteArray bytes;
+    for (const int v : values)
+        bytes.append(char(v & 0xFF));
+    return bytes;
+}
+
+QByteArray Encode(const char* ext, const cv::Mat& image, const std::vector<int>& params = {})
+{
+    std::vector<uchar> bytes;
+    if (!cv::imencode(ext, image, bytes, params))
+        return QByteArray();
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()));
+}
+
+cv::Mat Colour(int width, int height)
+{
+    return cv::Mat(height, width, CV_8UC3, cv::Scalar(20, 120, 220));
+}
+
+// A TIFF block whose first directory holds only the orientation tag.
+QByteArray Tiff(bool intel, int orientation)
+{
+    const auto u16 = [intel](int v) { return intel ? Bytes({v, v >> 8}) : Bytes({v >> 8, v}); };
+    const auto u32 = [&](int v)
+    { return intel ? u16(v & 0xFFFF) + u16(v >> 16) : u16(v >> 16) + u16(v & 0xFFFF); };
+    return QByteArray(intel ? "II" : "MM") + u16(0x2A) + u32(8) + u16(1) + u16(0x0112) + u16(3) + u32(1) +
+           u16(orientation) + u16(0) + u32(0);
+}
+
+QByteArray Segment(uchar marker, const QByteArray& payload)
+{
+    const int length = payload.size() + 2;
+    return Bytes({0xFF, marker, length >> 8, length}) + payload;
+}
+
+// A JPEG with the given segments placed right after its start marker.
+QByteArray JpegWith(int width, int height, const QByteArray& segments)
+{
+    QByteArray jpeg = Encode(".jpg", Colour(width, height));
+    return jpeg.left(2) + segments + jpeg.mid(2);
+}
+
+quint32 Crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xFFFFFFFF;
+    for (const char c : bytes)
+    {
+        crc ^= uchar(c);
+        for (int k = 0; k < 8; ++k)
+            crc = crc & 1 ? 0xEDB88320 ^ (crc >> 1) : crc >> 1;
+    }
+    return ~crc;
+}
+
+QByteArray Be32(quint32 v)
+{
+    return Bytes({int(v >> 24), int(v >> 16), int(v >> 8), int(v)});
+}
+
+// A PNG carrying an eXIf chunk right after its header chunk, or just before its end chunk.
+QByteArray PngWithExif(int width, int height, int orientation, bool atEnd = false, bool damaged = false)
+{
+    const QByteArray png = Encode(".png", Colour(width, height));
+    const QByteArray chunk = "eXIf" + Tiff(false, orientation);
+    const QByteArray whole = Be32(quint32(chunk.size() - 4)) + chunk + Be32(Crc32(chunk) ^ (damaged ? 1 : 0));
+    const int at = atEnd ? png.size() - 12 : 33;
+    return png.left(at) + whole + png.mid(at);
+}
+
+// The BMP stored top-down: the same pixels, the height negated.
+QByteArray TopDownBmp(int width, int height)
+{
+    QByteArray bmp = Encode(".bmp", Colour(width, height));
+    const qint32 negative = -height;
+    for (int i = 0; i < 4; ++i)
+        bmp[22 + i] = char((quint32(negative) >> (8 * i)) & 0xFF);
+    return bmp;
+}
+
+} // namespace
+
+// Image sizes read from the file head must be those of OpenCV's colour decoding, orientation included.
+class tst_ImageHeader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sizeAsDecoded_data();
+    void sizeAsDecoded();
+    void cutFiles_data();
+    void cutFiles();
+};
+
+void tst_ImageHeader::sizeAsDecoded_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("known"); // false: the header reader leaves the file to the decoder
+
+    QTest::newRow("PNG") << Encode(".png", Colour(64, 48)) << true;
+    QTest::newRow("PNG 16-bit grey") << Encode(".png", cv::Mat(7, 300, CV_16UC1, cv::Scalar(999))) << true;
+    QTest::newRow("PNG with EXIF orientation 6") << PngWithExif(30, 20, 6) << true;
+    QTest::newRow("PNG with EXIF orientation 8 after the pixels") << PngWithExif(30, 20, 8, true) << true;
+    QTest::newRow("PNG with a damaged EXIF chunk") << PngWithExif(30, 20, 6, false, true) << true;
+    QTest::newRow("JPEG") << Encode(".jpg", Colour(40, 30)) << true;
+    QTest::newRow("JPEG progressive")
+        << Encode(".jpg", Colour(41, 29), {cv::IMWRITE_JPEG_PROGRESSIVE, 1}) << true;
+    for (int orientation = 1; orientation <= 8; ++orientation)
+    {
+        for (const bool intel : {true, false})
+        {
+            QTest::addRow("JPEG orientation %d %s", orientation, intel ? "II" : "MM")
+                << JpegWith(50, 20, Segment(0xE1, QByteArray("Exif\0\0", 6) + Tiff(intel, orientation)))
+                << true;
+        }
+    }
+    QTest::newRow("JPEG orientation 6 behind an XMP segment")
+        << JpegWith(50, 20,
+                    Segment(0xE1, "http://ns.adobe.com/xap/1.0/\0<x/>") +
+                        Segment(0xE1, QByteArray("Exif\0\0", 6) + Tiff(true, 6)))
+        << true;
+    QTest::newRow("JPEG with a cut EXIF block")
+        << JpegWith(50, 20, Segment(0xE1, QByteArray("Exif\0\0", 6) + Tiff(true, 6).left(12))) << true;
+    QTest::newRow("BMP") << Encode(".bmp", Colour(33, 17)) << true;
+    QTest::newRow("BMP grey") << Encode(".bmp", cv::Mat(9, 13, CV_8UC1, cv::Scalar(7))) << true;
+    QTest::newRow("BMP top-down") << TopDownBmp(21, 11) << true;
+    QTest::newRow("TIFF") << Encode(".tiff", Colour(12, 8)) << false;
+    QTest::newRow("text") << QByteArray("not an image") << false;
+    QTest::newRow("PNG cut in its header") << Encode(".png", Colour(64, 48)).left(20) << false;
+    QTest::newRow("JPEG cut before its frame") << Encode(".jpg", Colour(40, 30)).left(6) << false;
+    QTest::newRow("empty") << QByteArray() << false;
+}
+
+void tst_ImageHeader::sizeAsDecoded()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, known);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // No suffix: both readers go by the content.
+    const QString path = dir.path() + "/image";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+    file.close();
+
+    const auto size = ImageHeader::ReadSize(path);
+    QCOMPARE(size.has_value(), known);
+    if (known)
+    {
+        const cv::Mat decoded = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
+        QVERIFY(!decoded.empty());
+        QCOMPARE(*size, QSize(decoded.cols, decoded.rows));
+    }
+}
+
+void tst_ImageHeader::cutFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("PNG with EXIF") << PngWithExif(30, 20, 6);
+    QTest::newRow("JPEG with EXIF") << JpegWith(50, 20,
+                                                Segment(0xE1, QByteArray("Exif\0\0", 6) + Tiff(false, 8)));
+    QTest::newRow("BMP") << Encode(".bmp", Colour(5, 3));
+}
+
+// A file cut anywhere in its head never makes the reader read past what is there, and a size it
+// does tell is the decoder's whenever the decoder can still read the file.
+void tst_ImageHeader::cutFiles()
+{
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.path() + "/cut";
+    for (int length = 0; length < std::min(bytes.size(), 300); ++length)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes.left(length));
+        file.close();
+        const auto size = ImageHeader::ReadSize(path);
+        if (!size)
+            continue;
+        const cv::Mat decoded = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
+        if (!decoded.empty())
+            QCOMPARE(*size, QSize(decoded.cols, decoded.rows));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_ImageHeader)
+#include "tst_ImageHeader.moc"
