@@ -1,13 +1,243 @@
 #include "ModelTestingWid.h"
+#include "ui_ModelTestingWid.h"
 
-ModelTestingWid::ModelTestingWid(QWidget* parent) : QWidget(parent)
+#include "TestContainerWid.h"
+
+#include "ImgMarks/LoadImgWork.h"
+#include "ImgMarks/MarksImgModel.h"
+
+#include "ComUi/CMsgWnd.h"
+#include "ComUi/PathWid.h"
+#include "Nexil/NexilApi.h"
+#include "Nexil/NexilConst.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+ModelTestingWid::ModelTestingWid(QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::ModelTestingWidClass>()), m_testModel(new MarksImgModel(this)),
+      m_lossModel(new MarksImgModel(this)), m_overkillModel(new MarksImgModel(this))
 {
+    ui->setupUi(this);
     setObjectName(QStringLiteral("ModelTestingWid"));
+    m_container = ui->widTestContainer;
+    m_pathBar = ui->widPath;
+    m_testModel->includeUnmarked = true;
+    ui->tabWidget->setCurrentIndex(0);
+    const QList<QPair<QTreeView*, MarksImgModel*>> trees{{ui->treeViewTest, m_testModel},
+                                                         {ui->treeViewLossRate, m_lossModel},
+                                                         {ui->treeViewOverKill, m_overkillModel}};
+    for (const auto& tree : trees)
+    {
+        tree.first->setModel(tree.second);
+        tree.first->expandAll();
+        // Groups fill while the loader scans, and each shows its images as it comes.
+        connect(tree.second, &QAbstractItemModel::rowsInserted, tree.first,
+                [view = tree.first](const QModelIndex& parent)
+                {
+                    if (!parent.isValid())
+                        view->expandAll();
+                });
+    }
+
+    auto* work = new LoadImgWork;
+    work->moveToThread(&m_loaderThread);
+    connect(this, &ModelTestingWid::Signal_LoadImgPath, work, &LoadImgWork::Slot_LoadImgPath);
+    connect(this, &ModelTestingWid::Signal_LoadImg, work, &LoadImgWork::Slot_LoadImg);
+    connect(work, &LoadImgWork::Signal_ImgList, this, &ModelTestingWid::Slot_ImgList);
+    connect(&m_loaderThread, &QThread::finished, work, &QObject::deleteLater);
+    m_loaderThread.setObjectName(QStringLiteral("TestLoadImgWork"));
+    m_loaderThread.start(QThread::InheritPriority);
+
+    connect(ui->btnImportDir, &QPushButton::clicked, this, &ModelTestingWid::Slot_BtnImportDirClicked);
+    connect(ui->btnImportImg, &QPushButton::clicked, this, &ModelTestingWid::Slot_BtnImportImgClicked);
+    connect(ui->btnImportMark, &QPushButton::clicked, this, &ModelTestingWid::Slot_btnImportMarkClicked);
+    connect(ui->btnClearup, &QPushButton::clicked, this, &ModelTestingWid::Slot_BtnClearupClicked);
+    connect(ui->btnPreImg, &QPushButton::clicked, this, &ModelTestingWid::Slot_BtnPreImgClicked);
+    connect(ui->btnNextImg, &QPushButton::clicked, this, &ModelTestingWid::Slot_BtnNextImgClicked);
+    connect(m_container, &TestContainerWid::Signal_TestRlt, this, &ModelTestingWid::Slot_TestRlt);
+    connect(m_container, &TestContainerWid::Signal_TestingChanged, this,
+            [this](bool testing) { m_testing = testing; });
+    connect(ui->treeViewTest, &QTreeView::clicked, this, &ModelTestingWid::Slot_treeViewTestItemClicked);
+    connect(ui->treeViewLossRate, &QTreeView::clicked, this,
+            &ModelTestingWid::Slot_treeViewLossRateItemClicked);
+    connect(ui->treeViewOverKill, &QTreeView::clicked, this,
+            &ModelTestingWid::Slot_treeViewOverKillItemClicked);
 }
 
-ModelTestingWid::~ModelTestingWid() = default;
+ModelTestingWid::~ModelTestingWid()
+{
+    m_loaderThread.exit(0);
+    m_loaderThread.wait();
+}
 
 void ModelTestingWid::ReloadModels()
 {
-    ++m_reloadCount;
+    m_container->ReloadModels();
+}
+
+QString ModelTestingWid::StartFolder()
+{
+    const auto spPrj = PrjIns().lock();
+    const QFileInfo last(spPrj ? spPrj->GetLastFilePath() : QString());
+    if (!last.filePath().isEmpty() && last.isDir())
+        return last.absoluteFilePath();
+    if (!last.filePath().isEmpty() && last.isFile())
+        return last.absolutePath();
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
+}
+
+void ModelTestingWid::Slot_BtnImportDirClicked()
+{
+    m_testModel->clearTree();
+    const QString dir =
+        QFileDialog::getExistingDirectory(this, tr("选择图片目录"), StartFolder(),
+                                          QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (dir.isEmpty())
+        return;
+    emit Signal_LoadImgPath(dir);
+    if (const auto spPrj = PrjIns().lock())
+    {
+        spPrj->SetTestPath(dir);
+        spPrj->SetTestLabeled(0);
+    }
+}
+
+void ModelTestingWid::Slot_BtnImportImgClicked()
+{
+    const auto spPrj = PrjIns().lock();
+    if (!spPrj)
+        return;
+    m_testModel->clearTree();
+    const QString file = QFileDialog::getOpenFileName(
+        this, tr("选择图片文件"), StartFolder(), tr("Image Files (*.jpg *.jpeg *.png *.bmp);;All Files (*)"));
+    if (file.isEmpty())
+        return;
+    emit Signal_LoadImg(file);
+    // The service tests a folder, the one the image lies in.
+    spPrj->SetTestPath(QFileInfo(file).absolutePath());
+    spPrj->SetTestLabeled(0);
+}
+
+void ModelTestingWid::Slot_btnImportMarkClicked()
+{
+    const auto spPrj = PrjIns().lock();
+    if (!spPrj)
+        return;
+    m_testModel->clearTree();
+    m_testModel->addImages(spPrj->Images().values());
+    spPrj->SetTestPath(spPrj->PrjPath() + QLatin1String(nexil::kDatasDir));
+    spPrj->SetTestLabeled(1);
+}
+
+void ModelTestingWid::Slot_ImgList(QList<std::shared_ptr<pro::ImageInfo>> vtImgPtr)
+{
+    m_testModel->addImages(vtImgPtr);
+}
+
+void ModelTestingWid::Slot_BtnClearupClicked()
+{
+    if (m_testing)
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("测试中无法清空测试图片。"), NOTIFY_ABOUT);
+        return;
+    }
+    m_testModel->clearTree();
+    m_container->ShowImage(std::weak_ptr<pro::ImageInfo>());
+    if (const auto spPrj = PrjIns().lock())
+    {
+        spPrj->SetTestPath(QString());
+        spPrj->SetTestLabeled(0);
+        m_lossModel->clearTree();
+        m_overkillModel->clearTree();
+    }
+}
+
+void ModelTestingWid::ShowItem(MarksImgModel* model, const QModelIndex& index)
+{
+    const auto spImg = model->imageAt(index).lock();
+    if (!spImg)
+        return;
+    m_container->ShowImage(spImg);
+    m_pathBar->SetPath(spImg->path);
+}
+
+void ModelTestingWid::Slot_treeViewTestItemClicked(QModelIndex index)
+{
+    ShowItem(m_testModel, index);
+}
+
+void ModelTestingWid::Slot_treeViewOverKillItemClicked(QModelIndex index)
+{
+    ShowItem(m_overkillModel, index);
+}
+
+void ModelTestingWid::Slot_treeViewLossRateItemClicked(QModelIndex index)
+{
+    ShowItem(m_lossModel, index);
+}
+
+void ModelTestingWid::Slot_BtnNextImgClicked()
+{
+    StepImage(true);
+}
+
+void ModelTestingWid::Slot_BtnPreImgClicked()
+{
+    StepImage(false);
+}
+
+void ModelTestingWid::StepImage(bool forward)
+{
+    QTreeView* view = ui->treeViewTest;
+    MarksImgModel* model = m_testModel;
+    if (ui->tabWidget->currentIndex() == 1)
+    {
+        view = ui->treeViewLossRate;
+        model = m_lossModel;
+    }
+    else if (ui->tabWidget->currentIndex() == 2)
+    {
+        view = ui->treeViewOverKill;
+        model = m_overkillModel;
+    }
+    const QList<QModelIndex> images = model->imageIndexes();
+    if (images.isEmpty())
+        return;
+    const int at = images.indexOf(view->currentIndex());
+    int next = 0;
+    if (at < 0)
+        next = forward ? 0 : images.size() - 1;
+    else
+        next = forward ? (at + 1) % images.size() : (at + images.size() - 1) % images.size();
+    const QModelIndex target = images.at(next);
+    view->setCurrentIndex(target);
+    ShowItem(model, target);
+    view->scrollTo(target);
+}
+
+void ModelTestingWid::AddProjectImages(MarksImgModel* model, const QStringList& paths)
+{
+    const auto spPrj = PrjIns().lock();
+    QList<std::shared_ptr<pro::ImageInfo>> found;
+    for (const QString& path : paths)
+    {
+        // The service may report any file; only the project's own images are listed.
+        if (auto spImg = spPrj->ImageByPath(path))
+            found.append(spImg);
+    }
+    model->addImages(found);
+}
+
+void ModelTestingWid::Slot_TestRlt(QStringList lossRateFile, QStringList overKillRile)
+{
+    if (!PrjIns().lock())
+        return;
+    AddProjectImages(m_lossModel, lossRateFile);
+    AddProjectImages(m_overkillModel, overKillRile);
+    ui->treeViewLossRate->expandAll();
+    ui->treeViewOverKill->expandAll();
 }

@@ -1,8 +1,28 @@
 #pragma once
 
+#include "Nexil/ImageInfo.h"
+
+#include <QList>
+#include <QModelIndex>
+#include <QString>
+#include <QStringList>
+#include <QThread>
 #include <QWidget>
 
-// The testing page of the main window.
+#include <memory>
+
+namespace Ui
+{
+class ModelTestingWidClass;
+}
+
+class MarksImgModel;
+class PathWid;
+class QTreeView;
+class TestContainerWid;
+
+// The testing page: the test images on the left, with the images behind the missed and overkill rates
+// of the last finished test; the test panels on the right and the selected image's path below them.
 class ModelTestingWid : public QWidget
 {
     Q_OBJECT
@@ -11,12 +31,41 @@ public:
     explicit ModelTestingWid(QWidget* parent = nullptr);
     ~ModelTestingWid() override;
 
-    // Reloads the list of trained models of the open project; the main window calls it each time it
-    // makes this page current, so a training run finished meanwhile shows up.
+    // Lists the trained models of the open project again; the main window calls it each time it makes
+    // this page current, so a training run finished meanwhile shows up.
     void ReloadModels();
-    // How many times the list was reloaded.
-    int ReloadCount() const { return m_reloadCount; }
+
+signals:
+    void Signal_LoadImgPath(QString path);
+    void Signal_LoadImg(QString fullPath);
+
+public slots:
+    void Slot_btnImportMarkClicked();
+    void Slot_BtnClearupClicked();
+    void Slot_BtnImportImgClicked();
+    void Slot_BtnImportDirClicked();
+    void Slot_ImgList(QList<std::shared_ptr<pro::ImageInfo>> vtImgPtr);
+    void Slot_BtnNextImgClicked();
+    void Slot_BtnPreImgClicked();
+    void Slot_TestRlt(QStringList lossRateFile, QStringList overKillRile);
+    void Slot_treeViewTestItemClicked(QModelIndex index);
+    void Slot_treeViewOverKillItemClicked(QModelIndex index);
+    void Slot_treeViewLossRateItemClicked(QModelIndex index);
 
 private:
-    int m_reloadCount = 0;
+    // The project's last file path when it is there, else the user's pictures or home folder.
+    static QString StartFolder();
+    void ShowItem(MarksImgModel* model, const QModelIndex& index);
+    // Selects the next or previous image of the current tab's tree, wrapping around at either end.
+    void StepImage(bool forward);
+    static void AddProjectImages(MarksImgModel* model, const QStringList& paths);
+
+    std::unique_ptr<Ui::ModelTestingWidClass> ui;
+    bool m_testing = false;
+    QThread m_loaderThread;
+    TestContainerWid* m_container;
+    PathWid* m_pathBar;
+    MarksImgModel* m_testModel;
+    MarksImgModel* m_lossModel;
+    MarksImgModel* m_overkillModel;
 };

@@ -3,6 +3,7 @@
 
 #include "ImgMarks/ImgMarksWid.h"
 #include "ModelTesting/ModelTestingWid.h"
+#include "ModelTesting/TestContainerWid.h"
 #include "ModelTraining/ModelTrainingWid.h"
 
 #include "ComUi/ElidedLabel.h"
@@ -187,6 +188,7 @@ void tst_MainWindow::pages()
     auto* pages = wnd.findChild<QStackedWidget*>();
     auto* testing = wnd.findChild<ModelTestingWid*>();
     QVERIFY(pages && testing);
+    QSignalSpy reloads(testing->findChild<TestContainerWid*>(), &TestContainerWid::Signal_GetModels);
     QCOMPARE(pages->count(), 3);
     QVERIFY(qobject_cast<ImgMarksWid*>(pages->widget(0)));
     QVERIFY(qobject_cast<ModelTrainingWid*>(pages->widget(1)));
@@ -196,19 +198,19 @@ void tst_MainWindow::pages()
 
     QTest::mouseClick(Child<QPushButton>(wnd, "btnModelTraining"), Qt::LeftButton);
     QVERIFY(qobject_cast<ModelTrainingWid*>(pages->currentWidget()));
-    QCOMPARE(testing->ReloadCount(), 0);
+    QCOMPARE(reloads.size(), 0);
 
     QTest::mouseClick(Child<QPushButton>(wnd, "btnModelTesting"), Qt::LeftButton);
     QCOMPARE(pages->currentWidget(), testing);
-    QCOMPARE(testing->ReloadCount(), 1);
+    QCOMPARE(reloads.size(), 1);
     QTest::mouseClick(Child<QPushButton>(wnd, "btnModelTesting"), Qt::LeftButton);
-    QCOMPARE(testing->ReloadCount(), 2);
+    QCOMPARE(reloads.size(), 2);
     QVERIFY(Child<QPushButton>(wnd, "btnModelTesting")->isChecked());
     QVERIFY(!Child<QPushButton>(wnd, "btnModelTraining")->isChecked());
 
     QTest::mouseClick(Child<QPushButton>(wnd, "btnImgMarks"), Qt::LeftButton);
     QVERIFY(qobject_cast<ImgMarksWid*>(pages->currentWidget()));
-    QCOMPARE(testing->ReloadCount(), 2);
+    QCOMPARE(reloads.size(), 2);
 }
 
 void tst_MainWindow::withoutOpenProject()

@@ -1,15 +1,18 @@
-// A stand-in training service for watching the training page by eye, and a seeder of a small
-// annotated project to train.
-//   ServiceSim serve <port> [fail-after-polls]   answers the training requests with a falling loss curve
+// A stand-in training service for watching the training and testing pages by eye, and a seeder of a
+// small annotated project with two trained versions.
+//   ServiceSim serve <port> [fail-after-polls]   answers the training requests with a falling loss curve,
+//                                                and test runs with predictions and rates after a few polls
 //   ServiceSim seed <workspace> <project> <type>  makes a project with a few annotated images
 #include "Nexil/NexilApi.h"
 #include "Nexil/ROI/RectROIItem.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
@@ -20,6 +23,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <cmath>
+#include <functional>
 #include <iostream>
 
 namespace
@@ -59,6 +63,58 @@ QByteArray StatusOf(Run& run)
     return QJsonDocument(status).toJson();
 }
 
+struct TestRun
+{
+    int polls = 0;
+    QStringList images;
+};
+
+// Writes a prediction beside each tested image's place under save_predict_path: a box that moves with
+// the version, so two panels show different shapes.
+TestRun StartTest(const QString& configPath)
+{
+    QFile file(configPath);
+    file.open(QIODevice::ReadOnly);
+    const QJsonObject config = QJsonDocument::fromJson(file.readAll()).object();
+    const QString from = config.value("predict_path").toString();
+    const QString to = config.value("save_predict_path").toString();
+    const int shift = int(std::hash<std::string>()(to.toStdString()) % 160);
+    TestRun run;
+    QDirIterator it(from, {"*.png", "*.jpg", "*.jpeg", "*.bmp"}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+    {
+        const QString image = it.next();
+        run.images.append(image);
+        QString relative = image.mid(from.size());
+        relative = relative.left(relative.lastIndexOf('.')) + ".json";
+        QDir().mkpath(QFileInfo(to + relative).path());
+        const double x = 100 + shift + 25 * (run.images.size() % 4);
+        const QJsonObject shape{{"label", run.images.size() % 2 ? "dent" : "scratch"},
+                                {"shape_type", "rectangle"},
+                                {"points", QJsonArray{QJsonArray{x, 180}, QJsonArray{x + 110, 290}}}};
+        QFile out(to + relative);
+        out.open(QIODevice::WriteOnly);
+        out.write(QJsonDocument(QJsonObject{{"imagePath", QFileInfo(image).fileName()},
+                                            {"imageData", QJsonValue()},
+                                            {"shapes", QJsonArray{shape}}})
+                      .toJson());
+    }
+    return run;
+}
+
+QByteArray TestStatusOf(TestRun& run)
+{
+    if (++run.polls < 4)
+        return R"({"status":"running"})";
+    const double spread = (run.images.size() % 5) / 20.0;
+    QJsonObject status{{"status", "done"},
+                       {"loss_rate", QJsonArray{0.05 + spread, 0.125}},
+                       {"overkill_rate", QJsonArray{0.1, 0.0 + spread}},
+                       {"loss_image_path", QJsonArray::fromStringList(run.images.mid(0, 2))},
+                       {"overkill_image_path", QJsonArray::fromStringList(run.images.mid(2, 1))}};
+    return QJsonDocument(status).toJson();
+}
+
 void Answer(QTcpSocket* socket, int code, const QByteArray& body)
 {
     socket->write("HTTP/1.1 " + QByteArray::number(code) + (code == 200 ? " OK" : " Error") +
@@ -76,6 +132,7 @@ int Serve(int port, int failAfter)
         return 1;
     }
     QHash<QString, Run> runs;
+    QHash<QString, TestRun> tests;
     QHash<QTcpSocket*, QByteArray> buffers;
     int polls = 0;
     QObject::connect(
@@ -131,6 +188,23 @@ int Serve(int port, int failAfter)
                         else
                             Answer(socket, 200, StatusOf(runs[id]));
                     }
+                    else if (path.startsWith("/test_model") && first.value(0) == "POST")
+                    {
+                        tests.insert(id, StartTest(QJsonDocument::fromJson(buffer.mid(end + 4, length))
+                                                       .object()
+                                                       .value("config_path")
+                                                       .toString()));
+                        Answer(socket, 200, R"({"status":"running"})");
+                    }
+                    else if (path.startsWith("/test_model"))
+                    {
+                        tests.remove(id);
+                        Answer(socket, 200, R"({"status":"cancelled"})");
+                    }
+                    else if (path.startsWith("/get_test_status") && tests.contains(id))
+                    {
+                        Answer(socket, 200, TestStatusOf(tests[id]));
+                    }
                     else if (path.startsWith("/cancel_train_task"))
                     {
                         runs.remove(id);
@@ -184,6 +258,15 @@ int Seed(const QString& workspace, const QString& name, int type)
         spImg->rois.append(
             std::make_shared<RectROIItem>(QRectF(160 + 30 * i, 200, 80, 80), 0, i % 2 ? "dent" : "scratch"));
         spPrj->AddImage(spImg);
+    }
+    // Two finished runs to test, with the categories as the trainer names them.
+    for (const char* version : {"V2024-01-01_08-00-00", "V2024-02-01_08-00-00"})
+    {
+        const QString model = spPrj->PrjPath() + "/train/" + version + "/model";
+        QDir().mkpath(model);
+        QFile config(model + "/Config.json");
+        config.open(QIODevice::WriteOnly);
+        config.write(R"({"classes":[{"name":"scratch"},{"name":"dent"}]})");
     }
     QElapsedTimer waited;
     waited.start();

@@ -1,0 +1,434 @@
+#include "SingleTestWid.h"
+#include "ui_SingleTestWid.h"
+
+#include "TestRltModel.h"
+
+#include "ImgMarks/LoadImgWork.h"
+
+#include "ComLib/ComFunc.h"
+#include "ComLib/Service/ServiceClient.h"
+#include "ComLib/Service/ServiceReply.h"
+#include "ComUi/CMsgWnd.h"
+#include "ComUi/ComboListModel.h"
+#include "Nexil/NexilApi.h"
+#include "Nexil/NexilConst.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QListView>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace
+{
+
+constexpr int kPollMs = 1000;
+// A tick that comes a little early still polls.
+constexpr qint64 kMinPollGapMs = 999;
+
+QString U(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+QString HmsText(qint64 seconds)
+{
+    seconds = std::max<qint64>(seconds, 0);
+    return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(seconds % 3600 / 60).arg(seconds % 60);
+}
+
+// A version name is one folder name; anything that could lead out of the test folder is none.
+bool PlainFolderName(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+}
+
+QStringList Rates(const QString& label, const QJsonValue& values)
+{
+    QStringList row{label};
+    for (const QJsonValue& value : values.toArray())
+        row.append(QString::number(value.toDouble(), 'f', 2));
+    return row;
+}
+
+QStringList Texts(const QJsonValue& values)
+{
+    QStringList texts;
+    for (const QJsonValue& value : values.toArray())
+        texts.append(value.toString());
+    return texts;
+}
+
+} // namespace
+
+SingleTestWid::SingleTestWid(const QString& id, ComboListModel* models, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::SingleTestWidClass>()), m_id(id), m_models(models),
+      m_netMgr(new QNetworkAccessManager(this)), m_client(new comlib::ServiceClient(m_netMgr, this)),
+      m_pollTimer(new QTimer(this))
+{
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("SingleTestWid"));
+    m_client->setObjectName(QStringLiteral("serviceClient"));
+    ui->cbModel->setView(new QListView(ui->cbModel));
+    ui->cbModel->setModel(m_models);
+    ui->widImgView->setRoiHitTesting(0);
+    ui->widLog->Collapse();
+    ui->tblViewRlt->setModel(new TestRltModel(ui->tblViewRlt));
+    // A few classes fill the panel's width instead of leaving an empty band beside them.
+    ui->tblViewRlt->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+
+    connect(m_netMgr, &QNetworkAccessManager::finished, this, &SingleTestWid::Slot_Finished);
+    connect(ui->btnDelTest, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnDelTestClicked);
+    connect(ui->btnRunTest, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnRunTestClicked);
+    connect(ui->btnShowRlt, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnShowRltClicked);
+    connect(m_pollTimer, &QTimer::timeout, this, &SingleTestWid::Slot_TimeToGetStatus);
+    m_pollTimer->start(kPollMs);
+}
+
+SingleTestWid::~SingleTestWid()
+{
+    // The manager goes with the panel's children, after the members its replies would reach.
+    m_netMgr->disconnect(this);
+}
+
+void SingleTestWid::Discard()
+{
+    m_pollTimer->stop();
+    m_netMgr->disconnect(this);
+    m_running = false;
+}
+
+QString SingleTestWid::ChosenVersion() const
+{
+    return ui->cbModel->currentText();
+}
+
+void SingleTestWid::ChooseVersion(const QString& name)
+{
+    const int at = ui->cbModel->findText(name, Qt::MatchExactly);
+    if (at >= 0)
+        ui->cbModel->setCurrentIndex(at);
+}
+
+void SingleTestWid::Slot_BtnDelTestClicked()
+{
+    emit Signal_DelTest(m_id);
+}
+
+void SingleTestWid::Slot_BtnShowRltClicked()
+{
+    ui->widTestRlt->setVisible(!ui->btnShowRlt->isChecked());
+}
+
+bool SingleTestWid::MakeTestReqJson(QString& configPath)
+{
+    const auto spPrj = PrjIns().lock();
+    if (!spPrj)
+        return false;
+    const bool labeled = spPrj->TestLabeled() != 0;
+    const QString testPath = spPrj->TestPath();
+    if (testPath.isEmpty())
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("请导入测试图片！"), NOTIFY_ABOUT);
+        return false;
+    }
+    const QString versionDir = ui->cbModel->currentData(Qt::UserRole).toString();
+    const QString versionName = ui->cbModel->currentText();
+    if (versionDir.isEmpty())
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("请选中模型！"), NOTIFY_ABOUT);
+        return false;
+    }
+
+    // The folder is deleted below, so it must lie inside the project's test folder whatever the name.
+    const QString resultDir =
+        spPrj->PrjPath() + QLatin1String(nexil::kTestDir) + QLatin1Char('/') + versionName;
+    if (!PlainFolderName(versionName))
+    {
+        qCritical().noquote() << "Test result folder outside the test folder refused:" << resultDir;
+        return false;
+    }
+    try
+    {
+        if (comlib::PathExists(resultDir.toStdString()))
+            comlib::RemovePath(resultDir.toStdString());
+    }
+    catch (const std::exception& e)
+    {
+        // Predictions of an earlier run would be taken for this run's.
+        qCritical().noquote() << "Test result folder not removed:" << resultDir << e.what();
+        CMsgWnd::Information(this, tr("错误"), tr("测试结果目录%1删除失败。").arg(resultDir), NOTIFY_ERROR);
+        return false;
+    }
+
+    const QString modelPath = versionDir + QLatin1String(nexil::kModelDir);
+    const QJsonObject config{
+        {QStringLiteral("predict_mode"), labeled ? QStringLiteral("labeled") : QStringLiteral("unlabeled")},
+        {QStringLiteral("predict_path"), testPath},
+        {QStringLiteral("save_predict_path"), resultDir},
+        {QStringLiteral("test_model_path"), modelPath},
+    };
+    const QString path = versionDir + QLatin1String("/test.json");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    {
+        qCritical().noquote() << "test.json not written:" << path << file.errorString();
+        return false;
+    }
+    const QByteArray text = QJsonDocument(config).toJson(QJsonDocument::Indented);
+    if (file.write(text) != text.size())
+    {
+        qCritical().noquote() << "test.json not written:" << path << file.errorString();
+        return false;
+    }
+    m_versionName = versionName;
+    m_modelConfigPath = modelPath + QLatin1String("/Config.json");
+    configPath = path;
+    return true;
+}
+
+void SingleTestWid::Slot_BtnRunTestClicked()
+{
+    if (m_running)
+        StopTest();
+    else
+        StartTest();
+}
+
+void SingleTestWid::StartTest()
+{
+    QString configPath;
+    if (!MakeTestReqJson(configPath))
+        return;
+    ui->lbStatuVal->clear();
+    ui->lbUseTime->clear();
+    ui->widLog->ClearLines();
+    m_startTime = QDateTime::currentDateTime();
+    // The first poll waits a whole interval: sent at once, it could reach the service before the start
+    // and be answered for an unknown task.
+    m_lastPoll = m_startTime.toMSecsSinceEpoch();
+    m_taskId = QString::fromStdString(comlib::MakeUniqueId());
+
+    const QJsonObject body{{QStringLiteral("config_path"), configPath}};
+    m_client->Post(QString::fromLatin1(nexil::kTestModel), m_taskId, body);
+    LogRequest(tr("发送请求: %1:%2%3"), QString::fromLatin1(nexil::kTestModel));
+    ui->widLog->AppendLine(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Indented)));
+
+    ui->btnRunTest->setText(tr("停止测试"));
+    ui->cbModel->setEnabled(false);
+    ui->btnDelTest->setEnabled(false);
+    m_running = true;
+    emit Signal_RunningChanged(true);
+}
+
+void SingleTestWid::StopTest()
+{
+    // The service is told, but the panel does not wait for its answer.
+    m_client->Get(QString::fromLatin1(nexil::kTestModel), m_taskId);
+    LogRequest(tr("发送请求: %1:%2%3"), QString::fromLatin1(nexil::kTestModel));
+    ui->lbStatuVal->setText(tr("<span style=\"color:Black;\">测试取消</span>"));
+    ResetTestState();
+}
+
+void SingleTestWid::ResetTestState()
+{
+    ui->btnRunTest->setText(tr("开始测试"));
+    m_running = false;
+    ui->cbModel->setEnabled(true);
+    ui->btnDelTest->setEnabled(true);
+    m_taskId.clear();
+    emit Signal_RunningChanged(false);
+}
+
+void SingleTestWid::LogRequest(const QString& format, const QString& path)
+{
+    const QString line =
+        format.arg(m_client->Address()).arg(m_client->Port()).arg(path + QLatin1Char('/') + m_taskId);
+    qDebug().noquote() << line;
+    ui->widLog->AppendLine(line);
+}
+
+void SingleTestWid::Slot_TimeToGetStatus()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now - m_lastPoll < kMinPollGapMs)
+        return;
+    if (m_running)
+    {
+        ui->lbUseTime->setText(HmsText((now - m_startTime.toMSecsSinceEpoch()) / 1000));
+        m_client->Get(QString::fromLatin1(nexil::kGetTestStatus), m_taskId);
+        LogRequest(tr("发送请求： %1:%2%3"), QString::fromLatin1(nexil::kGetTestStatus));
+    }
+    m_lastPoll = now;
+}
+
+void SingleTestWid::Slot_Finished(QNetworkReply* reply)
+{
+    const comlib::ServiceReply rlt = comlib::ServiceReply::Read(reply);
+    reply->deleteLater();
+    // A stopped run's replies, the stop reply included, and those of an earlier run are not shown.
+    if (!m_running || rlt.taskId != m_taskId)
+        return;
+    if (rlt.networkError)
+    {
+        ShowError(rlt.errorText);
+        return;
+    }
+    const QString body = QString::fromUtf8(rlt.body);
+    qInfo().noquote() << U("推送测试返回:") << body;
+    if (rlt.status)
+        ShowStatus(rlt);
+    ui->widLog->AppendLine(tr("收到响应：") + body);
+}
+
+void SingleTestWid::ShowError(const QString& text)
+{
+    qCritical().noquote() << U("通讯异常:") << "http error: " << text;
+    ui->widLog->AppendLine(tr("通讯异常：") + text);
+    ResetTestState();
+    CMsgWnd::Information(this, tr("错误"), tr("通讯异常：") + text + tr("，请联系技术员。"), NOTIFY_ERROR);
+}
+
+void SingleTestWid::ShowStatus(const comlib::ServiceReply& reply)
+{
+    const QString& status = *reply.status;
+    if (status == QLatin1String("running"))
+        ui->lbStatuVal->setText(tr("<span style=\"color:Blue;\">测试中</span>"));
+    else if (status == QLatin1String("cancelled"))
+        ui->lbStatuVal->setText(tr("<span style=\"color:Black;\">测试取消</span>"));
+    else if (status == QLatin1String("failed"))
+        ui->lbStatuVal->setText(tr("测试失败"));
+    else if (status == QLatin1String("done"))
+        ui->lbStatuVal->setText(tr("完成"));
+    else
+        ui->lbStatuVal->setText(status.toHtmlEscaped());
+
+    if (status == QLatin1String("failed"))
+    {
+        ResetTestState();
+    }
+    else if (status == QLatin1String("done"))
+    {
+        ResetTestState();
+        ParserTestResult(reply.object);
+    }
+}
+
+void SingleTestWid::ParserTestResult(const QJsonObject& reply)
+{
+    QFile file(m_modelConfigPath);
+    if (!file.open(QIODevice::ReadOnly))
+    {
+        qCritical().noquote() << "ParserTestResult Model Config json open failed." << m_modelConfigPath;
+        return;
+    }
+    const QJsonDocument config = QJsonDocument::fromJson(file.readAll());
+    if (!config.isObject())
+    {
+        qCritical().noquote() << "ParserTestResult Model Config json is no object." << m_modelConfigPath;
+        return;
+    }
+    QStringList header{tr("测试项目")};
+    for (const QJsonValue& item : config.object().value(QLatin1String("classes")).toArray())
+    {
+        const QJsonObject cls = item.toObject();
+        if (cls.contains(QLatin1String("name")))
+            header.append(cls.value(QLatin1String("name")).toString());
+    }
+
+    auto* model = new TestRltModel(ui->tblViewRlt);
+    model->SetHeaderList(header);
+    model->AppendRow(Rates(tr("漏检率"), reply.value(QLatin1String("loss_rate"))));
+    model->AppendRow(Rates(tr("过杀率"), reply.value(QLatin1String("overkill_rate"))));
+    QAbstractItemModel* old = ui->tblViewRlt->model();
+    ui->tblViewRlt->setModel(model);
+    delete old;
+
+    emit Signal_TestRlt(Texts(reply.value(QLatin1String("loss_image_path"))),
+                        Texts(reply.value(QLatin1String("overkill_image_path"))));
+}
+
+QString SingleTestWid::PredictionPath(const QString& resultDir, const QString& prjPath,
+                                      const QString& testPath, const pro::ImageInfo& img)
+{
+    QString relative;
+    if (img.marked)
+    {
+        // The project's own folder first: a workspace below a folder named like "/datas…" would
+        // otherwise cut the path in the wrong place.
+        const QString dirName = QLatin1String(nexil::kDatasDir);
+        const QString datas = prjPath + dirName;
+        int cut = datas.size();
+        if (!img.path.startsWith(datas + QLatin1Char('/')))
+        {
+            const int at = img.path.indexOf(dirName);
+            if (at < 0)
+                return QString();
+            cut = at + dirName.size();
+        }
+        relative = img.path.mid(cut);
+        const int slash = relative.lastIndexOf(QLatin1Char('/'));
+        const QString name = relative.mid(slash + 1);
+        const int dot = name.lastIndexOf(QLatin1Char('.'));
+        relative = relative.left(slash + 1) + (dot < 0 ? name : name.left(dot)) + QLatin1String(".json");
+    }
+    else
+    {
+        QString path = img.path;
+        path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        QString folder = testPath;
+        folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        if (folder.isEmpty())
+            return QString();
+        if (!folder.endsWith(QLatin1Char('/')))
+            folder += QLatin1Char('/');
+        // Only an image below the tested folder has a prediction.
+        if (!path.startsWith(folder))
+            return QString();
+        relative = path.mid(folder.size() - 1);
+        // Only the suffix itself: a folder named like it keeps its name.
+        const QString suffix = QFileInfo(relative).suffix();
+        if (suffix.isEmpty())
+            return QString();
+        relative = relative.left(relative.size() - suffix.size()) + QLatin1String("json");
+    }
+    if (!relative.startsWith(QLatin1Char('/')))
+        relative.prepend(QLatin1Char('/'));
+    return resultDir + relative;
+}
+
+void SingleTestWid::ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg)
+{
+    const auto spImg = wpImg.lock();
+    const auto spPrj = PrjIns().lock();
+    if (!spImg || !spPrj || m_versionName.isEmpty())
+        return;
+    const QString resultDir =
+        spPrj->PrjPath() + QLatin1String(nexil::kTestDir) + QLatin1Char('/') + m_versionName;
+    const QString predictPath = PredictionPath(resultDir, spPrj->PrjPath(), spPrj->TestPath(), *spImg);
+    QFile file(predictPath);
+    if (predictPath.isEmpty() || !QFileInfo(predictPath).isFile() || !file.open(QIODevice::ReadOnly) ||
+        file.size() > LoadImgWork::kMaxAnnotationBytes)
+        return;
+
+    auto spRlt = std::make_shared<pro::ImageInfo>();
+    spRlt->path = spImg->path;
+    spRlt->fileName = spImg->fileName;
+    if (LoadImgWork::parseShapes(QString::fromUtf8(file.readAll()), spRlt->rois))
+    {
+        spRlt->markAsOK = spRlt->rois.isEmpty();
+        spRlt->marked = true;
+    }
+    m_shownResult = spRlt;
+    ui->widImgView->dataUpdated(m_shownResult);
+    ui->widImgView->zoomFit();
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "Nexil/ImageInfo.h"
+
+#include <QList>
+#include <QMap>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui
+{
+class TestContainerWidClass;
+}
+
+class ComboListModel;
+class MarksResultWid;
+class QHBoxLayout;
+class SingleTestWid;
+
+// Up to three test panels side by side, with the selected image's own annotation beside them on demand.
+// The panels share one list of the project's trained model versions.
+class TestContainerWid : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kMaxPanels = 3;
+
+    explicit TestContainerWid(QWidget* parent = nullptr);
+    ~TestContainerWid() override;
+
+    // Lists the model versions of the open project again.
+    void ReloadModels();
+    // Shows the image in the annotation view and in every panel with that panel's prediction.
+    void ShowImage(std::weak_ptr<pro::ImageInfo> wpImg);
+    // Some panel runs a test.
+    bool Testing() const;
+    // The panels in ascending id order.
+    QList<SingleTestWid*> Panels() const { return m_panels.values(); }
+
+signals:
+    void Signal_GetModels(QString path);
+    void Signal_TestRlt(QStringList lossRateFile, QStringList overKillRile);
+    void Signal_TestingChanged(bool testing);
+
+public slots:
+    void Slot_BtnAddTestClicked();
+    void Slot_DelTestItem(QString id);
+    void Slot_ckShowMarkStateChanged(int state);
+    void Slot_ModelList(QList<QPair<QString, QString>> lstModVer);
+
+private:
+    SingleTestWid* AddPanel();
+
+    std::unique_ptr<Ui::TestContainerWidClass> ui;
+    MarksResultWid* m_markView;
+    QHBoxLayout* m_panelRow;
+    QMap<QString, SingleTestWid*> m_panels;
+    std::weak_ptr<pro::ImageInfo> m_shownImg;
+    ComboListModel* m_models;
+    QThread m_modelThread;
+};

@@ -1,0 +1,851 @@
+#include "CallbackLog.h"
+#include "FakeTrainService.h"
+#include "MsgWndProbe.h"
+#include "ProjectRecord.h"
+#include "ShownWindows.h"
+
+#include "ImgMarks/MarksResultWid.h"
+#include "ModelTesting/LoadModelWork.h"
+#include "ModelTesting/ModelTestingWid.h"
+#include "ModelTesting/SingleTestWid.h"
+#include "ModelTesting/TestContainerWid.h"
+#include "datawidget.h"
+
+#include "ComLib/Service/ServiceClient.h"
+#include "ComUi/CMsgWnd.h"
+#include "ComUi/PathWid.h"
+#include "ComUi/Skin.h"
+#include "Nexil/NexilApi.h"
+#include "Nexil/ROI/RectROIItem.h"
+
+#include <QAbstractItemModelTester>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <QtTest>
+
+#include <opencv2/imgcodecs.hpp>
+
+namespace
+{
+
+QString U(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+bool Touch(const QString& path, const QByteArray& text = "x")
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+bool WriteImage(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    return cv::imwrite(path.toStdString(), cv::Mat(12, 16, CV_8UC3, cv::Scalar(40, 80, 120)));
+}
+
+// A prediction file with one rectangle of the given category.
+QByteArray Prediction(const QString& label)
+{
+    return QStringLiteral(R"({"imagePath":"x.png","imageData":null,"shapes":[{"label":"%1",)"
+                          R"("shape_type":"rectangle","points":[[1,1],[5,5]]}]})")
+        .arg(label)
+        .toUtf8();
+}
+
+QJsonObject ReadJson(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+}
+
+QStringList Titles(const std::weak_ptr<pro::ImageInfo>& record)
+{
+    QStringList titles;
+    if (const auto sp = record.lock())
+    {
+        for (const auto& roi : sp->rois)
+            titles.append(roi->title());
+    }
+    return titles;
+}
+
+} // namespace
+
+class tst_TestingPage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void versionsListed();
+    void testJson_data();
+    void testJson();
+    void refusedStarts_data();
+    void refusedStarts();
+    void requestsInOrder();
+    void statusReplies_data();
+    void statusReplies();
+    void resultTable_data();
+    void resultTable();
+    void firstPanelFillsTrees();
+    void panelLimit();
+    void predictionPath_data();
+    void predictionPath();
+    void predictionShown_data();
+    void predictionShown();
+    void clearKeepsPredictions();
+    void clearRefusedWhileTesting();
+    void stepWraps_data();
+    void stepWraps();
+    void deletedRunningPanelStaysQuiet();
+    void neverAnswered();
+
+private:
+    // A project with marked images, each with one ROI of "scratch".
+    void OpenProject(int images);
+    QString PrjPath() const { return m_dir->path() + "/ws/" + U("螺丝"); }
+    // A trained version with its model folder and Config.json naming the classes.
+    QString MakeVersion(const QString& name, const QStringList& classes);
+    std::unique_ptr<ModelTestingWid> MakePage();
+    QList<SingleTestWid*> Panels(ModelTestingWid& page)
+    {
+        return page.findChild<TestContainerWid*>()->Panels();
+    }
+    // Chooses the version in the panel, clicks start and waits for the service to have the start.
+    void Start(SingleTestWid& panel, const QString& version);
+    void ChooseInDialog(const QString& path);
+
+    template <typename T> static T* Child(QObject& parent, const char* name)
+    {
+        return parent.findChild<T*>(QLatin1String(name));
+    }
+    static bool Running(SingleTestWid& panel)
+    {
+        return Child<QPushButton>(panel, "btnRunTest")->text() == U("停止测试");
+    }
+    static QTreeView* Tree(ModelTestingWid& page, const char* name) { return Child<QTreeView>(page, name); }
+    static QStringList Names(QTreeView* tree);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeTrainService> m_service;
+    std::unique_ptr<MsgWndProbe> m_probe;
+    std::vector<std::unique_ptr<QAbstractItemModelTester>> m_testers;
+    CallbackLog m_saved;
+};
+
+void tst_TestingPage::initTestCase()
+{
+    qRegisterMetaType<QNetworkReply*>();
+    InitComUiResources();
+}
+
+void tst_TestingPage::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    qputenv("HOME", m_dir->path().toUtf8());
+    QVERIFY(QDir().mkpath(m_dir->path() + "/ws"));
+    CreateNexil();
+    QVERIFY(NexilIns().lock()->Init(m_dir->path() + "/ws"));
+    m_service = std::make_unique<FakeTrainService>();
+    QVERIFY(m_service->Listen());
+    qputenv(comlib::ServiceClient::kUrlVariable, m_service->BaseUrl().toUtf8());
+    m_probe = std::make_unique<MsgWndProbe>();
+    m_saved = CallbackLog();
+}
+
+void tst_TestingPage::cleanup()
+{
+    m_testers.clear();
+    ReleaseNexil();
+    m_probe.reset();
+    m_service.reset();
+    qunsetenv(comlib::ServiceClient::kUrlVariable);
+    m_dir.reset();
+}
+
+void tst_TestingPage::OpenProject(int images)
+{
+    const auto spCore = NexilIns().lock();
+    QVERIFY(spCore->AddPro(MakeInfo("P1", U("螺丝"), 2)));
+    spCore->OpenPro("P1");
+    const auto spPrj = PrjIns().lock();
+    QVERIFY(spPrj);
+    spPrj->SetSaveCallback(&CallbackLog::Record, &m_saved);
+    QVERIFY(spPrj->AddMarkType("scratch"));
+    for (int i = 0; i < images; ++i)
+    {
+        const QString path = QString("%1/src/img%2.png").arg(m_dir->path()).arg(i);
+        QVERIFY(WriteImage(path));
+        auto spImg = std::make_shared<pro::ImageInfo>();
+        spImg->path = path;
+        spImg->fileName = QFileInfo(path).fileName();
+        spImg->addTime = "2024-05-06_07-08-09-010";
+        spImg->rois.append(std::make_shared<RectROIItem>(QRectF(0, 0, 2, 2), 0, "scratch"));
+        spImg->marked = true;
+        spPrj->AddImage(spImg);
+    }
+    QTRY_COMPARE(m_saved.results.size(), images);
+}
+
+QString tst_TestingPage::MakeVersion(const QString& name, const QStringList& classes)
+{
+    const QString dir = PrjPath() + "/train/" + name;
+    QJsonArray list;
+    for (const QString& cls : classes)
+        list.append(QJsonObject{{"name", cls}, {"id", list.size()}});
+    Touch(dir + "/model/Config.json", QJsonDocument(QJsonObject{{"classes", list}}).toJson());
+    return dir;
+}
+
+std::unique_ptr<ModelTestingWid> tst_TestingPage::MakePage()
+{
+    auto page = std::make_unique<ModelTestingWid>();
+    auto* combo = Panels(*page).first()->findChild<QComboBox*>("cbModel");
+    m_testers.push_back(std::make_unique<QAbstractItemModelTester>(combo->model()));
+    for (const char* name : {"treeViewTest", "treeViewLossRate", "treeViewOverKill"})
+        m_testers.push_back(std::make_unique<QAbstractItemModelTester>(Tree(*page, name)->model()));
+    page->ReloadModels();
+    return page;
+}
+
+void tst_TestingPage::Start(SingleTestWid& panel, const QString& version)
+{
+    panel.findChild<comlib::ServiceClient*>()->SetTimeoutMs(1000);
+    auto* combo = Child<QComboBox>(panel, "cbModel");
+    QTRY_VERIFY(combo->findText(version) >= 0);
+    combo->setCurrentIndex(combo->findText(version));
+    const int before = m_service->RequestsTo("/test_model").size();
+    Child<QPushButton>(panel, "btnRunTest")->click();
+    QTRY_COMPARE(m_service->RequestsTo("/test_model").size(), before + 1);
+}
+
+void tst_TestingPage::ChooseInDialog(const QString& path)
+{
+    WhenShown<QFileDialog>(
+        this,
+        [path](QFileDialog* dialog)
+        {
+            // Typed as a user would: selectFile leaves a focused name field alone.
+            const QFileInfo info(path);
+            dialog->setDirectory(info.absolutePath());
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(info.fileName());
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+}
+
+QStringList tst_TestingPage::Names(QTreeView* tree)
+{
+    QStringList names;
+    auto* model = tree->model();
+    for (int g = 0; g < model->rowCount(); ++g)
+    {
+        const QModelIndex group = model->index(g, 0);
+        for (int i = 0; i < model->rowCount(group); ++i)
+            names.append(model->index(i, 0, group).data().toString());
+    }
+    return names;
+}
+
+void tst_TestingPage::versionsListed()
+{
+    OpenProject(0);
+    const QString newest = MakeVersion("V2024-03-01_00-00-00", {"a"});
+    const QString middle = MakeVersion("V2024-01-02_03-04-05", {"a"});
+    const QString oldest = MakeVersion("V2023-12-31_23-59-59", {"a"});
+    for (const char* name : {"V2024-01-02_03-04-0", "V2024-01-02_03-04-055", "v2024-09-02_03-04-05"})
+        MakeVersion(name, {"a"});
+    QVERIFY(QDir().mkpath(PrjPath() + "/train/V2025-01-02_03-04-05/logs"));
+    QVERIFY(Touch(PrjPath() + "/train/V2025-01-02_03-04-06/model"));
+    QVERIFY(Touch(PrjPath() + "/train/V2025-01-02_03-04-07"));
+
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnAddTest")->click();
+    QCOMPARE(Panels(*page).size(), 2);
+    for (SingleTestWid* panel : Panels(*page))
+    {
+        auto* combo = Child<QComboBox>(*panel, "cbModel");
+        QTRY_COMPARE(combo->count(), 3);
+        QCOMPARE(combo->itemText(0), QString("V2024-03-01_00-00-00"));
+        QCOMPARE(combo->itemData(0).toString(), newest);
+        QCOMPARE(combo->itemData(1).toString(), middle);
+        QCOMPARE(combo->itemData(2).toString(), oldest);
+    }
+    // Listed again, not added to; each panel keeps its choice, a version that is gone gives the newest.
+    auto* keeps = Child<QComboBox>(*Panels(*page).first(), "cbModel");
+    auto* loses = Child<QComboBox>(*Panels(*page).last(), "cbModel");
+    keeps->setCurrentIndex(2);
+    loses->setCurrentIndex(1);
+    QVERIFY(QDir(middle).removeRecursively());
+    MakeVersion("V2024-05-01_00-00-00", {"a"});
+    QSignalSpy listed(page->findChild<TestContainerWid*>(), &TestContainerWid::Signal_GetModels);
+    page->ReloadModels();
+    QCOMPARE(listed.size(), 1);
+    QCOMPARE(listed.at(0).at(0).toString(), PrjPath() + "/train");
+    QTRY_COMPARE(keeps->itemText(0), QString("V2024-05-01_00-00-00"));
+    QCOMPARE(keeps->count(), 3);
+    QCOMPARE(keeps->currentText(), QString("V2023-12-31_23-59-59"));
+    QCOMPARE(loses->currentText(), QString("V2024-05-01_00-00-00"));
+}
+
+void tst_TestingPage::testJson_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("annotated images") << "mark"
+                                      << "labeled";
+    QTest::newRow("chosen folder") << "dir"
+                                   << "unlabeled";
+    QTest::newRow("chosen image") << "img"
+                                  << "unlabeled";
+}
+
+void tst_TestingPage::testJson()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, mode);
+
+    OpenProject(2);
+    const QString version = "V2024-01-02_03-04-05";
+    const QString versionDir = MakeVersion(version, {"scratch"});
+    const QString resultDir = PrjPath() + "/test/" + version;
+    QVERIFY(Touch(resultDir + "/old/stale.json"));
+    const QString folder = m_dir->path() + "/pick";
+    QVERIFY(WriteImage(folder + "/a.png"));
+    auto page = MakePage();
+    // An annotated import before switches back; the last import decides.
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    QString predictPath = PrjPath() + "/datas";
+    if (source == "dir")
+    {
+        ChooseInDialog(folder);
+        Child<QPushButton>(*page, "btnImportDir")->click();
+        predictPath = folder;
+    }
+    else if (source == "img")
+    {
+        ChooseInDialog(folder + "/a.png");
+        Child<QPushButton>(*page, "btnImportImg")->click();
+        predictPath = folder;
+    }
+    QTRY_COMPARE(Names(Tree(*page, "treeViewTest")).size(), source == "mark" ? 2 : 1);
+
+    bool staleAtStart = true;
+    connect(m_service.get(), &FakeTrainService::Signal_Request, this,
+            [&] { staleAtStart = staleAtStart && QFile::exists(resultDir + "/old/stale.json"); });
+    Start(*Panels(*page).first(), version);
+    QVERIFY(!staleAtStart);
+
+    const auto start = m_service->RequestsTo("/test_model").first();
+    QCOMPARE(start.method, QByteArray("POST"));
+    const QString configPath = QJsonDocument::fromJson(start.body).object().value("config_path").toString();
+    QCOMPARE(configPath, versionDir + "/test.json");
+    const QJsonObject config = ReadJson(configPath);
+    const QJsonObject expected{{"predict_mode", mode},
+                               {"predict_path", predictPath},
+                               {"save_predict_path", resultDir},
+                               {"test_model_path", versionDir + "/model"}};
+    QCOMPARE(config, expected);
+    QVERIFY(m_probe->Messages().isEmpty());
+}
+
+void tst_TestingPage::refusedStarts_data()
+{
+    QTest::addColumn<bool>("images");
+    QTest::addColumn<bool>("versions");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no test images") << false << true << U("请导入测试图片！");
+    QTest::newRow("no model version") << true << false << U("请选中模型！");
+}
+
+void tst_TestingPage::refusedStarts()
+{
+    QFETCH(bool, images);
+    QFETCH(bool, versions);
+    QFETCH(QString, text);
+
+    OpenProject(1);
+    if (versions)
+        MakeVersion("V2024-01-02_03-04-05", {"scratch"});
+    auto page = MakePage();
+    if (images)
+        Child<QPushButton>(*page, "btnImportMark")->click();
+    SingleTestWid& panel = *Panels(*page).first();
+    if (versions)
+        QTRY_COMPARE(Child<QComboBox>(panel, "cbModel")->count(), 1);
+    Child<QPushButton>(panel, "btnRunTest")->click();
+    QCOMPARE(m_probe->Messages().size(), 1);
+    QCOMPARE(m_probe->Messages()[0].title, U("提示"));
+    QCOMPARE(m_probe->Messages()[0].text, text);
+    QCOMPARE(m_probe->Messages()[0].kind, int(NOTIFY_ABOUT));
+    QVERIFY(!Running(panel));
+    QVERIFY(!QFile::exists(PrjPath() + "/train/V2024-01-02_03-04-05/test.json"));
+    QVERIFY(m_service->Requests().isEmpty());
+}
+
+void tst_TestingPage::requestsInOrder()
+{
+    OpenProject(1);
+    MakeVersion("V2024-01-02_03-04-05", {"scratch"});
+    m_service->Script("/test_model", {FakeTrainService::Json(R"({"status":"running"})")});
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    SingleTestWid& panel = *Panels(*page).first();
+    Start(panel, "V2024-01-02_03-04-05");
+    QVERIFY(Running(panel));
+    QVERIFY(!Child<QComboBox>(panel, "cbModel")->isEnabled());
+    QVERIFY(!Child<QPushButton>(panel, "btnDelTest")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(m_service->RequestsTo("/get_test_status").size() >= 2, 10000);
+    Child<QPushButton>(panel, "btnRunTest")->click();
+    QVERIFY(!Running(panel));
+    QVERIFY(Child<QComboBox>(panel, "cbModel")->isEnabled());
+    QTRY_COMPARE(m_service->RequestsTo("/test_model").size(), 2);
+
+    const auto requests = m_service->Requests();
+    const QString id = requests.first().path.section('/', 2);
+    QVERIFY2(QRegularExpression("^[0-9A-F]{11,32}$").match(id).hasMatch(), qPrintable(id));
+    QStringList sent;
+    for (const auto& request : requests)
+    {
+        sent.append(request.method + " " + request.path);
+        QCOMPARE(request.contentType, QByteArray("application/json"));
+    }
+    QCOMPARE(sent.first(), "POST /test_model/" + id);
+    QCOMPARE(sent.last(), "GET /test_model/" + id);
+    for (const QString& poll : sent.mid(1, sent.size() - 2))
+        QCOMPARE(poll, "GET /get_test_status/" + id);
+}
+
+void tst_TestingPage::statusReplies_data()
+{
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("running");
+    QTest::newRow("running") << "running" << U("<span style=\"color:Blue;\">测试中</span>") << true;
+    QTest::newRow("cancelled keeps running")
+        << "cancelled" << U("<span style=\"color:Black;\">测试取消</span>") << true;
+    QTest::newRow("failed") << "failed" << U("测试失败") << false;
+    QTest::newRow("done") << "done" << U("完成") << false;
+    QTest::newRow("other text") << "<queued>"
+                                << "&lt;queued&gt;" << true;
+}
+
+void tst_TestingPage::statusReplies()
+{
+    QFETCH(QString, status);
+    QFETCH(QString, shown);
+    QFETCH(bool, running);
+
+    OpenProject(1);
+    MakeVersion("V2024-01-02_03-04-05", {"scratch"});
+    const QByteArray reply = QJsonDocument(QJsonObject{{"status", status}}).toJson(QJsonDocument::Compact);
+    m_service->Script("/test_model", {FakeTrainService::Json(reply)});
+    m_service->Script("/get_test_status", {FakeTrainService::Json(reply)});
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    SingleTestWid& panel = *Panels(*page).first();
+    Start(panel, "V2024-01-02_03-04-05");
+    QTRY_COMPARE(Child<QLabel>(panel, "lbStatuVal")->text(), shown);
+    QCOMPARE(Running(panel), running);
+    if (running)
+        QTRY_VERIFY_WITH_TIMEOUT(m_service->RequestsTo("/get_test_status").size() >= 2, 10000);
+    QVERIFY(m_probe->Messages().isEmpty());
+}
+
+void tst_TestingPage::resultTable_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QStringList>("header");
+    QTest::addColumn<QStringList>("missed");
+    QTest::addColumn<QStringList>("overkill");
+    const QByteArray three = R"({"classes":[{"name":"a"},{"id":7},{"name":"b"},{"name":"c"}]})";
+    QTest::newRow("three classes, two rates")
+        << three << QStringList{U("测试项目"), "a", "b", "c"} << QStringList{U("漏检率"), "1.00", "0.50", ""}
+        << QStringList{U("过杀率"), "0.25", "0.00", ""};
+    QTest::newRow("unreadable model configuration keeps the table")
+        << QByteArray() << QStringList{U("测试项目"), "old"} << QStringList{U("漏检率"), "0.10"}
+        << QStringList{U("过杀率"), "0.20"};
+    QTest::newRow("not a JSON object keeps the table")
+        << QByteArray("[1,2]") << QStringList{U("测试项目"), "old"} << QStringList{U("漏检率"), "0.10"}
+        << QStringList{U("过杀率"), "0.20"};
+}
+
+void tst_TestingPage::resultTable()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QStringList, header);
+    QFETCH(QStringList, missed);
+    QFETCH(QStringList, overkill);
+
+    OpenProject(1);
+    const QString oldDir = MakeVersion("V2024-01-01_00-00-00", {"old"});
+    const QString newDir = MakeVersion("V2024-01-02_03-04-05", {"x"});
+    if (config.isEmpty())
+        QVERIFY(QFile::remove(newDir + "/model/Config.json"));
+    else
+        QVERIFY(Touch(newDir + "/model/Config.json", config));
+    m_service->Script("/test_model", {FakeTrainService::Json(R"({"status":"done","loss_rate":[0.1],
+                                                                 "overkill_rate":[0.2]})"),
+                                      FakeTrainService::Json(R"({"status":"done","loss_rate":[1,0.5],
+                                                                 "overkill_rate":[0.25,0]})")});
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    SingleTestWid& panel = *Panels(*page).first();
+    auto* table = Child<QTableView>(panel, "tblViewRlt");
+    Start(panel, "V2024-01-01_00-00-00");
+    QTRY_COMPARE(table->model()->columnCount(), 2);
+    Start(panel, "V2024-01-02_03-04-05");
+    QTRY_COMPARE(Child<QLabel>(panel, "lbStatuVal")->text(), U("完成"));
+
+    QAbstractItemModel* model = table->model();
+    QAbstractItemModelTester tester(model);
+    QStringList shownHeader;
+    for (int c = 0; c < model->columnCount(); ++c)
+        shownHeader.append(model->headerData(c, Qt::Horizontal).toString());
+    QCOMPARE(shownHeader, header);
+    QCOMPARE(model->rowCount(), 2);
+    for (int row = 0; row < 2; ++row)
+    {
+        QStringList cells;
+        for (int c = 0; c < model->columnCount(); ++c)
+            cells.append(model->index(row, c).data().toString());
+        QCOMPARE(cells, row == 0 ? missed : overkill);
+        QCOMPARE(model->headerData(row, Qt::Vertical).toInt(), row + 1);
+    }
+    QCOMPARE(model->index(0, 1).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+}
+
+void tst_TestingPage::firstPanelFillsTrees()
+{
+    OpenProject(3);
+    MakeVersion("V2024-01-02_03-04-05", {"scratch"});
+    const auto images = PrjIns().lock()->Images().values();
+    const QString outside = m_dir->path() + "/elsewhere/x.png";
+    const auto reply = [&](int missed, int overkill)
+    {
+        const QJsonObject body{{"status", "done"},
+                               {"loss_image_path", QJsonArray{images[missed]->path, outside}},
+                               {"overkill_image_path", QJsonArray{images[overkill]->path}}};
+        return FakeTrainService::Json(QJsonDocument(body).toJson());
+    };
+    m_service->Script("/test_model", {reply(0, 1), reply(2, 2)});
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    // Panels are kept in id order, so the one made with the page is known only before the second comes.
+    SingleTestWid* first = Panels(*page).first();
+    Child<QPushButton>(*page, "btnAddTest")->click();
+    const auto panels = Panels(*page);
+    SingleTestWid* second = panels.first() == first ? panels.last() : panels.first();
+
+    Start(*first, "V2024-01-02_03-04-05");
+    QTRY_COMPARE(Names(Tree(*page, "treeViewLossRate")), QStringList{images[0]->fileName});
+    QCOMPARE(Names(Tree(*page, "treeViewOverKill")), QStringList{images[1]->fileName});
+    QVERIFY(
+        Tree(*page, "treeViewLossRate")->isExpanded(Tree(*page, "treeViewLossRate")->model()->index(0, 0)));
+
+    Start(*second, "V2024-01-02_03-04-05");
+    QTRY_COMPARE(Child<QLabel>(*second, "lbStatuVal")->text(), U("完成"));
+    QCOMPARE(Child<QTableView>(*second, "tblViewRlt")->model()->rowCount(), 2);
+    QCOMPARE(Names(Tree(*page, "treeViewLossRate")), QStringList{images[0]->fileName});
+    QCOMPARE(Names(Tree(*page, "treeViewOverKill")), QStringList{images[1]->fileName});
+}
+
+void tst_TestingPage::panelLimit()
+{
+    auto page = MakePage();
+    auto* add = Child<QPushButton>(*page, "btnAddTest");
+    add->click();
+    add->click();
+    QCOMPARE(Panels(*page).size(), 3);
+    add->click();
+    QCOMPARE(Panels(*page).size(), 3);
+    QCOMPARE(m_probe->Messages().size(), 1);
+    QCOMPARE(m_probe->Messages()[0].title, U("提示"));
+    QCOMPARE(m_probe->Messages()[0].text, U("已达上限。"));
+    QCOMPARE(m_probe->Messages()[0].kind, int(NOTIFY_ABOUT));
+
+    // Deleting one makes room; the last one can go too.
+    QPointer<SingleTestWid> gone = Panels(*page).at(1);
+    Child<QPushButton>(*gone, "btnDelTest")->click();
+    QCOMPARE(Panels(*page).size(), 2);
+    QTRY_VERIFY(gone.isNull());
+    add->click();
+    QCOMPARE(Panels(*page).size(), 3);
+    for (SingleTestWid* panel : Panels(*page))
+        Child<QPushButton>(*panel, "btnDelTest")->click();
+    QCOMPARE(Panels(*page).size(), 0);
+    add->click();
+    QCOMPARE(Panels(*page).size(), 1);
+    QCOMPARE(m_probe->Messages().size(), 1);
+}
+
+void tst_TestingPage::predictionPath_data()
+{
+    QTest::addColumn<QString>("imagePath");
+    QTest::addColumn<bool>("marked");
+    QTest::addColumn<QString>("testPath");
+    QTest::addColumn<QString>("expected");
+    const QString prj = "/w/datasets/P";
+    QTest::newRow("annotated, workspace below a datas-like folder")
+        << prj + "/datas/2024_a/RawDatas/img.1.png" << true << prj + "/datas"
+        << "/r/2024_a/RawDatas/img.1.json";
+    QTest::newRow("annotated elsewhere") << "/x/datas/a/b.bmp" << true << ""
+                                         << "/r/a/b.json";
+    QTest::newRow("annotated without datas") << "/x/a/b.bmp" << true << ""
+                                             << "";
+    QTest::newRow("folder named like the suffix") << "/in/png/a.png" << false << "/in"
+                                                  << "/r/png/a.json";
+    QTest::newRow("backslashes") << "C:\\in\\sub\\a.JPG" << false << "C:\\in"
+                                 << "/r/sub/a.json";
+    QTest::newRow("test folder with a slash at the end") << "/in/a.png" << false << "/in/"
+                                                         << "/r/a.json";
+    QTest::newRow("outside the test folder") << "/input/a.png" << false << "/in"
+                                             << "";
+    QTest::newRow("no suffix") << "/in/a" << false << "/in"
+                               << "";
+}
+
+void tst_TestingPage::predictionPath()
+{
+    QFETCH(QString, imagePath);
+    QFETCH(bool, marked);
+    QFETCH(QString, testPath);
+    QFETCH(QString, expected);
+
+    pro::ImageInfo img;
+    img.path = imagePath;
+    img.marked = marked;
+    QCOMPARE(SingleTestWid::PredictionPath("/r", "/w/datasets/P", testPath, img), expected);
+}
+
+void tst_TestingPage::predictionShown_data()
+{
+    QTest::addColumn<bool>("annotated");
+    QTest::newRow("annotated image") << true;
+    QTest::newRow("image of a chosen folder") << false;
+}
+
+void tst_TestingPage::predictionShown()
+{
+    QFETCH(bool, annotated);
+
+    OpenProject(1);
+    MakeVersion("V2024-01-02_03-04-05", {"scratch"});
+    MakeVersion("V2024-02-02_03-04-05", {"scratch"});
+    m_service->Script("/test_model", {FakeTrainService::Json(R"({"status":"done"})")});
+    auto page = MakePage();
+    const QString folder = m_dir->path() + "/pick";
+    QString relative = "/png/a.json";
+    if (annotated)
+    {
+        Child<QPushButton>(*page, "btnImportMark")->click();
+        const QString path = PrjIns().lock()->Images().first()->path;
+        relative = path.mid(PrjPath().size() + 6).replace(".png", ".json");
+    }
+    else
+    {
+        QVERIFY(WriteImage(folder + "/png/a.png"));
+        ChooseInDialog(folder);
+        Child<QPushButton>(*page, "btnImportDir")->click();
+    }
+    QTRY_COMPARE(Names(Tree(*page, "treeViewTest")).size(), 1);
+    SingleTestWid& panel = *Panels(*page).first();
+    Start(panel, "V2024-01-02_03-04-05");
+    QTRY_VERIFY(!Running(panel));
+    QVERIFY(Touch(PrjPath() + "/test/V2024-01-02_03-04-05" + relative, Prediction("used")));
+    QVERIFY(Touch(PrjPath() + "/test/V2024-02-02_03-04-05" + relative, Prediction("other")));
+    // Choosing another version without a run changes nothing of what is looked up.
+    Child<QComboBox>(panel, "cbModel")->setCurrentIndex(0);
+    QCOMPARE(Child<QComboBox>(panel, "cbModel")->currentText(), QString("V2024-02-02_03-04-05"));
+
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    auto* canvas = Child<DataWidget>(panel, "widImgView");
+    QCOMPARE(Titles(canvas->record()), QStringList{"used"});
+    QCOMPARE(canvas->roiHitTesting(), 0);
+    const auto shown = canvas->record().lock();
+    QVERIFY(shown->marked && !shown->markAsOK);
+    QCOMPARE(shown->path, Tree(*page, "treeViewTest")
+                              ->currentIndex()
+                              .data(Qt::UserRole)
+                              .value<std::shared_ptr<pro::ImageInfo>>()
+                              ->path);
+}
+
+void tst_TestingPage::clearKeepsPredictions()
+{
+    OpenProject(1);
+    MakeVersion("V2024-01-02_03-04-05", {"scratch"});
+    const QString path = PrjIns().lock()->Images().first()->path;
+    QJsonObject body{
+        {"status", "done"}, {"loss_image_path", QJsonArray{path}}, {"overkill_image_path", QJsonArray{path}}};
+    m_service->Script("/test_model", {FakeTrainService::Json(QJsonDocument(body).toJson())});
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    SingleTestWid& panel = *Panels(*page).first();
+    Start(panel, "V2024-01-02_03-04-05");
+    QTRY_COMPARE(Names(Tree(*page, "treeViewOverKill")).size(), 1);
+    QVERIFY(Touch(PrjPath() + "/test/V2024-01-02_03-04-05" +
+                      path.mid(PrjPath().size() + 6).replace(".png", ".json"),
+                  Prediction("kept")));
+    auto* showMark = Child<QCheckBox>(*page, "ckShowMark");
+    auto* markView = page->findChild<MarksResultWid*>();
+    QVERIFY(markView->isHidden());
+    showMark->setChecked(true);
+    QVERIFY(!markView->isHidden());
+    emit Tree(*page, "treeViewTest")
+        ->clicked(Tree(*page, "treeViewTest")
+                      ->model()
+                      ->index(0, 0, Tree(*page, "treeViewTest")->model()->index(0, 0)));
+    QCOMPARE(Titles(markView->canvas()->record()), QStringList{"scratch"});
+    QCOMPARE(Child<PathWid>(*page, "widPath")->Path(), path);
+
+    Child<QPushButton>(*page, "btnClearup")->click();
+    QVERIFY(m_probe->Messages().isEmpty());
+    QVERIFY(markView->canvas()->record().expired());
+    QCOMPARE(Titles(Child<DataWidget>(panel, "widImgView")->record()), QStringList{"kept"});
+    for (const char* tree : {"treeViewTest", "treeViewLossRate", "treeViewOverKill"})
+        QCOMPARE(Tree(*page, tree)->model()->rowCount(), 0);
+    QCOMPARE(PrjIns().lock()->TestPath(), QString());
+    QCOMPARE(PrjIns().lock()->TestLabeled(), 0);
+    showMark->setChecked(false);
+    QVERIFY(markView->isHidden());
+}
+
+void tst_TestingPage::clearRefusedWhileTesting()
+{
+    OpenProject(2);
+    MakeVersion("V2024-01-02_03-04-05", {"scratch"});
+    m_service->Script("/test_model",
+                      {FakeTrainService::Json(R"({"status":"running"})"), FakeTrainService::Json("{}")});
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    SingleTestWid& panel = *Panels(*page).first();
+    Start(panel, "V2024-01-02_03-04-05");
+    Child<QPushButton>(*page, "btnClearup")->click();
+    QCOMPARE(m_probe->Messages().size(), 1);
+    QCOMPARE(m_probe->Messages()[0].text, U("测试中无法清空测试图片。"));
+    QCOMPARE(m_probe->Messages()[0].kind, int(NOTIFY_ABOUT));
+    QCOMPARE(Names(Tree(*page, "treeViewTest")).size(), 2);
+    QCOMPARE(PrjIns().lock()->TestLabeled(), 1);
+
+    // Stopped, the images may go.
+    Child<QPushButton>(panel, "btnRunTest")->click();
+    Child<QPushButton>(*page, "btnClearup")->click();
+    QCOMPARE(m_probe->Messages().size(), 1);
+    QCOMPARE(Names(Tree(*page, "treeViewTest")).size(), 0);
+}
+
+void tst_TestingPage::stepWraps_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<bool>("forward");
+    QTest::addColumn<int>("expected");
+    // -1: nothing current, -2: the first group
+    QTest::newRow("next without a current item") << 0 << -1 << true << 0;
+    QTest::newRow("previous without a current item") << 0 << -1 << false << 2;
+    QTest::newRow("next on a group") << 0 << -2 << true << 0;
+    QTest::newRow("next in the middle") << 0 << 1 << true << 2;
+    QTest::newRow("next on the last wraps") << 0 << 2 << true << 0;
+    QTest::newRow("previous on the first wraps") << 0 << 0 << false << 2;
+    QTest::newRow("missed tab, next on the last wraps") << 1 << 1 << true << 0;
+    QTest::newRow("missed tab, previous on the first wraps") << 1 << 0 << false << 1;
+}
+
+void tst_TestingPage::stepWraps()
+{
+    QFETCH(int, tab);
+    QFETCH(int, current);
+    QFETCH(bool, forward);
+    QFETCH(int, expected);
+
+    OpenProject(3);
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    const auto images = PrjIns().lock()->Images().values();
+    page->Slot_TestRlt({images[2]->path, images[0]->path}, {});
+    Child<QTabWidget>(*page, "tabWidget")->setCurrentIndex(tab);
+    QTreeView* tree = Tree(*page, tab == 0 ? "treeViewTest" : "treeViewLossRate");
+    const QModelIndex group = tree->model()->index(0, 0);
+    if (current == -2)
+        tree->setCurrentIndex(group);
+    else if (current >= 0)
+        tree->setCurrentIndex(tree->model()->index(current, 0, group));
+
+    Child<QPushButton>(*page, forward ? "btnNextImg" : "btnPreImg")->click();
+    QCOMPARE(tree->currentIndex(), tree->model()->index(expected, 0, group));
+    const QString shown = tree->currentIndex().data().toString();
+    QVERIFY(Child<PathWid>(*page, "widPath")->Path().endsWith("/" + shown));
+}
+
+void tst_TestingPage::deletedRunningPanelStaysQuiet()
+{
+    OpenProject(1);
+    MakeVersion("V2024-01-02_03-04-05", {"scratch"});
+    m_service->Script("/test_model", {FakeTrainService::Json(R"({"status":"running"})")});
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    Child<QPushButton>(*page, "btnAddTest")->click();
+    auto* container = page->findChild<TestContainerWid*>();
+    QPointer<SingleTestWid> doomed = Panels(*page).at(0);
+    SingleTestWid* kept = Panels(*page).at(1);
+    Start(*doomed, "V2024-01-02_03-04-05");
+    Start(*kept, "V2024-01-02_03-04-05");
+    const QString doomedId = m_service->RequestsTo("/test_model").at(0).path.section('/', 2);
+    // Its poll hangs until after the panel is gone.
+    m_service->Script("/get_test_status/" + doomedId, {FakeTrainService::Hold()});
+    QTRY_VERIFY_WITH_TIMEOUT(m_service->HeldCount() == 1, 10000);
+
+    container->Slot_DelTestItem(doomed->Id());
+    const int sent = m_service->Requests().size();
+    QTRY_VERIFY(doomed.isNull());
+    m_service->ReleaseHeld(R"({"status":"failed"})");
+    // The remaining panel's polls mark the time passing.
+    QTRY_VERIFY_WITH_TIMEOUT(m_service->Requests().size() >= sent + 2, 10000);
+    for (const auto& request : m_service->Requests().mid(sent))
+        QVERIFY2(!request.path.endsWith(doomedId), qPrintable(request.path));
+    QVERIFY(Running(*kept));
+    QVERIFY(container->Testing());
+    Child<QPushButton>(*kept, "btnRunTest")->click();
+    QVERIFY(!container->Testing());
+    QVERIFY(m_probe->Messages().isEmpty());
+}
+
+void tst_TestingPage::neverAnswered()
+{
+    OpenProject(1);
+    MakeVersion("V2024-01-02_03-04-05", {"scratch"});
+    m_service->Script("/test_model", {FakeTrainService::Hold()});
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    SingleTestWid& panel = *Panels(*page).first();
+    Start(panel, "V2024-01-02_03-04-05");
+    QTRY_COMPARE_WITH_TIMEOUT(m_probe->Messages().size(), 1, 15000);
+    QCOMPARE(m_probe->Messages()[0].title, U("错误"));
+    QCOMPARE(m_probe->Messages()[0].kind, int(NOTIFY_ERROR));
+    QVERIFY(m_probe->Messages()[0].text.startsWith(U("通讯异常：")));
+    QVERIFY(!Running(panel));
+    QVERIFY(!page->findChild<TestContainerWid*>()->Testing());
+}
+
+QTEST_MAIN(tst_TestingPage)
+#include "tst_TestingPage.moc"
