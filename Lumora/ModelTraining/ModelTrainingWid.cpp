@@ -228,6 +228,9 @@ void ModelTrainingWid::StartTraining()
     SetEpochRange(m_epochAxis, ui->sliderEpochs->value());
     ui->widLog->ClearLines();
     m_startTime = QDateTime::currentDateTime();
+    // The first poll waits a whole interval: sent at once, it could reach the service before the start
+    // and be answered for an unknown task.
+    m_lastPoll = m_startTime.toMSecsSinceEpoch();
     m_taskId = QString::fromStdString(comlib::MakeUniqueId());
     m_lastEpoch = -1.0f;
 
