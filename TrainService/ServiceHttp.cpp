@@ -33,6 +33,28 @@ QString ConfigPath(const httplib::Request& req)
     return doc.object().value(QLatin1String("config_path")).toString();
 }
 
+// A start request of either kind: reads the configuration the body names and queues its job. A
+// configuration that cannot be read leaves a failed task, so its status tells why.
+template <typename Job, typename Config>
+void StartJob(JobQueue& queue, const httplib::Request& req, httplib::Response& res,
+              bool (*read)(const QString&, Config&, QString&))
+{
+    const std::string id = req.matches[1];
+    const QString path = ConfigPath(req);
+    if (path.isEmpty())
+        return Reply(res, JobQueue::Failed(QStringLiteral("the body must be an object with \"config_path\"")),
+                     400);
+    Config config;
+    QString error;
+    if (!read(path, config, error))
+        queue.AddFailed(id, error);
+    else if (!queue.Submit(id, [job = Job(config)](const std::atomic_bool& cancel,
+                                                   const JobQueue::Report& report) mutable
+                           { job.Run(cancel, report); }))
+        return Reply(res, JobQueue::Failed(QStringLiteral("task %1 exists").arg(id.c_str())));
+    Reply(res, queue.Status(id));
+}
+
 } // namespace
 
 ServiceHttp::ServiceHttp() : m_server(std::make_unique<httplib::Server>())
@@ -89,46 +111,10 @@ void ServiceHttp::Route()
                       res.status);
         });
 
-    m_server->Post(
-        Pattern(nexil::kStartTrainTask),
-        [this](const Request& req, Response& res)
-        {
-            const std::string id = req.matches[1];
-            const QString path = ConfigPath(req);
-            if (path.isEmpty())
-                return Reply(
-                    res, JobQueue::Failed(QStringLiteral("the body must be an object with \"config_path\"")),
-                    400);
-            trainsvc::TrainConfig config;
-            QString error;
-            if (!trainsvc::ReadTrainConfig(path, config, error))
-                m_queue.AddFailed(id, error);
-            else if (!m_queue.Submit(id, [job = TrainJob(config)](const std::atomic_bool& cancel,
-                                                                  const JobQueue::Report& report) mutable
-                                     { job.Run(cancel, report); }))
-                return Reply(res, JobQueue::Failed(QStringLiteral("task %1 exists").arg(id.c_str())));
-            Reply(res, m_queue.Status(id));
-        });
-    m_server->Post(
-        Pattern(nexil::kTestModel),
-        [this](const Request& req, Response& res)
-        {
-            const std::string id = req.matches[1];
-            const QString path = ConfigPath(req);
-            if (path.isEmpty())
-                return Reply(
-                    res, JobQueue::Failed(QStringLiteral("the body must be an object with \"config_path\"")),
-                    400);
-            trainsvc::TestConfig config;
-            QString error;
-            if (!trainsvc::ReadTestConfig(path, config, error))
-                m_queue.AddFailed(id, error);
-            else if (!m_queue.Submit(id, [job = TestJob(config)](const std::atomic_bool& cancel,
-                                                                 const JobQueue::Report& report) mutable
-                                     { job.Run(cancel, report); }))
-                return Reply(res, JobQueue::Failed(QStringLiteral("task %1 exists").arg(id.c_str())));
-            Reply(res, m_queue.Status(id));
-        });
+    m_server->Post(Pattern(nexil::kStartTrainTask), [this](const Request& req, Response& res)
+                   { StartJob<TrainJob>(m_queue, req, res, &trainsvc::ReadTrainConfig); });
+    m_server->Post(Pattern(nexil::kTestModel), [this](const Request& req, Response& res)
+                   { StartJob<TestJob>(m_queue, req, res, &trainsvc::ReadTestConfig); });
     for (const char* path : {nexil::kGetTrainStatus, nexil::kGetTestStatus})
     {
         m_server->Get(Pattern(path), [this](const Request& req, Response& res)
