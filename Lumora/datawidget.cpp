@@ -8,9 +8,6 @@
 #include <QWheelEvent>
 #include <QtDebug>
 
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
-
 #include <algorithm>
 #include <cmath>
 
@@ -25,6 +22,7 @@ DataWidget::DataWidget(QWidget* parent) : QWidget(parent), m_displayTimer(this)
     qRegisterMetaType<std::weak_ptr<ROIItem>>("std::weak_ptr<ROIItem>");
     qRegisterMetaType<std::weak_ptr<pro::ImageInfo>>("std::weak_ptr<pro::ImageInfo>");
     qRegisterMetaType<QRgb>("QRgb");
+    qRegisterMetaType<QVector<double>>("QVector<double>");
     // The pointer's image position is reported, and a polygon follows it, without a button held.
     setMouseTracking(true);
     connect(&m_displayTimer, &QTimer::timeout, this, &DataWidget::stopDisplay);
@@ -91,6 +89,7 @@ void DataWidget::dataUpdated(std::weak_ptr<pro::ImageInfo> record)
     if (!spRecord)
     {
         m_record.reset();
+        m_canvasImage.clear();
         m_image = QImage();
         m_roiLayer.clear();
         update();
@@ -104,27 +103,19 @@ void DataWidget::dataUpdated(std::weak_ptr<pro::ImageInfo> record)
 
 void DataWidget::loadImage(const QString& path)
 {
-    // Grey files stay grey (one channel); colour files become RGB with OpenCV's channel order undone.
-    const cv::Mat mat = cv::imread(path.toLocal8Bit().toStdString(), cv::IMREAD_ANYCOLOR);
-    m_image = QImage();
-    if (mat.empty() || mat.depth() != CV_8U)
-        return;
-    if (mat.channels() == 1)
-    {
-        m_image = QImage(mat.cols, mat.rows, QImage::Format_Grayscale8);
-        cv::Mat view(mat.rows, mat.cols, CV_8UC1, m_image.bits(),
-                     static_cast<size_t>(m_image.bytesPerLine()));
-        mat.copyTo(view);
-    }
-    else if (mat.channels() == 3 || mat.channels() == 4)
-    {
-        m_image = QImage(mat.cols, mat.rows, QImage::Format_RGB888);
-        cv::Mat view(mat.rows, mat.cols, CV_8UC3, m_image.bits(),
-                     static_cast<size_t>(m_image.bytesPerLine()));
-        cv::cvtColor(mat, view, mat.channels() == 3 ? cv::COLOR_BGR2RGB : cv::COLOR_BGRA2RGB);
-    }
+    m_canvasImage.load(path);
+    m_image = m_canvasImage.shown();
     if (!m_image.isNull())
         m_imageSize = m_image.size();
+}
+
+void DataWidget::setDisplayAdjust(const CanvasImage::Adjust& adjust)
+{
+    if (adjust == m_canvasImage.adjust())
+        return;
+    m_canvasImage.setAdjust(adjust);
+    m_image = m_canvasImage.shown();
+    update();
 }
 
 void DataWidget::roiSelectedChanged(std::weak_ptr<ROIItem> roi)
@@ -410,9 +401,10 @@ void DataWidget::mouseMoveEvent(QMouseEvent* event)
 {
     const QPointF q = m_zoom.toImage(event->localPos());
     const bool inside = insideImage(q);
-    const QRgb pixel =
-        inside ? m_image.pixel(static_cast<int>(std::floor(q.x())), static_cast<int>(std::floor(q.y()))) : 0;
-    emit SignalSendLocation(q, pixel);
+    // The file's values, not the adjusted screen.
+    const QPoint pixelPos(static_cast<int>(std::floor(q.x())), static_cast<int>(std::floor(q.y())));
+    emit SignalSendLocation(q, inside ? m_canvasImage.rgbAt(pixelPos) : 0);
+    emit SignalSendPixelValues(q, inside ? m_canvasImage.valuesAt(pixelPos) : QVector<double>());
 
     switch (m_mode)
     {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CanvasImage.h"
 #include "CanvasZoom.h"
 #include "RoiLayer.h"
 
@@ -9,6 +10,7 @@
 #include <QPoint>
 #include <QPointF>
 #include <QTimer>
+#include <QVector>
 #include <QWidget>
 
 #include <memory>
@@ -44,7 +46,12 @@ public:
 
     std::weak_ptr<pro::ImageInfo> record() const { return m_record; }
     std::weak_ptr<ROIItem> selectedRoi() const { return m_selected; }
+    // The picture on the screen: 8 bits, the display adjustment applied.
     const QImage& image() const { return m_image; }
+    const CanvasImage& canvasImage() const { return m_canvasImage; }
+    // Brightness, contrast and gamma of the screen only; they stay for the images shown next.
+    void setDisplayAdjust(const CanvasImage::Adjust& adjust);
+    const CanvasImage::Adjust& displayAdjust() const { return m_canvasImage.adjust(); }
     int mode() const { return m_mode; }
     const CanvasZoom& zoom() const { return m_zoom; }
     // 0: presses never pick a ROI (a read-only view); ROIs are still shown.
@@ -64,6 +71,9 @@ signals:
     // mode right after it.
     void drawRoiCompleted(bool bAccept);
     void SignalSendLocation(QPointF sendLocations, QRgb sendRgb);
+    // Sent with SignalSendLocation: the stored value of each channel under the pointer at the file's
+    // full depth (red first; one value for grey), empty outside the image.
+    void SignalSendPixelValues(QPointF sendLocations, QVector<double> values);
 
 public slots:
     void zoomIn();
@@ -102,6 +112,7 @@ private:
     QPointF m_panDelta;
     int m_roiHitTesting = 1;
     QPoint m_pressPos;
+    CanvasImage m_canvasImage;
     QImage m_image;
     std::weak_ptr<pro::ImageInfo> m_record;
     QSize m_imageSize;

@@ -20,7 +20,7 @@ using trainsvc::Shape;
 
 QStringList DataSet::ImageFiles(const QString& folder)
 {
-    static const QStringList kPatterns{"*.jpg", "*.jpeg", "*.png", "*.bmp"};
+    static const QStringList kPatterns{"*.jpg", "*.jpeg", "*.png", "*.bmp", "*.tif", "*.tiff"};
     QStringList files;
     QDirIterator it(folder, kPatterns, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext())

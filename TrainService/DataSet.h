@@ -13,7 +13,7 @@
 class DataSet
 {
 public:
-    // Image files (JPEG, PNG, BMP) below folder, in path order.
+    // Image files (JPEG, PNG, BMP, TIFF) below folder, in path order.
     static QStringList ImageFiles(const QString& folder);
     // The annotation file that belongs to an image.
     static QString AnnotationPath(const QString& imagePath);

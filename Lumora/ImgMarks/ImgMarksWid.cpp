@@ -1,6 +1,7 @@
 #include "ImgMarksWid.h"
 #include "ui_ImgMarksWid.h"
 
+#include "DisplayAdjustWid.h"
 #include "ImgROIListModel.h"
 #include "ImgStatus.h"
 #include "LoadImgWork.h"
@@ -28,8 +29,11 @@
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QWidgetAction>
 
 #include <spdlog/spdlog.h>
+
+#include <cmath>
 
 namespace
 {
@@ -59,7 +63,8 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::ImgMarksWidClass>()), m_statusGroup(new QButtonGroup(this)),
       m_shapeGroup(new QButtonGroup(this)), m_srcModel(new SourceImgModel(this)),
       m_proxy(new StatusFilterProxyModel(this)), m_marksModel(new MarksImgModel(this)),
-      m_roiModel(new ImgROIListModel(this)), m_menu(new QMenu(this)),
+      m_roiModel(new ImgROIListModel(this)), m_menu(new QMenu(this)), m_adjustMenu(new QMenu(this)),
+      m_adjustWid(new DisplayAdjustWid(m_adjustMenu)),
       m_reloadKey(new QShortcut(QKeySequence(Qt::Key_F5), this)),
       m_configFile(QString::fromStdString(comlib::RootDir()) + nexil::kConfigFile)
 {
@@ -146,6 +151,7 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     ui->btnDelUnMarkImg->setToolTip(tr("永久删除图片"));
     ui->btnClearUnMarkTbl->setToolTip(tr("仅清空列表"));
     ui->btnZoomFit->setToolTip(tr("缩放"));
+    SetupDisplayAdjust();
 
     ui->rdoUnConfirm->setChecked(true);
     m_proxy->setFilterStatus(ImgStatus::Text(ImgStatus::kUnconfirmed));
@@ -223,6 +229,48 @@ void ImgMarksWid::FillCategories()
     for (const QString& type : spPrj->MarkTypes())
         ui->lstWidMarkType->AddItem(type);
     ui->lstWidMarkType->SetCurrentRow(0);
+}
+
+void ImgMarksWid::SetupDisplayAdjust()
+{
+    auto* action = new QWidgetAction(m_adjustMenu);
+    action->setDefaultWidget(m_adjustWid);
+    m_adjustMenu->addAction(action);
+    ui->btnDisplayAdjust->setMenu(m_adjustMenu);
+    ui->btnDisplayAdjust->setToolTip(tr("亮度、对比度、伽马，仅用于显示，不写入文件"));
+    connect(m_adjustMenu, &QMenu::aboutToShow, this,
+            [this]
+            {
+                const CanvasImage& image = ui->widImgView->canvasImage();
+                m_adjustWid->SetImageInfo(image.isNull() ? 0 : image.bitsPerSample(), image.windowLow(),
+                                          image.windowHigh());
+            });
+    connect(m_adjustWid, &DisplayAdjustWid::Signal_AdjustChanged, this, &ImgMarksWid::ApplyDisplayAdjust);
+    connect(ui->widImgView, &DataWidget::SignalSendPixelValues, this, &ImgMarksWid::ShowPixelValues);
+}
+
+void ImgMarksWid::ApplyDisplayAdjust(const CanvasImage::Adjust& adjust)
+{
+    ui->widImgView->setDisplayAdjust(adjust);
+    // The button stays marked while the screen differs from the file.
+    ui->btnDisplayAdjust->setStyleSheet(
+        adjust.isNeutral() ? QString() : QStringLiteral("background: #7FD4CD; color: #145369;"));
+}
+
+void ImgMarksWid::ShowPixelValues(const QPointF& location, const QVector<double>& values)
+{
+    if (values.isEmpty())
+    {
+        ui->lbPixelValue->clear();
+        return;
+    }
+    QStringList texts;
+    for (const double value : values)
+        texts << QString::number(value, 'g', 7);
+    ui->lbPixelValue->setText(tr("x: %1  y: %2  值: %3")
+                                  .arg(int(std::floor(location.x())))
+                                  .arg(int(std::floor(location.y())))
+                                  .arg(texts.join(QStringLiteral(", "))));
 }
 
 void ImgMarksWid::AppendProjectImages()
@@ -521,8 +569,9 @@ void ImgMarksWid::Slot_BtnAddImgClicked()
 {
     if (PrjIns().expired())
         return;
-    const QString path = QFileDialog::getOpenFileName(
-        this, tr("选择图片文件"), StartFolder(), "Image Files (*.jpg *.jpeg *.png *.bmp);;All Files (*)");
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("选择图片文件"), StartFolder(),
+                                     "Image Files (*.jpg *.jpeg *.png *.bmp *.tif *.tiff);;All Files (*)");
     if (path.isEmpty())
         return;
     RememberFolder(QFileInfo(path).absolutePath());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CanvasImage.h"
+
 #include "Nexil/ImageInfo.h"
 
 #include <QItemSelection>
@@ -11,6 +13,7 @@
 
 #include <memory>
 
+class DisplayAdjustWid;
 class ImgROIListModel;
 class MarksImgModel;
 class ROIItem;
@@ -92,6 +95,10 @@ private:
     void AssignCategory(const QString& text, const std::shared_ptr<ROIItem>& roi);
     void RefreshCurrentTableRow();
     void FillCategories();
+    // The display adjustment popup of btnDisplayAdjust and the value readout under the canvas.
+    void SetupDisplayAdjust();
+    void ApplyDisplayAdjust(const CanvasImage::Adjust& adjust);
+    void ShowPixelValues(const QPointF& location, const QVector<double>& values);
     void AppendProjectImages();
     void Navigate(bool next);
     // Asks for a folder, starting where the user last took images from; empty when cancelled.
@@ -107,6 +114,8 @@ private:
     MarksImgModel* m_marksModel;
     ImgROIListModel* m_roiModel;
     QMenu* m_menu;
+    QMenu* m_adjustMenu;
+    DisplayAdjustWid* m_adjustWid;
     // F5 while the not-annotated tab hides btnReloadMark, whose own shortcut is then inactive.
     QShortcut* m_reloadKey;
     QString m_pendingSaveId;

@@ -24,14 +24,15 @@ QString stampNow()
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss-zzz"));
 }
 
-// The scan's name filters "*.jpg", "*.jpeg", "*.png" and "*.bmp", case-insensitive as QDir's.
+// The scan's name filters "*.jpg", "*.jpeg", "*.png", "*.bmp", "*.tif" and "*.tiff", case-insensitive as
+// QDir's.
 bool isImageName(const QString& name)
 {
     const int dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot < 0)
         return false;
     const QStringRef suffix = name.midRef(dot + 1);
-    for (const char* wanted : {"jpg", "jpeg", "png", "bmp"})
+    for (const char* wanted : {"jpg", "jpeg", "png", "bmp", "tif", "tiff"})
     {
         if (suffix.compare(QLatin1String(wanted), Qt::CaseInsensitive) == 0)
             return true;

@@ -113,7 +113,8 @@ void ModelTestingWid::Slot_BtnImportImgClicked()
         return;
     m_testModel->clearTree();
     const QString file = QFileDialog::getOpenFileName(
-        this, tr("选择图片文件"), StartFolder(), tr("Image Files (*.jpg *.jpeg *.png *.bmp);;All Files (*)"));
+        this, tr("选择图片文件"), StartFolder(),
+        tr("Image Files (*.jpg *.jpeg *.png *.bmp *.tif *.tiff);;All Files (*)"));
     if (file.isEmpty())
         return;
     emit Signal_LoadImg(file);

@@ -80,7 +80,8 @@ TestRun StartTest(const QString& configPath)
     const QString to = config.value("save_predict_path").toString();
     const int shift = int(std::hash<std::string>()(to.toStdString()) % 160);
     TestRun run;
-    QDirIterator it(from, {"*.png", "*.jpg", "*.jpeg", "*.bmp"}, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(from, {"*.png", "*.jpg", "*.jpeg", "*.bmp", "*.tif", "*.tiff"}, QDir::Files,
+                    QDirIterator::Subdirectories);
     while (it.hasNext())
     {
         const QString image = it.next();
