@@ -271,6 +271,69 @@ std::optional<QSize> BmpSize(QFile& file)
     return Checked(width, qAbs(qint64(height)));
 }
 
+// Size and orientation from the first directory, whose tags give both for classic TIFF; BigTIFF is
+// left to the decoder.
+std::optional<QSize> TiffSize(QFile& file)
+{
+    const QByteArray head = file.read(8);
+    if (head.size() < 8)
+    {
+        return std::nullopt;
+    }
+    const bool intel = head.startsWith("II");
+    const auto u16 = [intel](const QByteArray& bytes, int at)
+    { return intel ? Le16(bytes, at) : Be16(bytes, at); };
+    const auto u32 = [intel](const QByteArray& bytes, int at)
+    { return intel ? Le32(bytes, at) : Be32(bytes, at); };
+    if (u16(head, 2) != 0x2A || !file.seek(u32(head, 4)))
+    {
+        return std::nullopt;
+    }
+    const QByteArray countBytes = file.read(2);
+    if (countBytes.size() < 2)
+    {
+        return std::nullopt;
+    }
+    const int count = int(u16(countBytes, 0));
+    const QByteArray entries = file.read(qint64(count) * 12);
+    if (entries.size() < count * 12)
+    {
+        return std::nullopt;
+    }
+    qint64 width = 0;
+    qint64 height = 0;
+    qint64 orientation = 1;
+    for (int at = 0; at < entries.size(); at += 12)
+    {
+        const quint32 type = u16(entries, at + 2);
+        if (u32(entries, at + 4) != 1 || (type != 3 && type != 4))
+        {
+            continue;
+        }
+        const qint64 value = type == 3 ? u16(entries, at + 8) : u32(entries, at + 8);
+        switch (u16(entries, at))
+        {
+        case 256:
+            width = value;
+            break;
+        case 257:
+            height = value;
+            break;
+        case kExifOrientationTag:
+            orientation = value;
+            break;
+        default:
+            break;
+        }
+    }
+    std::optional<QSize> size = Checked(width, height);
+    if (size && orientation >= 5 && orientation <= 8)
+    {
+        size->transpose();
+    }
+    return size;
+}
+
 } // namespace
 
 std::optional<QSize> ImageHeader::ReadSize(const QString& path)
@@ -293,6 +356,10 @@ std::optional<QSize> ImageHeader::ReadSize(const QString& path)
     if (signature.startsWith("BM"))
     {
         return BmpSize(file);
+    }
+    if (signature.startsWith("II*") || signature.startsWith(QByteArray("MM\0*", 4)))
+    {
+        return TiffSize(file);
     }
     return std::nullopt;
 }

@@ -6,11 +6,12 @@
 #include <optional>
 
 // The size of an image read from the head of its file, as OpenCV's colour decoding would give it
-// (the EXIF orientation of a JPEG swaps width and height), without decoding the pixels.
+// (the EXIF orientation of a JPEG and the orientation tag of a TIFF swap width and height), without decoding
+// the pixels.
 class ImageHeader
 {
 public:
-    // Columns and rows for a PNG, JPEG or BMP whose header can be read; nothing for any other file,
+    // Columns and rows for a PNG, JPEG, BMP or TIFF whose header can be read; nothing for any other file,
     // a header this reader does not know, or sizes the decoder would refuse.
     static std::optional<QSize> ReadSize(const QString& path);
 };

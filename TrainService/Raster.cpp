@@ -4,6 +4,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <cmath>
+#include <vector>
 
 namespace trainsvc::raster
 {
@@ -16,6 +18,8 @@ constexpr int kShift = 4;
 constexpr double kOne = 1 << kShift;
 // Overlap tests run on at most this many pixels per side.
 constexpr int kOverlapSide = 512;
+constexpr double kLowPercentile = 0.005;
+constexpr double kHighPercentile = 0.995;
 
 std::vector<cv::Point> Scaled(const std::vector<cv::Point2f>& points, double sx, double sy)
 {
@@ -62,7 +66,41 @@ cv::Mat ClassMask(const std::vector<Shape>& shapes, int cls, cv::Size imageSize,
 
 cv::Mat ReadImage(const std::string& path)
 {
-    return cv::imread(path, cv::IMREAD_COLOR);
+    cv::Mat image = cv::imread(path, cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
+    if (image.empty())
+        return image;
+    if (image.depth() != CV_8U)
+    {
+        // The window the program's canvas starts at, 0.5 % to 99.5 % of the samples: the network sees
+        // what the operator saw, not the high byte of a 12-bit value.
+        cv::Mat samples;
+        image.reshape(1, 1).convertTo(samples, CV_32F);
+        std::vector<float> values(samples.begin<float>(), samples.end<float>());
+        const size_t last = values.size() - 1;
+        const auto lowAt = values.begin() + long(std::floor(kLowPercentile * double(last)));
+        const auto highAt = values.begin() + long(std::ceil(kHighPercentile * double(last)));
+        std::nth_element(values.begin(), lowAt, values.end());
+        double low = *lowAt;
+        std::nth_element(values.begin(), highAt, values.end());
+        double high = *highAt;
+        // As on the canvas: a flat picture with a few outliers shows the outliers, a constant one
+        // keeps its place in the range of its type.
+        if (high <= low)
+            cv::minMaxLoc(samples, &low, &high);
+        if (high > low)
+        {
+            image.convertTo(image, CV_8U, 255.0 / (high - low), -low * 255.0 / (high - low));
+        }
+        else
+        {
+            image.convertTo(image, CV_8U, image.depth() == CV_16U ? 1.0 / 257 : 1.0);
+        }
+    }
+    if (image.channels() == 1)
+        cv::cvtColor(image, image, cv::COLOR_GRAY2BGR);
+    else if (image.channels() == 4)
+        cv::cvtColor(image, image, cv::COLOR_BGRA2BGR);
+    return image;
 }
 
 cv::Mat ResizeInput(const cv::Mat& image, int size)

@@ -7,7 +7,8 @@
 namespace trainsvc::raster
 {
 
-// Colour image (3 channels, 8 bits); empty when the file cannot be read.
+// Colour image (3 channels, 8 bits); empty when the file cannot be read. Files of more than 8 bits
+// are mapped through their 0.5 %–99.5 % percentile window.
 cv::Mat ReadImage(const std::string& path);
 
 // The image stretched to size × size; the networks take square inputs.

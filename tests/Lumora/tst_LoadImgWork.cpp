@@ -205,7 +205,7 @@ void tst_LoadImgWork::statusFromNearestFolder()
 
 void tst_LoadImgWork::scanFindsOnlyImages()
 {
-    for (const char* name : {"a.jpg", "b.JPG", "c.jpeg", "d.png", "e.bmp", "sub/f.Png"})
+    for (const char* name : {"a.jpg", "b.JPG", "c.jpeg", "d.png", "e.bmp", "sub/f.Png", "t.tif", "u.TIFF"})
         QVERIFY(Touch(m_dir->filePath(name)));
     for (const char* name : {"g.gif", "h.txt", "a.json", "png", ".hidden.png", "empty/x.json"})
         QVERIFY(Touch(m_dir->filePath(name)));
@@ -214,7 +214,7 @@ void tst_LoadImgWork::scanFindsOnlyImages()
     for (const auto& r : All(Batches([&](LoadImgWork& w) { w.Slot_LoadImgPath(m_dir->path()); }, work)))
         names << r->fileName;
     names.sort();
-    QCOMPARE(names, (QStringList{"a.jpg", "b.JPG", "c.jpeg", "d.png", "e.bmp", "f.Png"}));
+    QCOMPARE(names, (QStringList{"a.jpg", "b.JPG", "c.jpeg", "d.png", "e.bmp", "f.Png", "t.tif", "u.TIFF"}));
 
     // A folder without images, or no folder at all, emits nothing.
     QCOMPARE(Batches([&](LoadImgWork& w) { w.Slot_LoadImgPath(m_dir->filePath("empty")); }, work).size(), 0);

@@ -6,6 +6,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <array>
 #include <vector>
 
 namespace
@@ -92,6 +93,25 @@ QByteArray TopDownBmp(int width, int height)
     return bmp;
 }
 
+// An uncompressed grey TIFF made by hand, in either byte order, with an orientation tag.
+QByteArray GreyTiff(bool intel, int width, int height, int orientation, int bits)
+{
+    const auto u16 = [intel](int v) { return intel ? Bytes({v, v >> 8}) : Bytes({v >> 8, v}); };
+    const auto u32 = [&](int v)
+    { return intel ? u16(v & 0xFFFF) + u16(v >> 16) : u16(v >> 16) + u16(v & 0xFFFF); };
+    const int bytes = (width * height * bits / 8 + 1) / 2 * 2;
+    const QList<std::array<int, 3>> entries{{256, 4, width},       {257, 3, height},
+                                            {258, 3, bits},        {259, 3, 1},
+                                            {262, 3, 1},           {273, 4, 8},
+                                            {274, 3, orientation}, {277, 3, 1},
+                                            {278, 4, height},      {279, 4, width * height * bits / 8}};
+    QByteArray tiff = QByteArray(intel ? "II" : "MM") + u16(0x2A) + u32(8 + bytes) +
+                      QByteArray(bytes, '\x40') + u16(int(entries.size()));
+    for (const auto& [tag, type, value] : entries)
+        tiff += u16(tag) + u16(type) + u32(1) + (type == 3 ? u16(value) + u16(0) : u32(value));
+    return tiff + u32(0);
+}
+
 } // namespace
 
 // Image sizes read from the file head must be those of OpenCV's colour decoding, orientation included.
@@ -138,7 +158,16 @@ void tst_ImageHeader::sizeAsDecoded_data()
     QTest::newRow("BMP") << Encode(".bmp", Colour(33, 17)) << true;
     QTest::newRow("BMP grey") << Encode(".bmp", cv::Mat(9, 13, CV_8UC1, cv::Scalar(7))) << true;
     QTest::newRow("BMP top-down") << TopDownBmp(21, 11) << true;
-    QTest::newRow("TIFF") << Encode(".tiff", Colour(12, 8)) << false;
+    QTest::newRow("TIFF") << Encode(".tiff", Colour(12, 8)) << true;
+    QTest::newRow("TIFF 16-bit grey") << Encode(".tiff", cv::Mat(7, 300, CV_16UC1, cv::Scalar(999))) << true;
+    for (const int orientation : {1, 5, 6, 7, 8})
+    {
+        for (const bool intel : {true, false})
+        {
+            QTest::addRow("TIFF orientation %d %s", orientation, intel ? "II" : "MM")
+                << GreyTiff(intel, 30, 20, orientation, intel ? 8 : 16) << true;
+        }
+    }
     QTest::newRow("text") << QByteArray("not an image") << false;
     QTest::newRow("PNG cut in its header") << Encode(".png", Colour(64, 48)).left(20) << false;
     QTest::newRow("JPEG cut before its frame") << Encode(".jpg", Colour(40, 30)).left(6) << false;
@@ -176,6 +205,7 @@ void tst_ImageHeader::cutFiles_data()
     QTest::newRow("JPEG with EXIF") << JpegWith(50, 20,
                                                 Segment(0xE1, QByteArray("Exif\0\0", 6) + Tiff(false, 8)));
     QTest::newRow("BMP") << Encode(".bmp", Colour(5, 3));
+    QTest::newRow("TIFF") << GreyTiff(false, 6, 4, 6, 16);
 }
 
 // A file cut anywhere in its head never makes the reader read past what is there, and a size it

@@ -95,6 +95,7 @@ private Q_SLOTS:
     void readTrainConfig();
     void readTestConfig();
     void loadDataSet();
+    void deepTiffRead();
     void splitIsFixedAndCoversAll();
     void rasterMask_data();
     void rasterMask();
@@ -237,6 +238,34 @@ void tst_TrainData::loadDataSet()
     QVERIFY(data.Samples()[1].shapes.empty());
     QVERIFY(QString::fromStdString(data.Samples()[2].imagePath).endsWith("other/f.png"));
     QVERIFY(data.Samples()[2].shapes.empty());
+}
+
+// A 12-bit camera's grey image stored as 16-bit TIFF is found, and reaches the networks stretched.
+void tst_TrainData::deepTiffRead()
+{
+    QTemporaryDir dir;
+    const QString raw = dir.filePath("datas/RawDatas/");
+    QDir().mkpath(raw);
+    cv::Mat deep(40, 60, CV_16UC1);
+    cv::RNG(5).fill(deep, cv::RNG::UNIFORM, 1000, 4001);
+    QVERIFY(cv::imwrite((raw + "g.tif").toStdString(), deep));
+    QVERIFY(WriteText(raw + "g.json", Annotation({})));
+    QVERIFY(cv::imwrite((raw + "k.tiff").toStdString(), cv::Mat(4, 4, CV_16UC1, cv::Scalar(3000))));
+
+    DataSet data;
+    data.Load(dir.filePath("datas"), {"spot"});
+    QCOMPARE(int(data.Samples().size()), 1);
+    QCOMPARE(data.Samples()[0].imageSize, cv::Size(60, 40));
+    const cv::Mat image = trainsvc::raster::ReadImage(data.Samples()[0].imagePath);
+    QCOMPARE(image.type(), CV_8UC3);
+    double darkest = 0;
+    double brightest = 0;
+    cv::minMaxLoc(image.reshape(1), &darkest, &brightest);
+    QVERIFY(brightest - darkest > 240);
+    // A constant image has no window; it comes out flat instead of failing.
+    const cv::Mat flat = trainsvc::raster::ReadImage((raw + "k.tiff").toStdString());
+    QCOMPARE(flat.type(), CV_8UC3);
+    QCOMPARE(cv::countNonZero(flat.reshape(1) != flat.at<cv::Vec3b>(0, 0)[0]), 0);
 }
 
 void tst_TrainData::splitIsFixedAndCoversAll()
