@@ -3,6 +3,27 @@
 
 #include <QSignalBlocker>
 
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+// The gamma slider runs logarithmically, so 1.00 sits in its middle and 0.2 and 5 at its ends.
+constexpr int kGammaSteps = 100;
+
+int GammaOfSlider(int position)
+{
+    const double ratio = double(CanvasImage::kMaxGamma) / 100;
+    return int(std::lround(100 * std::pow(ratio, double(position) / kGammaSteps)));
+}
+
+int SliderOfGamma(int gamma)
+{
+    const double ratio = double(CanvasImage::kMaxGamma) / 100;
+    return int(std::lround(kGammaSteps * std::log(gamma / 100.0) / std::log(ratio)));
+}
+} // namespace
+
 DisplayAdjustWid::DisplayAdjustWid(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::DisplayAdjustWidClass>())
 {
@@ -10,7 +31,7 @@ DisplayAdjustWid::DisplayAdjustWid(QWidget* parent)
     ui->setupUi(this);
     ui->sldBrightness->setRange(CanvasImage::kMinLevel, CanvasImage::kMaxLevel);
     ui->sldContrast->setRange(CanvasImage::kMinLevel, CanvasImage::kMaxLevel);
-    ui->sldGamma->setRange(CanvasImage::kMinGamma, CanvasImage::kMaxGamma);
+    ui->sldGamma->setRange(-kGammaSteps, kGammaSteps);
     SetAdjust(CanvasImage::Adjust());
     SetImageInfo(0, 0, 0);
 
@@ -23,7 +44,8 @@ DisplayAdjustWid::~DisplayAdjustWid() = default;
 
 CanvasImage::Adjust DisplayAdjustWid::Adjust() const
 {
-    return CanvasImage::Adjust{ui->sldBrightness->value(), ui->sldContrast->value(), ui->sldGamma->value()};
+    return CanvasImage::Adjust{ui->sldBrightness->value(), ui->sldContrast->value(),
+                               GammaOfSlider(ui->sldGamma->value())};
 }
 
 void DisplayAdjustWid::SetAdjust(const CanvasImage::Adjust& adjust)
@@ -33,7 +55,8 @@ void DisplayAdjustWid::SetAdjust(const CanvasImage::Adjust& adjust)
     const QSignalBlocker gamma(ui->sldGamma);
     ui->sldBrightness->setValue(adjust.brightness);
     ui->sldContrast->setValue(adjust.contrast);
-    ui->sldGamma->setValue(adjust.gamma);
+    ui->sldGamma->setValue(
+        SliderOfGamma(std::clamp(adjust.gamma, CanvasImage::kMinGamma, CanvasImage::kMaxGamma)));
     ShowValues();
 }
 
