@@ -252,18 +252,24 @@ DatasetCheck::Result DatasetCheck::Run(const Input& input, const std::function<b
             CheckFile(image, marked, name, files);
     }
 
+    Tally noRoi, fewImages;
     for (const ClassCount& cls : result.classes)
     {
-        if (cls.rois == 0)
-            result.findings.append({Issue::NoRoi, 0, cls.name, {}});
-        else if (cls.images < kFewImages)
-            result.findings.append({Issue::FewImages, cls.images, cls.name, {}});
+        // Every category is named: the user has to mend each of them.
+        Tally& tally = cls.rois == 0 ? noRoi : fewImages;
+        if (cls.rois == 0 || cls.images < kFewImages)
+        {
+            ++tally.count;
+            tally.examples.append(cls.name);
+        }
     }
-    AddFinding(result, Issue::UnknownCategory, unknown);
+    AddFinding(result, Issue::NoRoi, noRoi);
     AddFinding(result, Issue::AnnotationMissing, files.missing);
     AddFinding(result, Issue::AnnotationUnreadable, files.unreadable);
     AddFinding(result, Issue::AnnotationDiffers, files.differs);
     AddFinding(result, Issue::ImageUnreadable, unreadable);
+    AddFinding(result, Issue::UnknownCategory, unknown);
+    AddFinding(result, Issue::FewImages, fewImages);
     AddFinding(result, Issue::TinyRoi, tiny);
     AddFinding(result, Issue::RectInSegment, rects);
     if (firstSize)

@@ -51,35 +51,36 @@ public:
         QVector<Image> images;
     };
 
+    // In the order they are shown: what keeps data out of the training first.
     enum class Issue
     {
-        // subject: the category; count: its images
-        FewImages,
-        // subject: the category
+        // count: categories; examples: all of them
         NoRoi,
-        // count: ROIs
-        TinyRoi,
-        // count: images; subject: the first image's size "W×H"
-        SizeDiffers,
-        // count: rectangles
-        RectInSegment,
-        // count: ROIs whose title is no category
-        UnknownCategory,
-        // count: annotated images whose size cannot be read
-        ImageUnreadable,
         // count: annotated images without an annotation file
         AnnotationMissing,
         // count: annotation files that are no annotation object
         AnnotationUnreadable,
         // count: annotation files whose shapes differ from the record
         AnnotationDiffers,
+        // count: annotated images whose size cannot be read
+        ImageUnreadable,
+        // count: ROIs whose title is no category
+        UnknownCategory,
+        // count: categories; examples: all of them
+        FewImages,
+        // count: ROIs
+        TinyRoi,
+        // count: rectangles
+        RectInSegment,
+        // count: images; subject: the first image's size "W×H"
+        SizeDiffers,
     };
     struct Finding
     {
-        Issue issue = Issue::FewImages;
+        Issue issue = Issue::NoRoi;
         int count = 0;
         QString subject;
-        // File names of the first few images concerned.
+        // The first few images concerned, by file name, or the categories.
         QStringList examples;
     };
     struct ClassCount

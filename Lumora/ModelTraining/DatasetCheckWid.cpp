@@ -16,10 +16,21 @@ namespace
 // The table shows this many categories before it scrolls, so the warnings below stay in sight.
 constexpr int kVisibleRows = 6;
 
+// One warning a line, set apart, since most of them wrap in the narrow column.
 QString Line(const QString& text, const QColor& color, bool bold = false)
 {
-    return QStringLiteral("<div style='color:%1;%2'>• %3</div>")
+    return QStringLiteral("<div style='color:%1;margin-bottom:6px;%2'>• %3</div>")
         .arg(color.name(), bold ? QStringLiteral("font-weight:bold;") : QString(), text.toHtmlEscaped());
+}
+
+QString Plain(const QString& text, const QColor& color)
+{
+    return QStringLiteral("<div style='color:%1;'>%2</div>").arg(color.name(), text.toHtmlEscaped());
+}
+
+QString Categories(const DatasetCheck::Finding& finding)
+{
+    return QStringLiteral("“") + finding.examples.join(QStringLiteral("”、“")) + QStringLiteral("”");
 }
 
 QString Examples(const DatasetCheck::Finding& finding)
@@ -46,6 +57,9 @@ DatasetCheckWid::DatasetCheckWid(QWidget* parent)
     for (int column : {int(DatasetCheckModel::ColImages), int(DatasetCheckModel::ColRois)})
         ui->tblCheckClasses->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     FitTable();
+    // The warnings lie on the panel's white, not on a grey scroll area.
+    ui->scrollCheckWarnings->viewport()->setAutoFillBackground(false);
+    ui->widCheckWarnings->setAutoFillBackground(false);
 
     auto* work = new DatasetCheckWork(m_latest);
     work->moveToThread(&m_thread);
@@ -106,7 +120,9 @@ void DatasetCheckWid::ShowResult(const DatasetCheck::Result& result)
     for (const DatasetCheck::Finding& finding : result.findings)
         html += Line(FindingText(finding), DatasetCheckModel::WarningColor());
     if (html.isEmpty())
-        html = Line(tr("未发现问题。"), QColor(QStringLiteral("#196E8B")));
+        html = Plain(tr("未发现问题。"), QColor(QStringLiteral("#196E8B")));
+    else if (result.trainableRois > 0)
+        html += Plain(tr("这些问题不妨碍开始训练，但会影响训练效果。"), QColor(QStringLiteral("#6B7B8C")));
     ui->lbCheckWarnings->setText(html);
 }
 
@@ -124,12 +140,10 @@ QString DatasetCheckWid::FindingText(const DatasetCheck::Finding& finding)
     switch (finding.issue)
     {
     case Issue::FewImages:
-        return tr("类别“%1”只有%2张图片，少于%3张，难以学会。")
-            .arg(finding.subject)
-            .arg(finding.count)
-            .arg(DatasetCheck::kFewImages);
+        return tr("类别%1的图片少于%2张，难以学会。")
+            .arg(Categories(finding), QString::number(DatasetCheck::kFewImages));
     case Issue::NoRoi:
-        return tr("类别“%1”没有任何ROI，训练学不到它。").arg(finding.subject);
+        return tr("类别%1没有任何ROI，训练学不到。").arg(Categories(finding));
     case Issue::TinyRoi:
         return tr("%1个ROI小于4×4像素，几乎学不到（%2）。").arg(finding.count).arg(Examples(finding));
     case Issue::SizeDiffers:

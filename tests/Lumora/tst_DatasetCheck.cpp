@@ -34,9 +34,16 @@ struct Pic
     bool broken = false;
 };
 
-const QStringList kIssueNames{
-    "FewImages",       "NoRoi",           "TinyRoi",           "SizeDiffers",          "RectInSegment",
-    "UnknownCategory", "ImageUnreadable", "AnnotationMissing", "AnnotationUnreadable", "AnnotationDiffers"};
+const QStringList kIssueNames{"NoRoi",
+                              "AnnotationMissing",
+                              "AnnotationUnreadable",
+                              "AnnotationDiffers",
+                              "ImageUnreadable",
+                              "UnknownCategory",
+                              "FewImages",
+                              "TinyRoi",
+                              "RectInSegment",
+                              "SizeDiffers"};
 
 QList<Pic> Many(int count, const QString& shapes)
 {
@@ -214,9 +221,9 @@ void tst_DatasetCheck::findings_data()
     QTest::newRow("healthy segmentation")
         << 1 << QStringList{"a"} << Many(10, polygon) << QStringList() << "";
     QTest::newRow("few images") << 2 << QStringList{"a"} << Many(9, rect + ";" + rect)
-                                << QStringList{"FewImages 9 a"} << "";
+                                << QStringList{"FewImages 1 "} << "a";
     QTest::newRow("category without ROI")
-        << 2 << QStringList{"a", "b"} << ten << QStringList{"NoRoi 0 b"} << "";
+        << 2 << QStringList{"a", "b"} << ten << QStringList{"NoRoi 1 "} << "b";
     QTest::newRow("thin rectangle") << 2 << QStringList{"a"} << With(ten, 3, Pic{"r a 2 2 3.9 40"})
                                     << QStringList{"TinyRoi 1 "} << "img3.png";
     QTest::newRow("flat polygon") << 1 << QStringList{"a"}
@@ -250,7 +257,7 @@ void tst_DatasetCheck::findings_data()
         << 2 << QStringList{"a"} << ten + QList<Pic>{Pic{rect, {}, false, 'k', true}}
         << QStringList{"ImageUnreadable 1 "} << "img10.png";
     QTest::newRow("several at once") << 1 << QStringList{"a", "b"} << Many(3, rect)
-                                     << QStringList{"FewImages 3 a", "NoRoi 0 b", "RectInSegment 3 "} << "";
+                                     << QStringList{"NoRoi 1 ", "FewImages 1 ", "RectInSegment 3 "} << "b";
 }
 
 void tst_DatasetCheck::findings()
