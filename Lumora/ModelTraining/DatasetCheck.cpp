@@ -221,7 +221,8 @@ DatasetCheck::Result DatasetCheck::Run(const Input& input, const std::function<b
             const int cls = classIndex.value(shape.title, -1);
             if (cls < 0)
             {
-                unknown.Add(name);
+                // The user mends these by adding the category or renaming the ROIs, so the titles are named.
+                unknown.Add(shape.title);
             }
             else
             {

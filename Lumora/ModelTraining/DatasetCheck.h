@@ -64,7 +64,7 @@ public:
         AnnotationDiffers,
         // count: annotated images whose size cannot be read
         ImageUnreadable,
-        // count: ROIs whose title is no category
+        // count: ROIs whose title is no category; examples: their titles
         UnknownCategory,
         // count: categories; examples: all of them
         FewImages,

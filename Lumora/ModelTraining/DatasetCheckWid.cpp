@@ -155,9 +155,9 @@ QString DatasetCheckWid::FindingText(const DatasetCheck::Finding& finding)
             .arg(finding.count)
             .arg(Examples(finding));
     case Issue::UnknownCategory:
-        return tr("%1个ROI的类别不在类别列表中，训练时被忽略（%2）。")
+        return tr("%1个ROI的类别不在类别列表中，训练时被忽略（如 %2）。")
             .arg(finding.count)
-            .arg(Examples(finding));
+            .arg(Categories(finding));
     case Issue::ImageUnreadable:
         return tr("%1张已标注图片无法读取，训练时被跳过（%2）。").arg(finding.count).arg(Examples(finding));
     case Issue::AnnotationMissing:

@@ -107,6 +107,7 @@ private slots:
     void findings_data();
     void findings();
     void counts();
+    void reopenedProjectAgreesWithFiles();
     void classModel();
 
 private:
@@ -237,7 +238,7 @@ void tst_DatasetCheck::findings_data()
         << 1 << QStringList{"a"} << With(Many(10, polygon), 4, Pic{polygon + ";" + rect})
         << QStringList{"RectInSegment 1 "} << "img4.png";
     QTest::newRow("unknown category") << 2 << QStringList{"a"} << With(ten, 5, Pic{rect + ";r zz 1 1 9 9"})
-                                      << QStringList{"UnknownCategory 1 "} << "img5.png";
+                                      << QStringList{"UnknownCategory 1 "} << "zz";
     QTest::newRow("annotation file missing")
         << 2 << QStringList{"a"} << With(ten, 2, Pic{rect, {32, 24}, false, 'd'})
         << QStringList{"AnnotationMissing 1 "} << "img2.png";
@@ -315,6 +316,21 @@ void tst_DatasetCheck::counts()
     const DatasetCheck::Result stopped =
         DatasetCheck::Run(DatasetCheck::Snapshot(*PrjIns().lock()), [] { return true; });
     QCOMPARE(stopped.defectImages + stopped.okImages + stopped.unmarked, 0);
+}
+
+void tst_DatasetCheck::reopenedProjectAgreesWithFiles()
+{
+    // The database keeps two decimals, the annotation files every digit.
+    Build(1, {"a"},
+          Many(10, "p a 2.123456 3.987654 20.5555 3.3333 11.0049 19.9951;r a 1.111 2.226 9.994 8.888"));
+    ReleaseNexil();
+    CreateNexil();
+    QVERIFY(NexilIns().lock()->Init(m_dir->path() + "/ws"));
+    NexilIns().lock()->OpenPro("P1");
+    QTRY_COMPARE(PrjIns().lock()->Images().size(), 10);
+    const DatasetCheck::Result result = DatasetCheck::Run(DatasetCheck::Snapshot(*PrjIns().lock()));
+    QCOMPARE(result.findings.size(), 1);
+    QCOMPARE(result.findings[0].issue, DatasetCheck::Issue::RectInSegment);
 }
 
 void tst_DatasetCheck::classModel()
