@@ -1,6 +1,7 @@
 #include "ModelTrainingWid.h"
 #include "ui_ModelTrainingWid.h"
 
+#include "DatasetCheckWid.h"
 #include "GetGPUWork.h"
 #include "TrainConfig.h"
 
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QShowEvent>
 #include <QTimer>
 #include <QtCharts/QChart>
 #include <QtCharts/QSplineSeries>
@@ -107,6 +109,14 @@ ModelTrainingWid::~ModelTrainingWid()
     m_thread.wait();
 }
 
+void ModelTrainingWid::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Coming back from the annotation page: what is about to be trained may have changed.
+    if (!event->spontaneous())
+        ui->widDataCheck->Refresh();
+}
+
 void ModelTrainingWid::CreateChart()
 {
     m_chart = new QChart;
@@ -186,6 +196,9 @@ bool ModelTrainingWid::MakeTrainingReqJson(QString& configPath)
         break;
     case TrainConfig::Status::NoClass:
         CMsgWnd::Information(this, tr("提示"), tr("无标注类别。"), NOTIFY_ABOUT);
+        break;
+    case TrainConfig::Status::NoTrainableRoi:
+        CMsgWnd::Information(this, tr("错误"), tr("没有任何类别的ROI，无法训练。"), NOTIFY_ERROR);
         break;
     case TrainConfig::Status::ImageUnreadable:
         CMsgWnd::Information(this, tr("错误"), tr("图像异常，未取得%1图像宽高").arg(rlt.detail),

@@ -52,6 +52,10 @@ public slots:
     // Polls the status once a second while running and shows the elapsed time.
     void Slot_TimeToGetStatus();
 
+protected:
+    // Every time the page becomes current, the data set check is made anew.
+    void showEvent(QShowEvent* event) override;
+
 private:
     // Writes config.json of a new run directory; false, after telling the user, when it cannot.
     bool MakeTrainingReqJson(QString& configPath);

@@ -3,6 +3,7 @@
 #include "ComLib/ComFunc.h"
 #include "Nexil/IPrjCore.h"
 #include "Nexil/NexilConst.h"
+#include "Nexil/ROI/ROIItem.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -42,6 +43,13 @@ TrainConfig::Result TrainConfig::Write(const IPrjCore& prj, const pro::info& inf
     const QStringList classes = prj.MarkTypes();
     if (classes.isEmpty())
         return {Status::NoClass, QString(), QString()};
+    const auto trainable = [&classes](const auto& spImg)
+    {
+        return std::any_of(spImg->rois.begin(), spImg->rois.end(),
+                           [&classes](const auto& roi) { return roi && classes.contains(roi->title()); });
+    };
+    if (std::none_of(images.begin(), images.end(), trainable))
+        return {Status::NoTrainableRoi, QString(), QString()};
 
     const QString firstPath = images.first()->path;
     const cv::Mat image = cv::imread(firstPath.toStdString(), cv::IMREAD_COLOR);

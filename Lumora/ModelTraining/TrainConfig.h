@@ -19,6 +19,8 @@ public:
         Ok,
         NoMarkedImage,
         NoClass,
+        // No ROI carries a category's name: the run would have nothing to learn.
+        NoTrainableRoi,
         // detail: the image path
         ImageUnreadable,
         // detail: empty; the type is the project's

@@ -3,6 +3,7 @@
 #include "MsgWndProbe.h"
 #include "ProjectRecord.h"
 
+#include "ModelTraining/DatasetCheckWid.h"
 #include "ModelTraining/ModelTrainingWid.h"
 
 #include "ComLib/Service/ServiceClient.h"
@@ -23,6 +24,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
@@ -68,6 +70,9 @@ struct Picture
     bool marked = true;
     // Bytes that are no image at all.
     bool broken = false;
+    // The shape's title when it is not the first category.
+    QString title = QString();
+    bool ok = false;
 };
 
 } // namespace
@@ -101,6 +106,9 @@ private slots:
     void networkErrors();
     void deviceLines_data();
     void deviceLines();
+    void checkShownAndStartStillWorks();
+    void checkRefreshedWhenPageShown();
+    void staleCheckNotShown();
 
 private:
     void OpenProject(int type, const QStringList& classes, const QList<Picture>& pictures);
@@ -109,6 +117,8 @@ private:
     // Clicks start and waits until the service has the start request.
     void Start(ModelTrainingWid& page);
     QString PrjPath() const;
+    // Shows the page and waits for the data set check it makes.
+    void ShowChecked(ModelTrainingWid& page);
 
     template <typename T> T* Child(QWidget& page, const char* name)
     {
@@ -202,7 +212,9 @@ void tst_TrainingPage::OpenProject(int type, const QStringList& classes, const Q
         spImg->addTime = "2024-05-06_07-08-09-010";
         spImg->filter = U("手动添加");
         if (picture.marked)
-            spImg->rois.append(std::make_shared<RectROIItem>(QRectF(0, 0, 2, 2), 0, classes.value(0, "a")));
+            spImg->rois.append(std::make_shared<RectROIItem>(
+                QRectF(0, 0, 2, 2), 0, picture.title.isEmpty() ? classes.value(0, "a") : picture.title));
+        spImg->markAsOK = picture.ok;
         spPrj->AddImage(spImg);
     }
     QTRY_COMPARE(m_saved.results.size(), pictures.size());
@@ -333,6 +345,12 @@ void tst_TrainingPage::refusedStarts_data()
                                         << U("提示") << U("无标注图片。") << int(NOTIFY_ABOUT);
     QTest::newRow("no category") << 1 << QStringList() << good << false << U("提示") << U("无标注类别。")
                                  << int(NOTIFY_ABOUT);
+    QTest::newRow("no ROI of a category")
+        << 2 << classes << QList<Picture>{{QSize(8, 6), true, false, "rust"}} << false << U("错误")
+        << U("没有任何类别的ROI，无法训练。") << int(NOTIFY_ERROR);
+    QTest::newRow("only OK images") << 1 << classes << QList<Picture>{{QSize(8, 6), false, false, "", true}}
+                                    << false << U("错误") << U("没有任何类别的ROI，无法训练。")
+                                    << int(NOTIFY_ERROR);
     QTest::newRow("unreadable image") << 2 << classes << QList<Picture>{{QSize(), true, true}} << false
                                       << U("错误") << U("图像异常，未取得%1图像宽高") << int(NOTIFY_ERROR);
     QTest::newRow("unknown type") << 3 << classes << good << false << U("错误") << U("暂不支持类型训练.")
@@ -736,6 +754,76 @@ void tst_TrainingPage::deviceLines()
         QCOMPARE(row, i);
         QCOMPARE(column, 1);
     }
+}
+
+void tst_TrainingPage::ShowChecked(ModelTrainingWid& page)
+{
+    auto* check = Child<DatasetCheckWid>(page, "widDataCheck");
+    QSignalSpy checked(check, &DatasetCheckWid::Signal_Checked);
+    page.show();
+    QTRY_COMPARE(checked.size(), 1);
+}
+
+void tst_TrainingPage::checkShownAndStartStillWorks()
+{
+    // Two thin categories, one without a ROI, tiny rectangles in a segmentation project, two sizes.
+    OpenProject(1, {"scratch", "dent"}, {{QSize(30, 20)}, {QSize(50, 40)}});
+    m_service->Script("/start_train_task", {FakeTrainService::Json(R"({"status":"running"})")});
+    auto page = MakePage();
+    ShowChecked(*page);
+
+    QCOMPARE(Text(*page, "lbCheckSummary"), U("共2张图片：缺陷图片2张，OK图片0张，未标注0张。"));
+    const auto* table = Child<QTableView>(*page, "tblCheckClasses");
+    QCOMPARE(table->model()->rowCount(), 2);
+    QCOMPARE(table->model()->index(0, 1).data().toInt(), 2);
+    QCOMPARE(table->model()->index(1, 2).data().toInt(), 0);
+    const QString warnings = Text(*page, "lbCheckWarnings");
+    using Issue = DatasetCheck::Issue;
+    for (const DatasetCheck::Finding& finding : {DatasetCheck::Finding{Issue::FewImages, 1, "", {"scratch"}},
+                                                 DatasetCheck::Finding{Issue::NoRoi, 1, "", {"dent"}}})
+        QVERIFY2(warnings.contains(DatasetCheckWid::FindingText(finding).toHtmlEscaped()),
+                 qPrintable(warnings));
+    for (const QString& part :
+         {U("2个ROI小于4×4像素"), U("分割工程中有2个矩形ROI"), U("1张图片的尺寸与第一张图片")})
+        QVERIFY2(warnings.contains(part), qPrintable(warnings));
+    QVERIFY(!warnings.contains(U("无法训练")));
+    QVERIFY(warnings.contains(U("这些问题不妨碍开始训练")));
+
+    Start(*page);
+    QVERIFY(Running(*page));
+    QVERIFY(m_probe->Messages().isEmpty());
+}
+
+void tst_TrainingPage::checkRefreshedWhenPageShown()
+{
+    OpenProject(2, {"scratch"}, {{QSize(8, 6)}});
+    auto page = MakePage();
+    ShowChecked(*page);
+    QCOMPARE(Child<QTableView>(*page, "tblCheckClasses")->model()->rowCount(), 1);
+
+    // As on the annotation page while the training page is hidden.
+    page->hide();
+    QVERIFY(PrjIns().lock()->AddMarkType("dent"));
+    ShowChecked(*page);
+    QCOMPARE(Child<QTableView>(*page, "tblCheckClasses")->model()->rowCount(), 2);
+    QVERIFY(Text(*page, "lbCheckWarnings").contains(U("类别“dent”没有任何ROI")));
+}
+
+void tst_TrainingPage::staleCheckNotShown()
+{
+    OpenProject(2, {"scratch"}, {{QSize(8, 6)}});
+    auto page = MakePage();
+    auto* check = Child<DatasetCheckWid>(*page, "widDataCheck");
+    QSignalSpy checked(check, &DatasetCheckWid::Signal_Checked);
+    page->show();
+    // The second check is asked for before the first one's result can be shown.
+    QVERIFY(PrjIns().lock()->AddMarkType("dent"));
+    page->hide();
+    page->show();
+    auto* model = Child<QTableView>(*page, "tblCheckClasses")->model();
+    QTRY_COMPARE(model->rowCount(), 2);
+    // Results come back in order, so the first one has been dealt with by now: it was never shown.
+    QCOMPARE(checked.size(), 1);
 }
 
 QTEST_MAIN(tst_TrainingPage)
