@@ -87,7 +87,11 @@ void DataWidget::dataUpdated(std::weak_ptr<pro::ImageInfo> record)
     const auto spRecord = record.lock();
     // A selection of the image shown before must not be dragged, invisibly, on this one.
     if (spRecord != m_record.lock())
+    {
         clearSelection();
+        m_dragRoi.reset();
+        m_dragBefore.reset();
+    }
     if (!spRecord)
     {
         m_record.reset();
@@ -365,8 +369,26 @@ void DataWidget::pressRect(Qt::MouseButton button, const QPointF& q)
     m_drawRect->hitHandle(start, m_zoom.scale());
 }
 
+void DataWidget::beginRoiDrag(const std::shared_ptr<ROIItem>& roi)
+{
+    m_dragRoi = roi;
+    m_dragBefore = roi ? std::shared_ptr<ROIItem>(roi->clone()) : nullptr;
+}
+
+void DataWidget::finishRoiDrag()
+{
+    const auto roi = m_dragRoi.lock();
+    const auto before = std::move(m_dragBefore);
+    m_dragRoi.reset();
+    m_dragBefore.reset();
+    if (roi && before)
+        emit roiDragFinished(roi, before);
+}
+
 void DataWidget::pressIdle(const QPoint& pos, const QPointF& q)
 {
+    // A second button pressed during a drag ends the first drag.
+    finishRoiDrag();
     m_mode = kIdle;
     const float scale = m_zoom.scale();
     std::shared_ptr<ROIItem> selected = m_selected.lock();
@@ -375,6 +397,8 @@ void DataWidget::pressIdle(const QPoint& pos, const QPointF& q)
         clearSelection();
         selected.reset();
     }
+    // Taken before the handle test: a press near an edge of a polygon already inserts a vertex.
+    beginRoiDrag(selected);
     if (selected && selected->hitHandle(q, scale))
     {
         m_mode = kDraggingHandle;
@@ -394,6 +418,7 @@ void DataWidget::pressIdle(const QPoint& pos, const QPointF& q)
         select(hit);
         emit clickedROI(hit);
     }
+    beginRoiDrag(hit);
     if (hit)
     {
         hit->setSelected(true);
@@ -459,5 +484,6 @@ void DataWidget::mouseReleaseEvent(QMouseEvent*)
         dropUnclaimedDrawing();
     }
     m_mode = kIdle;
+    finishRoiDrag();
     update();
 }

@@ -63,6 +63,9 @@ signals:
     // Receivers end the drawing (endDrawing) during the emission: the canvas leaves the drawing
     // mode right after it.
     void drawRoiCompleted(bool bAccept);
+    // A move or handle drag of a ROI ended (the button was released); before is a copy of the ROI as
+    // it was when the drag began. Sent once per drag, however many moves it had.
+    void roiDragFinished(std::weak_ptr<ROIItem> roi, std::shared_ptr<ROIItem> before);
     void SignalSendLocation(QPointF sendLocations, QRgb sendRgb);
 
 public slots:
@@ -97,6 +100,10 @@ private:
     void zoomAbout(const QPointF& about, bool in);
     // Ends a drawing nobody ended during drawRoiCompleted, so no mode outlives its shape.
     void dropUnclaimedDrawing();
+    // Remembers the ROI and its shape before a drag may change it.
+    void beginRoiDrag(const std::shared_ptr<ROIItem>& roi);
+    // Reports a drag begun by beginRoiDrag, if any, and forgets it.
+    void finishRoiDrag();
 
     CanvasZoom m_zoom;
     QPointF m_panDelta;
@@ -108,6 +115,8 @@ private:
     std::weak_ptr<ROIItem> m_selected;
     std::unique_ptr<RectROIItem> m_drawRect;
     std::unique_ptr<PolygonROIItem> m_drawPolygon;
+    std::weak_ptr<ROIItem> m_dragRoi;
+    std::shared_ptr<ROIItem> m_dragBefore;
     int m_mode = kIdle;
     bool m_fitPending = true;
     bool m_highlight = false;
