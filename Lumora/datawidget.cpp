@@ -203,6 +203,8 @@ std::shared_ptr<ROIItem> DataWidget::endDrawing(bool accept)
     update();
     if (!taken)
         return taken;
+    // The corner picked when the drawing began is no handle the user holds any more.
+    taken->setActiveHandle(-1);
     clearSelection();
     select(taken);
     emit clickedROI(taken);
@@ -421,6 +423,8 @@ void DataWidget::pressIdle(const QPoint& pos, const QPointF& q)
     beginRoiDrag(hit);
     if (hit)
     {
+        // A handle left active by an earlier drag is not the one being moved now.
+        hit->setActiveHandle(-1);
         hit->setSelected(true);
         hit->beginDrag(q);
         m_mode = kMovingRoi;
