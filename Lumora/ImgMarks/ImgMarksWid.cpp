@@ -422,6 +422,10 @@ void ImgMarksWid::RoiEditApplied(const std::shared_ptr<pro::ImageInfo>& spImg, b
     if (!spImg || spImg != ShownRecord())
         return;
     RefreshRoiList(*spImg);
+    // The ROI selected on the canvas stays the list's current one, for the delete buttons.
+    if (const auto selected = ui->widImgView->selectedRoi().lock();
+        selected && spImg->rois.contains(selected))
+        ui->lstWidCurImgMark->setCurrentIndex(m_roiModel->indexOfItem(selected));
     if (!store)
         return;
     // A listed image whose edits were all undone stays out of the project, as when it is shown away.

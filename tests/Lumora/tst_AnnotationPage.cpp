@@ -743,24 +743,31 @@ void tst_AnnotationPage::closeKeepsLastImageWork()
 
 void tst_AnnotationPage::undoRedoRestoresRecord_data()
 {
+    QTest::addColumn<int>("type");
     QTest::addColumn<QString>("edit");
     QTest::addColumn<bool>("storedAtOnce");
     QTest::addColumn<QKeySequence>("redoKey");
-    QTest::newRow("draw and label") << "draw" << true << QKeySequence("Ctrl+Y");
-    QTest::newRow("move in many steps") << "move" << false << QKeySequence("Ctrl+Shift+Z");
-    QTest::newRow("handle drag") << "handle" << false << QKeySequence("Ctrl+Y");
-    QTest::newRow("delete one") << "deleteOne" << false << QKeySequence("Ctrl+Shift+Z");
-    QTest::newRow("delete all") << "deleteAll" << false << QKeySequence("Ctrl+Y");
-    QTest::newRow("mark OK") << "ok" << true << QKeySequence("Ctrl+Shift+Z");
+    const QKeySequence y("Ctrl+Y");
+    const QKeySequence shiftZ("Ctrl+Shift+Z");
+    QTest::newRow("rectangle: draw and label") << 2 << "draw" << true << y;
+    QTest::newRow("rectangle: move in many steps") << 2 << "move" << false << shiftZ;
+    QTest::newRow("rectangle: corner drag") << 2 << "handle" << false << y;
+    QTest::newRow("rectangle: delete one") << 2 << "deleteOne" << false << shiftZ;
+    QTest::newRow("rectangle: delete all") << 2 << "deleteAll" << false << y;
+    QTest::newRow("rectangle: mark OK") << 2 << "ok" << true << shiftZ;
+    QTest::newRow("polygon: draw and label") << 1 << "draw" << true << shiftZ;
+    QTest::newRow("polygon: vertex drag") << 1 << "handle" << false << y;
+    QTest::newRow("polygon: vertex added on an edge") << 1 << "edge" << false << shiftZ;
 }
 
 void tst_AnnotationPage::undoRedoRestoresRecord()
 {
+    QFETCH(int, type);
     QFETCH(QString, edit);
     QFETCH(bool, storedAtOnce);
     QFETCH(QKeySequence, redoKey);
 
-    OpenProject(2);
+    OpenProject(type);
     auto page = MakePage();
     WaitForCategories(*page);
     Records rows;
@@ -768,9 +775,9 @@ void tst_AnnotationPage::undoRedoRestoresRecord()
     ClickRow(*page, 0);
     QSignalSpy saved(page.get(), &ImgMarksWid::Signal_SaveMarkResult);
     QStringList menu;
-    Draw(*page, 2, "脏污", &menu);
+    Draw(*page, type, "脏污", &menu);
     QVERIFY(saved.wait());
-    Draw(*page, 2, "划痕", &menu, QPointF(80, 30));
+    Draw(*page, type, "划痕", &menu, QPointF(100, 10));
     QVERIFY(saved.wait());
     const auto spImg = rows.at(0);
     const QString annotation = LoadImgWork::annotationPath(PrjIns().lock()->PrjPath() + spImg->image);
@@ -784,16 +791,18 @@ void tst_AnnotationPage::undoRedoRestoresRecord()
 
     if (edit == "draw")
     {
-        Draw(*page, 2, "点", &menu, QPointF(40, 40));
+        Draw(*page, type, "点", &menu, QPointF(40, 25));
     }
     else if (edit == "move")
     {
         Drag(*page, QPointF(40, 35), QPointF(52, 41), 12);
     }
-    else if (edit == "handle")
+    else if (edit == "handle" || edit == "edge")
     {
         Drag(*page, QPointF(40, 35), QPointF(40, 35));
-        Drag(*page, QPointF(20, 20), QPointF(8, 11), 5);
+        // The first corner or vertex, or the middle of the top edge.
+        const QPointF from = edit == "handle" ? QPointF(20, 20) : QPointF(50, 20);
+        Drag(*page, from, from - QPointF(12, 9), 5);
     }
     else if (edit == "deleteOne" || edit == "deleteAll")
     {
@@ -817,6 +826,11 @@ void tst_AnnotationPage::undoRedoRestoresRecord()
     ++stores;
     const QString after = Dump(*spImg);
     QVERIFY(after != before);
+    // The moved ROI stays the list's current one, so the delete button still finds it.
+    if (edit == "move")
+        QCOMPARE(rois->currentIndex().row(), 0);
+    if (edit == "edge")
+        QCOMPARE(dynamic_cast<const PolygonROI*>(spImg->rois.first().get())->polygon().size(), 4);
     const QByteArray fileAfter = ReadFile(annotation);
     QCOMPARE(rois->model()->rowCount(), spImg->rois.size());
 
