@@ -450,12 +450,21 @@ void ImgMarksWid::Slot_ImgViewRoiDragFinished(std::weak_ptr<ROIItem> roi, std::s
 
 void ImgMarksWid::Slot_BtnUndoClicked()
 {
-    m_undoStack->undo();
+    if (!ShapeBeingDrawn())
+        m_undoStack->undo();
 }
 
 void ImgMarksWid::Slot_BtnRedoClicked()
 {
-    m_undoStack->redo();
+    if (!ShapeBeingDrawn())
+        m_undoStack->redo();
+}
+
+bool ImgMarksWid::ShapeBeingDrawn() const
+{
+    // A key pressed in the middle of a polygon would take away a ROI the user is not looking at.
+    const int mode = ui->widImgView->mode();
+    return mode == DataWidget::kDrawingPolygon || mode == DataWidget::kDrawingRect;
 }
 
 void ImgMarksWid::UpdateUndoTips()

@@ -103,6 +103,7 @@ private:
     // The shown image goes off the canvas; its edits can no longer be undone.
     void ClearShown();
     void UpdateUndoTips();
+    bool ShapeBeingDrawn() const;
     void RefreshCurrentTableRow();
     void FillCategories();
     void AppendProjectImages();

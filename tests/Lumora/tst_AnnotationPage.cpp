@@ -866,6 +866,12 @@ void tst_AnnotationPage::historyBelongsToShownImage()
     QStringList menu;
     Draw(*page, 2, "脏污", &menu);
     QTRY_COMPARE(rows.at(0)->rois.size(), 1);
+    // Not while a shape is being drawn.
+    QTest::keyClick(page.get(), Qt::Key_W);
+    QTRY_COMPARE(Child<DataWidget>(*page, "widImgView")->mode(), int(DataWidget::kDrawingRect));
+    QTest::mouseClick(undo, Qt::LeftButton);
+    QCOMPARE(rows.at(0)->rois.size(), 1);
+    Child<DataWidget>(*page, "widImgView")->endDrawing(false);
     QTest::mouseClick(undo, Qt::LeftButton);
     QVERIFY(rows.at(0)->rois.isEmpty());
     QVERIFY(redo->isEnabled());
