@@ -110,6 +110,8 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     ui->lstWidCurImgMark->setSelectionMode(QAbstractItemView::SingleSelection);
     ui->lstWidCurImgMark->setModel(m_roiModel);
     ui->lstWidCurImgMark->setItemDelegate(new ROIListDelegate(ui->lstWidCurImgMark));
+    // One-line rows: thousands of ROIs are laid out without measuring each title.
+    ui->lstWidCurImgMark->setUniformItemSizes(true);
 
     auto* pWork = new LoadImgWork();
     pWork->moveToThread(&m_thread);
