@@ -85,7 +85,11 @@ void DataWidget::dataUpdated(std::weak_ptr<pro::ImageInfo> record)
     const auto spRecord = record.lock();
     // A selection of the image shown before must not be dragged, invisibly, on this one.
     if (spRecord != m_record.lock())
+    {
         clearSelection();
+        m_dragRoi.reset();
+        m_dragBefore.reset();
+    }
     if (!spRecord)
     {
         m_record.reset();
@@ -190,6 +194,8 @@ std::shared_ptr<ROIItem> DataWidget::endDrawing(bool accept)
     update();
     if (!taken)
         return taken;
+    // The corner picked when the drawing began is no handle the user holds any more.
+    taken->setActiveHandle(-1);
     clearSelection();
     select(taken);
     emit clickedROI(taken);
@@ -356,8 +362,26 @@ void DataWidget::pressRect(Qt::MouseButton button, const QPointF& q)
     m_drawRect->hitHandle(start, m_zoom.scale());
 }
 
+void DataWidget::beginRoiDrag(const std::shared_ptr<ROIItem>& roi)
+{
+    m_dragRoi = roi;
+    m_dragBefore = roi ? std::shared_ptr<ROIItem>(roi->clone()) : nullptr;
+}
+
+void DataWidget::finishRoiDrag()
+{
+    const auto roi = m_dragRoi.lock();
+    const auto before = std::move(m_dragBefore);
+    m_dragRoi.reset();
+    m_dragBefore.reset();
+    if (roi && before)
+        emit roiDragFinished(roi, before);
+}
+
 void DataWidget::pressIdle(const QPoint& pos, const QPointF& q)
 {
+    // A second button pressed during a drag ends the first drag.
+    finishRoiDrag();
     m_mode = kIdle;
     const float scale = m_zoom.scale();
     std::shared_ptr<ROIItem> selected = m_selected.lock();
@@ -366,6 +390,8 @@ void DataWidget::pressIdle(const QPoint& pos, const QPointF& q)
         clearSelection();
         selected.reset();
     }
+    // Taken before the handle test: a press near an edge of a polygon already inserts a vertex.
+    beginRoiDrag(selected);
     if (selected && selected->hitHandle(q, scale))
     {
         m_mode = kDraggingHandle;
@@ -385,8 +411,11 @@ void DataWidget::pressIdle(const QPoint& pos, const QPointF& q)
         select(hit);
         emit clickedROI(hit);
     }
+    beginRoiDrag(hit);
     if (hit)
     {
+        // A handle left active by an earlier drag is not the one being moved now.
+        hit->setActiveHandle(-1);
         hit->setSelected(true);
         hit->beginDrag(q);
         m_mode = kMovingRoi;
@@ -451,5 +480,6 @@ void DataWidget::mouseReleaseEvent(QMouseEvent*)
         dropUnclaimedDrawing();
     }
     m_mode = kIdle;
+    finishRoiDrag();
     update();
 }

@@ -70,6 +70,9 @@ signals:
     // Receivers end the drawing (endDrawing) during the emission: the canvas leaves the drawing
     // mode right after it.
     void drawRoiCompleted(bool bAccept);
+    // A move or handle drag of a ROI ended (the button was released); before is a copy of the ROI as
+    // it was when the drag began. Sent once per drag, however many moves it had.
+    void roiDragFinished(std::weak_ptr<ROIItem> roi, std::shared_ptr<ROIItem> before);
     void SignalSendLocation(QPointF sendLocations, QRgb sendRgb);
     // Sent with SignalSendLocation: the stored value of each channel under the pointer at the file's
     // full depth (red first; one value for grey), empty outside the image.
@@ -107,6 +110,10 @@ private:
     void zoomAbout(const QPointF& about, bool in);
     // Ends a drawing nobody ended during drawRoiCompleted, so no mode outlives its shape.
     void dropUnclaimedDrawing();
+    // Remembers the ROI and its shape before a drag may change it.
+    void beginRoiDrag(const std::shared_ptr<ROIItem>& roi);
+    // Reports a drag begun by beginRoiDrag, if any, and forgets it.
+    void finishRoiDrag();
 
     CanvasZoom m_zoom;
     QPointF m_panDelta;
@@ -119,6 +126,8 @@ private:
     std::weak_ptr<ROIItem> m_selected;
     std::unique_ptr<RectROIItem> m_drawRect;
     std::unique_ptr<PolygonROIItem> m_drawPolygon;
+    std::weak_ptr<ROIItem> m_dragRoi;
+    std::shared_ptr<ROIItem> m_dragBefore;
     int m_mode = kIdle;
     bool m_fitPending = true;
     bool m_highlight = false;

@@ -8,6 +8,8 @@
 #include "MarksImgModel.h"
 #include "ProjectImport.h"
 #include "ROIListDelegate.h"
+#include "RoiEditCommand.h"
+#include "RoiShape.h"
 #include "SourceImgModel.h"
 #include "StatusFilterProxyModel.h"
 
@@ -29,6 +31,7 @@
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QUndoStack>
 #include <QWidgetAction>
 
 #include <spdlog/spdlog.h>
@@ -66,6 +69,8 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
       m_roiModel(new ImgROIListModel(this)), m_menu(new QMenu(this)), m_adjustMenu(new QMenu(this)),
       m_adjustWid(new DisplayAdjustWid(m_adjustMenu)),
       m_reloadKey(new QShortcut(QKeySequence(Qt::Key_F5), this)),
+      m_redoKey(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this)),
+      m_undoStack(new QUndoStack(this)),
       m_configFile(QString::fromStdString(comlib::RootDir()) + nexil::kConfigFile)
 {
     qRegisterMetaType<QList<std::shared_ptr<pro::ImageInfo>>>("QList<std::shared_ptr<pro::ImageInfo>>");
@@ -110,6 +115,8 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     ui->lstWidCurImgMark->setSelectionMode(QAbstractItemView::SingleSelection);
     ui->lstWidCurImgMark->setModel(m_roiModel);
     ui->lstWidCurImgMark->setItemDelegate(new ROIListDelegate(ui->lstWidCurImgMark));
+    // One-line rows: thousands of ROIs are laid out without measuring each title.
+    ui->lstWidCurImgMark->setUniformItemSizes(true);
 
     auto* pWork = new LoadImgWork();
     pWork->moveToThread(&m_thread);
@@ -152,6 +159,13 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     ui->btnClearUnMarkTbl->setToolTip(tr("仅清空列表"));
     ui->btnZoomFit->setToolTip(tr("缩放"));
     SetupDisplayAdjust();
+    ui->btnUndo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    ui->btnRedo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
+    ui->btnCarryRois->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+    ui->btnCarryRois->setToolTip(tr("沿用上一张图片的标注，快捷键：Ctrl+Shift+V"));
+    ui->btnUndo->setEnabled(false);
+    ui->btnRedo->setEnabled(false);
+    UpdateUndoTips();
 
     ui->rdoUnConfirm->setChecked(true);
     m_proxy->setFilterStatus(ImgStatus::Text(ImgStatus::kUnconfirmed));
@@ -192,6 +206,14 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
             &ImgMarksWid::Slot_MarkImgRoiSelectionChanged);
     connect(this, &ImgMarksWid::Signal_SaveMarkResult, this, &ImgMarksWid::Slot_SaveMarkResult);
     connect(ui->btnWhere, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnWhereClicked);
+    connect(ui->btnUndo, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnUndoClicked);
+    connect(ui->btnRedo, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnRedoClicked);
+    connect(m_redoKey, &QShortcut::activated, this, &ImgMarksWid::Slot_BtnRedoClicked);
+    connect(ui->btnCarryRois, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnCarryRoisClicked);
+    connect(ui->widImgView, &DataWidget::roiDragFinished, this, &ImgMarksWid::Slot_ImgViewRoiDragFinished);
+    connect(m_undoStack, &QUndoStack::canUndoChanged, ui->btnUndo, &QWidget::setEnabled);
+    connect(m_undoStack, &QUndoStack::canRedoChanged, ui->btnRedo, &QWidget::setEnabled);
+    connect(m_undoStack, &QUndoStack::indexChanged, this, &ImgMarksWid::UpdateUndoTips);
 }
 
 ImgMarksWid::~ImgMarksWid()
@@ -295,7 +317,10 @@ void ImgMarksWid::ShowImage(const std::shared_ptr<pro::ImageInfo>& spImg)
     if (!spImg || ShownRecord() == spImg)
         return;
     Slot_BtnSaveMarkClicked();
+    if (const auto spShown = ShownRecord())
+        m_previous = spShown;
     ui->widImgView->dataUpdated(spImg);
+    m_undoStack->clear();
     ui->widImgView->zoomFit();
     RefreshRoiList(*spImg);
     ui->edtCurFile->setText(spImg->path);
@@ -420,10 +445,108 @@ void ImgMarksWid::AssignCategory(const QString& text, const std::shared_ptr<ROII
     if (!roi || !spImg)
         return;
     roi->setTitle(text);
-    spImg->rois.append(roi);
+    EditRois(tr("添加标注"), spImg->rois + ROIList{roi}, false, true);
+}
+
+void ImgMarksWid::EditRois(const QString& text, const ROIList& rois, bool markAsOK, bool storeNow)
+{
+    const auto spImg = ShownRecord();
+    if (!spImg)
+        return;
+    // Nothing to undo: an OK image marked OK again is only stored again.
+    if (spImg->rois == rois && spImg->markAsOK == markAsOK)
+    {
+        RoiEditApplied(spImg, storeNow);
+        return;
+    }
+    m_undoStack->push(new RoiEditCommand(
+        text, spImg, RoiEditCommand::StateOf(*spImg), RoiEditCommand::State{rois, markAsOK},
+        [this, record = std::weak_ptr<pro::ImageInfo>(spImg)](bool store)
+        { RoiEditApplied(record.lock(), store); },
+        storeNow));
+}
+
+void ImgMarksWid::RoiEditApplied(const std::shared_ptr<pro::ImageInfo>& spImg, bool store)
+{
+    ui->widImgView->update();
+    if (!spImg || spImg != ShownRecord())
+        return;
     RefreshRoiList(*spImg);
-    StoreRecord(spImg);
+    // The ROI selected on the canvas stays the list's current one, for the delete buttons.
+    if (const auto selected = ui->widImgView->selectedRoi().lock();
+        selected && spImg->rois.contains(selected))
+        ui->lstWidCurImgMark->setCurrentIndex(m_roiModel->indexOfItem(selected));
+    if (!store)
+        return;
+    // A listed image whose edits were all undone stays out of the project, as when it is shown away.
+    if (!spImg->id.isEmpty() || !spImg->rois.isEmpty() || spImg->markAsOK)
+        StoreRecord(spImg);
     RefreshCurrentTableRow();
+}
+
+void ImgMarksWid::Slot_ImgViewRoiDragFinished(std::weak_ptr<ROIItem> roi, std::shared_ptr<ROIItem> before)
+{
+    const auto spImg = ShownRecord();
+    const auto spRoi = roi.lock();
+    if (!spImg || !spRoi || !before || !spImg->rois.contains(spRoi) || RoiShape::Same(*spRoi, *before))
+        return;
+    const ROIItem::Box from = before->boundingBox();
+    const ROIItem::Box to = spRoi->boundingBox();
+    const bool moved = from.width == to.width && from.height == to.height;
+    m_undoStack->push(new RoiEditCommand(moved ? tr("移动标注") : tr("调整标注"), spImg, spRoi, before,
+                                         [this, record = std::weak_ptr<pro::ImageInfo>(spImg)](bool store)
+                                         { RoiEditApplied(record.lock(), store); }));
+}
+
+void ImgMarksWid::Slot_BtnUndoClicked()
+{
+    if (!ShapeBeingDrawn())
+        m_undoStack->undo();
+}
+
+void ImgMarksWid::Slot_BtnRedoClicked()
+{
+    if (!ShapeBeingDrawn())
+        m_undoStack->redo();
+}
+
+bool ImgMarksWid::ShapeBeingDrawn() const
+{
+    // A key pressed in the middle of a polygon would take away a ROI the user is not looking at.
+    const int mode = ui->widImgView->mode();
+    return mode == DataWidget::kDrawingPolygon || mode == DataWidget::kDrawingRect;
+}
+
+void ImgMarksWid::UpdateUndoTips()
+{
+    const QString undo = m_undoStack->undoText();
+    const QString redo = m_undoStack->redoText();
+    ui->btnUndo->setToolTip(undo.isEmpty() ? tr("撤销，快捷键：Ctrl+Z")
+                                           : tr("撤销%1，快捷键：Ctrl+Z").arg(undo));
+    ui->btnRedo->setToolTip(redo.isEmpty() ? tr("重做，快捷键：Ctrl+Y 或 Ctrl+Shift+Z")
+                                           : tr("重做%1，快捷键：Ctrl+Y 或 Ctrl+Shift+Z").arg(redo));
+}
+
+void ImgMarksWid::Slot_BtnCarryRoisClicked()
+{
+    const auto spImg = ShownRecord();
+    const auto spPrevious = m_previous.lock();
+    if (!spImg || !spPrevious || spPrevious == spImg || spPrevious->rois.isEmpty())
+        return;
+    // The shapes are kept inside the shown image; one wholly outside a smaller image is left behind.
+    const QSize size = ui->widImgView->image().size();
+    ROIList copies;
+    for (const auto& roi : qAsConst(spPrevious->rois))
+    {
+        if (!roi)
+            continue;
+        auto copy = size.isEmpty() ? std::shared_ptr<ROIItem>(roi->clone())
+                                   : RoiShape::ClampedCopy(*roi, QRectF(QPointF(0, 0), QSizeF(size)));
+        if (copy)
+            copies.append(std::move(copy));
+    }
+    if (!copies.isEmpty())
+        EditRois(tr("沿用上一张的标注"), spImg->rois + copies, false, true);
 }
 
 void ImgMarksWid::RefreshCurrentTableRow()
@@ -451,15 +574,7 @@ void ImgMarksWid::Slot_MarkImgRoiSelectionChanged(const QItemSelection& selected
 
 void ImgMarksWid::Slot_BtnMarkToOKClicked()
 {
-    const auto spImg = ShownRecord();
-    if (!spImg)
-        return;
-    spImg->rois.clear();
-    spImg->markAsOK = true;
-    ui->widImgView->update();
-    RefreshRoiList(*spImg);
-    StoreRecord(spImg);
-    RefreshCurrentTableRow();
+    EditRois(tr("标OK"), ROIList(), true, true);
 }
 
 void ImgMarksWid::Slot_btnDelImgMarkClicked()
@@ -473,9 +588,12 @@ void ImgMarksWid::Slot_BtnDelImgOneMark()
     const auto spImg = ShownRecord();
     if (!current.isValid() || !spImg)
         return;
-    if (const auto roi = m_roiModel->itemAt(current.row()).lock())
-        spImg->rois.removeOne(roi);
-    RefreshRoiList(*spImg);
+    ROIList rois = spImg->rois;
+    const auto roi = m_roiModel->itemAt(current.row()).lock();
+    if (roi && rois.removeOne(roi))
+        EditRois(tr("删除标注"), rois, spImg->markAsOK, false);
+    else
+        RefreshRoiList(*spImg);
     ui->widImgView->update();
     ui->widImgMarks->hide();
 }
@@ -485,7 +603,8 @@ void ImgMarksWid::Slot_BtnDelImgAllMark()
     const auto spImg = ShownRecord();
     if (!spImg)
         return;
-    spImg->rois.clear();
+    if (!spImg->rois.isEmpty())
+        EditRois(tr("删除全部标注"), ROIList(), spImg->markAsOK, false);
     RefreshRoiList(*spImg);
     ui->widImgView->update();
     ui->widImgMarks->hide();
@@ -644,8 +763,20 @@ void ImgMarksWid::Slot_BtnDelUnMarkImgClicked()
     emit Signal_DelImg(paths);
     // The shown image's unstored changes are kept unless it was among the deleted ones.
     if (spShown && !paths.contains(spShown->path))
+    {
         Slot_BtnSaveMarkClicked();
+        m_previous = spShown;
+    }
+    // A deleted image has no ROIs to carry over any more.
+    if (const auto spPrevious = m_previous.lock(); spPrevious && paths.contains(spPrevious->path))
+        m_previous.reset();
+    ClearShown();
+}
+
+void ImgMarksWid::ClearShown()
+{
     ui->widImgView->dataUpdated(std::weak_ptr<pro::ImageInfo>());
+    m_undoStack->clear();
     m_roiModel->clearItems();
     ui->edtCurFile->clear();
 }
@@ -666,13 +797,11 @@ void ImgMarksWid::Slot_BtnDelMarkImgClicked()
         return;
     spPrj->DelImage(spImg->id);
     m_marksModel->removeImage(current);
+    if (m_previous.lock() == spImg)
+        m_previous.reset();
     // Storing the deleted image when the next one is shown would bring it back.
     if (ShownRecord() == spImg)
-    {
-        ui->widImgView->dataUpdated(std::weak_ptr<pro::ImageInfo>());
-        m_roiModel->clearItems();
-        ui->edtCurFile->clear();
-    }
+        ClearShown();
 }
 
 void ImgMarksWid::Slot_BtnReloadMark()

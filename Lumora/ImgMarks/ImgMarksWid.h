@@ -23,6 +23,7 @@ class QAbstractButton;
 class QButtonGroup;
 class QMenu;
 class QShortcut;
+class QUndoStack;
 
 namespace Ui
 {
@@ -83,6 +84,11 @@ public slots:
     void Slot_MarkImgRoiSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
     void Slot_SaveMarkResult(QString id, bool bSucc, QString msg);
     void Slot_BtnWhereClicked();
+    void Slot_BtnUndoClicked();
+    void Slot_BtnRedoClicked();
+    // Copies the ROIs of the image shown just before onto the shown one, as one undoable edit.
+    void Slot_BtnCarryRoisClicked();
+    void Slot_ImgViewRoiDragFinished(std::weak_ptr<ROIItem> roi, std::shared_ptr<ROIItem> before);
 
 private:
     void InitialLoad();
@@ -93,6 +99,14 @@ private:
     // stored, empty when nothing was.
     QString StoreRecord(const std::shared_ptr<pro::ImageInfo>& spImg);
     void AssignCategory(const QString& text, const std::shared_ptr<ROIItem>& roi);
+    // Records an edit of the shown image's ROIs (from its state now to after) and makes it.
+    void EditRois(const QString& text, const QList<std::shared_ptr<ROIItem>>& rois, bool markAsOK,
+                  bool storeNow);
+    void RoiEditApplied(const std::shared_ptr<pro::ImageInfo>& spImg, bool store);
+    // The shown image goes off the canvas; its edits can no longer be undone.
+    void ClearShown();
+    void UpdateUndoTips();
+    bool ShapeBeingDrawn() const;
     void RefreshCurrentTableRow();
     void FillCategories();
     // The display adjustment popup of btnDisplayAdjust and the value readout under the canvas.
@@ -118,6 +132,12 @@ private:
     DisplayAdjustWid* m_adjustWid;
     // F5 while the not-annotated tab hides btnReloadMark, whose own shortcut is then inactive.
     QShortcut* m_reloadKey;
+    // The second redo key; Ctrl+Y is the button's own.
+    QShortcut* m_redoKey;
+    // The edits of the shown image, begun afresh with every image shown.
+    QUndoStack* m_undoStack;
+    // The image shown before the shown one, whose ROIs can be carried over.
+    std::weak_ptr<pro::ImageInfo> m_previous;
     QString m_pendingSaveId;
     QString m_configFile;
     QThread m_thread;

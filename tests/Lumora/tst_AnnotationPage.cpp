@@ -16,6 +16,8 @@
 #include "Nexil/ROI/PolygonROIItem.h"
 #include "Nexil/ROI/RectROIItem.h"
 
+#include <QUndoStack>
+
 #include <QAbstractItemModelTester>
 #include <QImage>
 #include <QLineEdit>
@@ -82,6 +84,37 @@ void AnswerMenu(QObject* owner, const QString& choice, QStringList* shown)
                      });
 }
 
+// What an undo must give back of a record: the ROI objects in order with their titles, attributes
+// and exact geometry, markAsOK and marked.
+QString Dump(const pro::ImageInfo& img)
+{
+    QString text = QStringLiteral("ok=%1 marked=%2").arg(img.markAsOK).arg(img.marked);
+    for (const auto& roi : img.rois)
+    {
+        text += QStringLiteral("|%1 %2 %3:").arg(quintptr(roi.get())).arg(roi->title()).arg(roi->roiAttr());
+        QPolygonF points;
+        if (const auto* rect = dynamic_cast<const RectROI*>(roi.get()))
+            points << rect->rect().topLeft() << rect->rect().bottomRight();
+        else if (const auto* polygon = dynamic_cast<const PolygonROI*>(roi.get()))
+            points = polygon->polygon();
+        for (const QPointF& p : points)
+            text += QStringLiteral(" %1,%2").arg(p.x(), 0, 'g', 17).arg(p.y(), 0, 'g', 17);
+    }
+    return text;
+}
+
+QRectF RectOf(const std::shared_ptr<ROIItem>& roi)
+{
+    const auto* rect = dynamic_cast<const RectROI*>(roi.get());
+    return rect ? rect->rect() : QRectF();
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("absent");
+}
+
 } // namespace
 
 class tst_AnnotationPage : public QObject
@@ -109,6 +142,11 @@ private slots:
     void categories();
     void saveFailureBox();
     void closeKeepsLastImageWork();
+    void undoRedoRestoresRecord_data();
+    void undoRedoRestoresRecord();
+    void historyBelongsToShownImage();
+    void carryOverPrevious_data();
+    void carryOverPrevious();
 
 private:
     void OpenProject(int type);
@@ -118,7 +156,10 @@ private:
     bool LoadPictures(ImgMarksWid& page, int count, Records& rows, const QString& folder = "src");
     void ClickRow(ImgMarksWid& page, int row);
     // Starts with W and draws on the shown image; the category menu is answered with choice.
-    void Draw(ImgMarksWid& page, int type, const QString& choice, QStringList* menuTexts);
+    void Draw(ImgMarksWid& page, int type, const QString& choice, QStringList* menuTexts,
+              const QPointF& offset = QPointF());
+    // Drags on the canvas from one image point to another in steps moves.
+    void Drag(ImgMarksWid& page, const QPointF& from, const QPointF& to, int steps = 1);
     std::shared_ptr<pro::ImageInfo> Shown(ImgMarksWid& page);
     void ReopenProject();
 
@@ -222,10 +263,22 @@ std::shared_ptr<pro::ImageInfo> tst_AnnotationPage::Shown(ImgMarksWid& page)
     return Child<DataWidget>(page, "widImgView")->record().lock();
 }
 
-void tst_AnnotationPage::Draw(ImgMarksWid& page, int type, const QString& choice, QStringList* menuTexts)
+void tst_AnnotationPage::Drag(ImgMarksWid& page, const QPointF& from, const QPointF& to, int steps)
 {
     auto* canvas = Child<DataWidget>(page, "widImgView");
-    const auto at = [canvas](double x, double y) { return canvas->zoom().toWidget(QPointF(x, y)).toPoint(); };
+    const auto at = [canvas](const QPointF& q) { return canvas->zoom().toWidget(q).toPoint(); };
+    QTest::mousePress(canvas, Qt::LeftButton, {}, at(from));
+    for (int i = 1; i <= steps; ++i)
+        Move(canvas, at(from + (to - from) * i / steps), Qt::LeftButton);
+    QTest::mouseRelease(canvas, Qt::LeftButton, {}, at(to));
+}
+
+void tst_AnnotationPage::Draw(ImgMarksWid& page, int type, const QString& choice, QStringList* menuTexts,
+                              const QPointF& offset)
+{
+    auto* canvas = Child<DataWidget>(page, "widImgView");
+    const auto at = [canvas, offset](double x, double y)
+    { return canvas->zoom().toWidget(QPointF(x, y) + offset).toPoint(); };
     QTest::keyClick(&page, Qt::Key_W);
     QTRY_VERIFY(canvas->mode() == (type == 2 ? DataWidget::kDrawingRect : DataWidget::kDrawingPolygon));
     AnswerMenu(this, choice, menuTexts);
@@ -686,6 +739,236 @@ void tst_AnnotationPage::closeKeepsLastImageWork()
     const auto stored = PrjIns().lock()->Images().first();
     QCOMPARE(stored->rois.size(), 1);
     QCOMPARE(stored->rois.first()->title(), QString("划痕"));
+}
+
+void tst_AnnotationPage::undoRedoRestoresRecord_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<bool>("storedAtOnce");
+    QTest::addColumn<QKeySequence>("redoKey");
+    const QKeySequence y("Ctrl+Y");
+    const QKeySequence shiftZ("Ctrl+Shift+Z");
+    QTest::newRow("rectangle: draw and label") << 2 << "draw" << true << y;
+    QTest::newRow("rectangle: move in many steps") << 2 << "move" << false << shiftZ;
+    QTest::newRow("rectangle: corner drag") << 2 << "handle" << false << y;
+    QTest::newRow("rectangle: delete one") << 2 << "deleteOne" << false << shiftZ;
+    QTest::newRow("rectangle: delete all") << 2 << "deleteAll" << false << y;
+    QTest::newRow("rectangle: mark OK") << 2 << "ok" << true << shiftZ;
+    QTest::newRow("polygon: draw and label") << 1 << "draw" << true << shiftZ;
+    QTest::newRow("polygon: vertex drag") << 1 << "handle" << false << y;
+    QTest::newRow("polygon: vertex added on an edge") << 1 << "edge" << false << shiftZ;
+}
+
+void tst_AnnotationPage::undoRedoRestoresRecord()
+{
+    QFETCH(int, type);
+    QFETCH(QString, edit);
+    QFETCH(bool, storedAtOnce);
+    QFETCH(QKeySequence, redoKey);
+
+    OpenProject(type);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    Records rows;
+    QVERIFY(LoadPictures(*page, 1, rows));
+    ClickRow(*page, 0);
+    QSignalSpy saved(page.get(), &ImgMarksWid::Signal_SaveMarkResult);
+    QStringList menu;
+    Draw(*page, type, "脏污", &menu);
+    QVERIFY(saved.wait());
+    Draw(*page, type, "划痕", &menu, QPointF(100, 10));
+    QVERIFY(saved.wait());
+    const auto spImg = rows.at(0);
+    const QString annotation = LoadImgWork::annotationPath(PrjIns().lock()->PrjPath() + spImg->image);
+    auto* stack = page->findChild<QUndoStack*>();
+    QVERIFY(stack);
+    auto* rois = Child<QListView>(*page, "lstWidCurImgMark");
+    const int steps = stack->count();
+    const QString before = Dump(*spImg);
+    const QByteArray fileBefore = ReadFile(annotation);
+    int stores = saved.count();
+
+    if (edit == "draw")
+    {
+        Draw(*page, type, "点", &menu, QPointF(40, 25));
+    }
+    else if (edit == "move")
+    {
+        Drag(*page, QPointF(40, 35), QPointF(52, 41), 12);
+    }
+    else if (edit == "handle" || edit == "edge")
+    {
+        Drag(*page, QPointF(40, 35), QPointF(40, 35));
+        // The first corner or vertex, or the middle of the top edge.
+        const QPointF from = edit == "handle" ? QPointF(20, 20) : QPointF(50, 20);
+        Drag(*page, from, from - QPointF(12, 9), 5);
+    }
+    else if (edit == "deleteOne" || edit == "deleteAll")
+    {
+        QTest::mouseClick(rois->viewport(), Qt::LeftButton, {},
+                          rois->visualRect(rois->model()->index(0, 0)).center());
+        QTest::mouseClick(Child<QPushButton>(*page, "btnDelImgMark"), Qt::LeftButton);
+        QTest::mouseClick(
+            Child<QPushButton>(*page, edit == "deleteOne" ? "btnDelImgOneMark" : "btnDelImgAllMark"),
+            Qt::LeftButton);
+    }
+    else
+    {
+        QTest::keyClick(page.get(), Qt::Key_Space);
+    }
+    // One step, however many moves the edit had.
+    QTRY_COMPARE(stack->count(), steps + 1);
+    stores += storedAtOnce ? 1 : 0;
+    QTRY_COMPARE(saved.count(), stores);
+    page->Slot_BtnSaveMarkClicked();
+    QTRY_COMPARE(saved.count(), stores + 1);
+    ++stores;
+    const QString after = Dump(*spImg);
+    QVERIFY(after != before);
+    // The moved ROI stays the list's current one, so the delete button still finds it.
+    if (edit == "move")
+        QCOMPARE(rois->currentIndex().row(), 0);
+    if (edit == "edge")
+        QCOMPARE(dynamic_cast<const PolygonROI*>(spImg->rois.first().get())->polygon().size(), 4);
+    const QByteArray fileAfter = ReadFile(annotation);
+    QCOMPARE(rois->model()->rowCount(), spImg->rois.size());
+
+    QTest::keyClick(page.get(), Qt::Key_Z, Qt::ControlModifier);
+    QTRY_COMPARE(Dump(*spImg), before);
+    QCOMPARE(rois->model()->rowCount(), spImg->rois.size());
+    QTRY_COMPARE(saved.count(), stores + 1);
+    ++stores;
+    QCOMPARE(ReadFile(annotation), fileBefore);
+    QVERIFY(Child<QToolButton>(*page, "btnRedo")->isEnabled());
+
+    QTest::keySequence(page.get(), redoKey);
+    QTRY_COMPARE(Dump(*spImg), after);
+    QTRY_COMPARE(saved.count(), stores + 1);
+    ++stores;
+    QCOMPARE(ReadFile(annotation), fileAfter);
+    QCOMPARE(rois->model()->rowCount(), spImg->rois.size());
+    QVERIFY(saved.last().at(1).toBool());
+}
+
+void tst_AnnotationPage::historyBelongsToShownImage()
+{
+    OpenProject(2);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    Records rows;
+    QVERIFY(LoadPictures(*page, 2, rows));
+    ClickRow(*page, 0);
+    auto* stack = page->findChild<QUndoStack*>();
+    auto* undo = Child<QToolButton>(*page, "btnUndo");
+    auto* redo = Child<QToolButton>(*page, "btnRedo");
+    QVERIFY(!undo->isEnabled() && !redo->isEnabled());
+    QStringList menu;
+    Draw(*page, 2, "脏污", &menu);
+    QTRY_COMPARE(rows.at(0)->rois.size(), 1);
+    // Not while a shape is being drawn.
+    QTest::keyClick(page.get(), Qt::Key_W);
+    QTRY_COMPARE(Child<DataWidget>(*page, "widImgView")->mode(), int(DataWidget::kDrawingRect));
+    QTest::mouseClick(undo, Qt::LeftButton);
+    QCOMPARE(rows.at(0)->rois.size(), 1);
+    Child<DataWidget>(*page, "widImgView")->endDrawing(false);
+    QTest::mouseClick(undo, Qt::LeftButton);
+    QVERIFY(rows.at(0)->rois.isEmpty());
+    QVERIFY(redo->isEnabled());
+    // A new edit drops what could have been redone.
+    Draw(*page, 2, "划痕", &menu);
+    QTRY_COMPARE(rows.at(0)->rois.size(), 1);
+    QVERIFY(!stack->canRedo());
+    QVERIFY(!redo->isEnabled());
+    QCOMPARE(rows.at(0)->rois.first()->title(), QString("划痕"));
+
+    ClickRow(*page, 1);
+    QCOMPARE(Shown(*page), rows.at(1));
+    QCOMPARE(stack->count(), 0);
+    QVERIFY(!undo->isEnabled());
+    QTest::keyClick(page.get(), Qt::Key_Z, Qt::ControlModifier);
+    ClickRow(*page, 0);
+    QCOMPARE(stack->count(), 0);
+    QCOMPARE(rows.at(0)->rois.size(), 1);
+}
+
+void tst_AnnotationPage::carryOverPrevious_data()
+{
+    // The previous image (200 x 100) gets three rectangles at these offsets from (20, 20)-(60, 50).
+    QTest::addColumn<bool>("previousShown");
+    QTest::addColumn<bool>("previousAnnotated");
+    QTest::addColumn<QSize>("shownSize");
+    // How many are carried over, each as the part of it inside the shown image.
+    QTest::addColumn<int>("carried");
+    QTest::newRow("same size: all copied") << true << true << QSize(200, 100) << 3;
+    QTest::newRow("smaller: clipped, outside left out") << true << true << QSize(100, 50) << 2;
+    QTest::newRow("previous without ROIs") << true << false << QSize(200, 100) << 0;
+    QTest::newRow("no previous image") << false << false << QSize(200, 100) << 0;
+}
+
+void tst_AnnotationPage::carryOverPrevious()
+{
+    QFETCH(bool, previousShown);
+    QFETCH(bool, previousAnnotated);
+    QFETCH(QSize, shownSize);
+    QFETCH(int, carried);
+
+    OpenProject(2);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    const QString folder = m_dir->filePath("carry");
+    QVERIFY(MakePicture(folder + "/a.png"));
+    QImage small(shownSize, QImage::Format_RGB888);
+    small.fill(Qt::darkGray);
+    QVERIFY(small.save(folder + "/b.png"));
+    emit page->Signal_LoadImgPath(folder);
+    auto* table = Child<QTableView>(*page, "tblViewUnmarks");
+    QTRY_COMPARE(table->model()->rowCount(), 2);
+    const int previousRow = table->model()->index(0, 1).data().toString() == "a.png" ? 0 : 1;
+    QSignalSpy saved(page.get(), &ImgMarksWid::Signal_SaveMarkResult);
+    QStringList menu;
+    if (previousShown)
+        ClickRow(*page, previousRow);
+    const auto spPrevious = Shown(*page);
+    for (const QPointF& offset : {QPointF(0, 0), QPointF(60, 10), QPointF(120, 40)})
+    {
+        if (previousAnnotated)
+            Draw(*page, 2, "点", &menu, offset);
+    }
+    QTRY_COMPARE(saved.count(), previousAnnotated ? 3 : 0);
+    const QString previousBefore = spPrevious ? Dump(*spPrevious) : QString();
+    ClickRow(*page, 1 - previousRow);
+    const auto spShown = Shown(*page);
+    QVERIFY(spShown && spShown != spPrevious);
+    auto* button = Child<QToolButton>(*page, "btnCarryRois");
+    QSignalSpy clicked(button, &QToolButton::clicked);
+    QTest::keyClick(page.get(), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    QTRY_COMPARE(clicked.count(), 1);
+    QCOMPARE(spShown->rois.size(), carried);
+    auto* stack = page->findChild<QUndoStack*>();
+    QCOMPARE(stack->count(), carried == 0 ? 0 : 1);
+    if (carried == 0)
+        return;
+    for (int i = 0; i < carried; ++i)
+    {
+        QCOMPARE(RectOf(spShown->rois.at(i)),
+                 RectOf(spPrevious->rois.at(i)).intersected(QRectF(QPointF(0, 0), QSizeF(shownSize))));
+        QCOMPARE(spShown->rois.at(i)->title(), QString("点"));
+        QVERIFY(!spPrevious->rois.contains(spShown->rois.at(i)));
+    }
+    QTRY_COMPARE(Child<QListView>(*page, "lstWidCurImgMark")->model()->rowCount(), carried);
+    // Moving a copy leaves the previous image's ROI where it was.
+    const QRectF copied = RectOf(spShown->rois.first());
+    Drag(*page, QPointF(30, 30), QPointF(35, 34), 3);
+    QVERIFY(RectOf(spShown->rois.first()) != copied);
+    QCOMPARE(Dump(*spPrevious), previousBefore);
+    QCOMPARE(stack->count(), 2);
+    for (int steps = 1; steps >= 0; --steps)
+    {
+        QTest::keyClick(page.get(), Qt::Key_Z, Qt::ControlModifier);
+        QTRY_COMPARE(stack->index(), steps);
+    }
+    QVERIFY(spShown->rois.isEmpty());
 }
 
 QTEST_MAIN(tst_AnnotationPage)

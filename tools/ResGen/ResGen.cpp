@@ -409,6 +409,46 @@ void WriteAll()
               p.drawLine(QPointF(19, 19), QPointF(28, 28));
               p.drawLine(QPointF(28, 19), QPointF(19, 28));
           });
+    // Undo and redo: a hooked arrow turning back or on.
+    for (const bool back : {true, false})
+        Write(back ? "image/undo.png" : "image/redo.png", 48,
+              [back](QPainter& p)
+              {
+                  if (!back)
+                  {
+                      p.translate(32, 0);
+                      p.scale(-1, 1);
+                  }
+                  p.setPen(Stroke(kPrimary, 2.8));
+                  p.setBrush(Qt::NoBrush);
+                  QPainterPath hook;
+                  hook.moveTo(8, 12);
+                  hook.lineTo(19, 12);
+                  hook.cubicTo(31, 12, 31, 27, 19, 27);
+                  hook.lineTo(12, 27);
+                  p.drawPath(hook);
+                  p.setPen(Qt::NoPen);
+                  p.setBrush(kPrimary);
+                  p.drawPolygon(QPolygonF({QPointF(3, 12), QPointF(11, 5.5), QPointF(11, 18.5)}));
+              });
+    // Carrying ROIs over: a shape from the picture behind onto the picture in front.
+    Write("image/carryRois.png", 48,
+          [](QPainter& p)
+          {
+              p.setPen(Stroke(kGrey, 2.2));
+              p.setBrush(Qt::NoBrush);
+              p.drawRoundedRect(QRectF(3, 3, 18, 15), 2, 2);
+              p.setPen(Stroke(kPrimary, 2.2));
+              p.setBrush(kWhite);
+              p.drawRoundedRect(QRectF(11, 12, 18, 15), 2, 2);
+              p.setPen(QPen(kOrange, 2.2, Qt::DashLine));
+              p.setBrush(Qt::NoBrush);
+              p.drawRect(QRectF(15, 16, 9, 7));
+              p.setPen(Stroke(kPrimary, 2));
+              p.drawLine(QPointF(6, 22), QPointF(6, 28));
+              p.drawLine(QPointF(3.5, 25.5), QPointF(6, 28));
+              p.drawLine(QPointF(8.5, 25.5), QPointF(6, 28));
+          });
     Write("image/rect.png", 48, [](QPainter& p) { RectShape(p, kPrimary); });
     Write("image/polygon.png", 48, [](QPainter& p) { PolygonShape(p, kPrimary); });
     Write("image/refresh.png", 48,
