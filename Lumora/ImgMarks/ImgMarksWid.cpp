@@ -1,6 +1,7 @@
 #include "ImgMarksWid.h"
 #include "ui_ImgMarksWid.h"
 
+#include "ExportSetWid.h"
 #include "ImgROIListModel.h"
 #include "ImgStatus.h"
 #include "LoadImgWork.h"
@@ -186,6 +187,7 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
             &ImgMarksWid::Slot_MarkImgRoiSelectionChanged);
     connect(this, &ImgMarksWid::Signal_SaveMarkResult, this, &ImgMarksWid::Slot_SaveMarkResult);
     connect(ui->btnWhere, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnWhereClicked);
+    connect(ui->btnExportMark, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnExportMarkClicked);
 }
 
 ImgMarksWid::~ImgMarksWid()
@@ -678,4 +680,32 @@ void ImgMarksWid::Slot_BtnWhereClicked()
 void ImgMarksWid::Slot_BtnZoomFitClicked()
 {
     ui->widImgView->zoomFit();
+}
+
+void ImgMarksWid::Slot_BtnExportMarkClicked()
+{
+    const auto spPrj = PrjIns().lock();
+    if (!spPrj)
+        return;
+    // A copy of plain values: the worker writes it while the project goes on being edited here.
+    ExportSet set;
+    if (const auto spPInfo = spPrj->PrjInfo())
+    {
+        set.name = spPInfo->name;
+        set.type = spPInfo->type;
+    }
+    set.categories = spPrj->MarkTypes();
+    for (const std::shared_ptr<pro::ImageInfo>& spImg : spPrj->Images())
+    {
+        const ExportImage image = ExportImageOf(*spImg);
+        if (image.markAsOK || !image.rois.isEmpty())
+            set.images.append(image);
+    }
+    if (set.images.isEmpty())
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("工程中还没有已标注的图片，无法导出。"), NOTIFY_COMPLETE);
+        return;
+    }
+    ExportSetWid dialog(std::move(set), this);
+    dialog.exec();
 }

@@ -80,6 +80,7 @@ public slots:
     void Slot_MarkImgRoiSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
     void Slot_SaveMarkResult(QString id, bool bSucc, QString msg);
     void Slot_BtnWhereClicked();
+    void Slot_BtnExportMarkClicked();
 
 private:
     void InitialLoad();
