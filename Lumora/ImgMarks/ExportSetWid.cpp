@@ -47,7 +47,9 @@ ExportSetWid::ExportSetWid(ExportSet set, QWidget* parent)
                             .arg(okImages)
                             .arg(m_set.categories.size()));
     ui->spinSeed->setToolTip(tr("同一比例和种子总得到同样的划分"));
-    ui->progressBar->setRange(0, qMax(1, int(m_set.images.size())));
+    // Shown from the first start on; an idle 0 % bar reads like a stuck export.
+    ui->progressBar->hide();
+    ui->spinSeed->setEnabled(false);
     QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (documents.isEmpty())
         documents = QDir::homePath();
@@ -68,6 +70,13 @@ ExportSetWid::ExportSetWid(ExportSet set, QWidget* parent)
     connect(ui->btnBrowse, &QPushButton::clicked, this, &ExportSetWid::Slot_BtnBrowseClicked);
     connect(ui->cmbFormat, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &ExportSetWid::Slot_FormatChanged);
+    // Without a split the seed has nothing to choose.
+    connect(ui->spinVal, qOverload<double>(&QDoubleSpinBox::valueChanged), this,
+            [this](double value) { ui->spinSeed->setEnabled(!m_running && value > 0); });
+    // The field shows the end of a long path; the tip shows it whole.
+    connect(ui->edtOutput, &QLineEdit::textChanged, this,
+            [this](const QString& text) { ui->edtOutput->setToolTip(text); });
+    ui->edtOutput->setToolTip(ui->edtOutput->text());
 }
 
 ExportSetWid::~ExportSetWid()
@@ -143,7 +152,9 @@ void ExportSetWid::Slot_BtnExportClicked()
         options.replaceOutput = true;
     }
     SetRunning(true);
+    ui->progressBar->setRange(0, qMax(1, int(m_set.images.size())));
     ui->progressBar->setValue(0);
+    ui->progressBar->show();
     ui->lbStatus->setText(tr("正在导出..."));
     emit Signal_Export(m_set, options);
 }
@@ -198,21 +209,22 @@ void ExportSetWid::SetRunning(bool running)
     m_running = running;
     for (QWidget* w : {static_cast<QWidget*>(ui->cmbFormat), static_cast<QWidget*>(ui->edtOutput),
                        static_cast<QWidget*>(ui->btnBrowse), static_cast<QWidget*>(ui->spinVal),
-                       static_cast<QWidget*>(ui->spinSeed), static_cast<QWidget*>(ui->widTransfer),
-                       static_cast<QWidget*>(ui->btnExport)})
+                       static_cast<QWidget*>(ui->widTransfer), static_cast<QWidget*>(ui->btnExport)})
         w->setEnabled(!running);
+    ui->spinSeed->setEnabled(!running && ui->spinVal->value() > 0);
 }
 
 QString ExportSetWid::DoneText(const ExportSummary& summary)
 {
-    QString text =
-        tr("导出完成：%1 张图片（训练集 %2 张，验证集 %3 张，其中 OK 图 %4 张），%5 个目标，%6 个类别。")
-            .arg(summary.trainImages + summary.valImages)
-            .arg(summary.trainImages)
-            .arg(summary.valImages)
-            .arg(summary.okImages)
-            .arg(summary.objects)
-            .arg(summary.categories);
+    // Short lines: the message window elides a line wider than itself.
+    QString text = tr("导出完成：%1 张图片，%2 个目标，%3 个类别。")
+                       .arg(summary.trainImages + summary.valImages)
+                       .arg(summary.objects)
+                       .arg(summary.categories);
+    text += tr("\n训练集 %1 张，验证集 %2 张，其中 OK 图 %3 张。")
+                .arg(summary.trainImages)
+                .arg(summary.valImages)
+                .arg(summary.okImages);
     if (summary.skippedImages > 0)
         text += tr("\n跳过 %1 张缺失或无法读取的图片。").arg(summary.skippedImages);
     if (summary.droppedShapes > 0)

@@ -55,7 +55,7 @@ void tst_ExportDialog::exportFromPage_data()
 
     QTest::newRow("export")
         << true << false << true << QVector<int>{NOTIFY_COMPLETE}
-        << "导出完成：2 张图片（训练集 2 张，验证集 0 张，其中 OK 图 1 张），1 个目标，1 个类别。" << true;
+        << "导出完成：2 张图片，1 个目标，1 个类别。\n训练集 2 张，验证集 0 张，其中 OK 图 1 张。" << true;
     QTest::newRow("replace a taken folder")
         << true << true << true << QVector<int>{NOTIFY_QUERY, NOTIFY_COMPLETE} << "导出完成：2 张图片"
         << true;
