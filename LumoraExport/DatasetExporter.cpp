@@ -17,6 +17,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
+#include <thread>
+#include <vector>
 
 namespace
 {
@@ -92,10 +95,33 @@ QStringList DatasetExporter::Categories(const ExportSet& set)
 
 QSize DatasetExporter::ImageSize(const QString& path)
 {
+    if (!QFileInfo(path).isFile())
+        return QSize();
     if (const auto size = ImageHeader::ReadSize(path))
         return *size;
     const cv::Mat image = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
     return image.empty() ? QSize() : QSize(image.cols, image.rows);
+}
+
+QVector<QSize> DatasetExporter::ImageSizes(const QVector<const ExportImage*>& images) const
+{
+    // Reading a header takes a few dozen small reads, as many system calls as copying the whole image:
+    // spread over the cores, it stays off the export's critical path.
+    QVector<QSize> sizes(images.size());
+    const int workers = int(qBound(1u, std::thread::hardware_concurrency(), 4u));
+    std::vector<std::future<void>> jobs;
+    for (int w = 0; w < workers; ++w)
+    {
+        jobs.push_back(std::async(std::launch::async,
+                                  [&, w]
+                                  {
+                                      for (int i = w; i < images.size() && !Cancelled(); i += workers)
+                                          sizes[i] = ImageSize(images[i]->path);
+                                  }));
+    }
+    for (std::future<void>& job : jobs)
+        job.wait();
+    return sizes;
 }
 
 ExportSummary DatasetExporter::Run()
@@ -182,19 +208,19 @@ bool DatasetExporter::ExportImages(ExportSummary& summary)
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const ExportImage* a, const ExportImage* b) { return a->key < b->key; });
 
-    QVector<Readable> readable;
-    for (const ExportImage* image : ordered)
+    const QVector<QSize> sizes = ImageSizes(ordered);
+    if (Cancelled())
     {
-        if (Cancelled())
-        {
-            summary.status = ExportStatus::Cancelled;
-            return false;
-        }
-        const QSize size = QFileInfo(image->path).isFile() ? ImageSize(image->path) : QSize();
-        if (size.isEmpty())
+        summary.status = ExportStatus::Cancelled;
+        return false;
+    }
+    QVector<Readable> readable;
+    for (int i = 0; i < ordered.size(); ++i)
+    {
+        if (sizes[i].isEmpty())
             ++summary.skippedImages;
         else
-            readable.append({image, size});
+            readable.append({ordered[i], sizes[i]});
     }
     if (readable.isEmpty())
     {
@@ -213,6 +239,7 @@ bool DatasetExporter::ExportImages(ExportSummary& summary)
     for (int i = 0; i < m_categories.size(); ++i)
         categoryIndex.insert(m_categories[i], i);
 
+    QSet<QString> madeDirs;
     for (int i = 0; i < readable.size(); ++i)
     {
         if (Cancelled())
@@ -238,7 +265,17 @@ bool DatasetExporter::ExportImages(ExportSummary& summary)
         }
 
         const QString folder = m_temp->path() + "/" + m_writer->ImageDir(part);
-        if (!QDir().mkpath(folder) || !TransferImage(image.path, folder + "/" + fileName, summary))
+        if (!madeDirs.contains(folder))
+        {
+            if (!QDir().mkpath(folder))
+            {
+                summary.status = ExportStatus::WriteFailed;
+                summary.detail = folder;
+                return false;
+            }
+            madeDirs.insert(folder);
+        }
+        if (!TransferImage(image.path, folder + "/" + fileName, summary))
             return false;
         if (!m_writer->AddImage(part, fileName, stem, size, shapes))
         {

@@ -41,6 +41,8 @@ public:
 private:
     bool PrepareOutput(ExportSummary& summary);
     bool ExportImages(ExportSummary& summary);
+    // Of every image, in order; an empty size for a missing or unreadable file.
+    QVector<QSize> ImageSizes(const QVector<const ExportImage*>& images) const;
     bool TransferImage(const QString& source, const QString& target, ExportSummary& summary);
     // A stem not yet taken in this data set (compared without case, as Windows does).
     QString UniqueStem(const QString& fileName);

@@ -17,7 +17,7 @@ bool DatasetWriter::WriteFile(const QString& relativePath, const QByteArray& byt
 {
     const QString path = m_setup.root + "/" + relativePath;
     QFile file(path);
-    const bool written = QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+    const bool written = MakeDir(QFileInfo(relativePath).path()) && file.open(QIODevice::WriteOnly) &&
                          file.write(bytes) == bytes.size() && file.flush();
     file.close();
     if (written && file.error() == QFileDevice::NoError)
@@ -28,8 +28,15 @@ bool DatasetWriter::WriteFile(const QString& relativePath, const QByteArray& byt
 
 bool DatasetWriter::MakeDir(const QString& relativePath)
 {
-    if (QDir().mkpath(m_setup.root + "/" + relativePath))
+    // A file per image goes into a few folders; asking the file system each time costs as much as
+    // writing the file.
+    if (m_madeDirs.contains(relativePath))
         return true;
+    if (QDir().mkpath(m_setup.root + "/" + relativePath))
+    {
+        m_madeDirs.insert(relativePath);
+        return true;
+    }
     m_failedPath = m_setup.root + "/" + relativePath;
     return false;
 }

@@ -3,6 +3,7 @@
 #include "LumoraExport/ExportShape.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -53,4 +54,7 @@ protected:
 
     Setup m_setup;
     QString m_failedPath;
+
+private:
+    QSet<QString> m_madeDirs;
 };

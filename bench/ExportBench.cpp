@@ -1,6 +1,7 @@
 // Times the data set export on this machine: N annotated JPEG images (640 x 480, a rectangle and a
 // polygon each) exported as COCO, YOLO and VOC with a 20 % validation split, against plainly copying the
-// same image files into one folder with std::filesystem::copy_file (target ratio 1.5). Also the time the
+// same image files into one folder with std::filesystem::copy_file (target ratio 1.5), each timed until
+// its data is written to disk. Also the time the
 // page takes in the GUI thread to take the plain copy of N image records before the worker starts.
 // Usage: ExportBench [count=20000] [work folder=system temp]
 
@@ -18,8 +19,11 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+
+#include <unistd.h>
 
 namespace
 {
@@ -59,6 +63,9 @@ QVector<std::shared_ptr<pro::ImageInfo>> MakeImages(const QString& folder, int c
 
 double PlainCopy(const QVector<std::shared_ptr<pro::ImageInfo>>& images, const QString& target)
 {
+    // Each timing starts without the previous one's data still waiting to be written and ends when its
+    // own is written: the deferred writing of the page cache otherwise lands in whichever comes next.
+    ::sync();
     QElapsedTimer timer;
     timer.start();
     QDir().mkpath(target);
@@ -67,6 +74,7 @@ double PlainCopy(const QVector<std::shared_ptr<pro::ImageInfo>>& images, const Q
         std::filesystem::copy_file(QFile::encodeName(img->path).toStdString(),
                                    QFile::encodeName(target + "/" + img->fileName).toStdString());
     }
+    ::sync();
     return Seconds(timer);
 }
 
@@ -94,33 +102,54 @@ int main(int argc, char* argv[])
     std::printf("taking the plain copy of %d records in the GUI thread: %.1f ms\n", count,
                 Seconds(timer) * 1000);
 
-    // Alternate the baseline and the exports, so that both meet the page cache alike.
-    int round = 0;
-    for (ExportFormat format : {ExportFormat::Coco, ExportFormat::Yolo, ExportFormat::Voc})
+    // Two rounds, the baseline first in one and last in the other, so that both meet the page cache
+    // and the machine's other work alike; the best time of each counts.
+    const ExportFormat formats[] = {ExportFormat::Coco, ExportFormat::Yolo, ExportFormat::Voc};
+    double bestCopy[3] = {1e9, 1e9, 1e9};
+    double bestExport[3] = {1e9, 1e9, 1e9};
+    for (int round = 0; round < 2; ++round)
     {
-        const double copy = PlainCopy(records, work.filePath(QStringLiteral("copy%1").arg(round)));
-        ExportOptions options;
-        options.format = format;
-        options.outputDir = work.filePath(QStringLiteral("export%1").arg(round));
-        options.valFraction = 0.2;
-        timer.start();
-        const ExportSummary summary = DatasetExporter(set, options).Run();
-        const double exported = Seconds(timer);
-        if (summary.status != ExportStatus::Ok)
-            qFatal("export failed: %d %s", int(summary.status), qPrintable(summary.detail));
-        std::printf("%-5s copy %.2f s, export %.2f s (%d objects), ratio %.2f (target 1.5)\n",
-                    qPrintable(ExportOptions::FormatName(format)), copy, exported, summary.objects,
-                    exported / copy);
-        QDir(work.filePath(QStringLiteral("copy%1").arg(round))).removeRecursively();
-        QDir(options.outputDir).removeRecursively();
-        ++round;
+        for (int f = 0; f < 3; ++f)
+        {
+            const QString copyDir = work.filePath("copy");
+            ExportOptions options;
+            options.format = formats[f];
+            options.outputDir = work.filePath("export");
+            options.valFraction = 0.2;
+            const auto exportOnce = [&]
+            {
+                ::sync();
+                timer.start();
+                const ExportSummary summary = DatasetExporter(set, options).Run();
+                if (summary.status != ExportStatus::Ok)
+                    qFatal("export failed: %d %s", int(summary.status), qPrintable(summary.detail));
+                ::sync();
+                return Seconds(timer);
+            };
+            const double first = round == 0 ? PlainCopy(records, copyDir) : exportOnce();
+            const double second = round == 0 ? exportOnce() : PlainCopy(records, copyDir);
+            const double copy = round == 0 ? first : second;
+            const double exported = round == 0 ? second : first;
+            std::printf("round %d %-5s copy %.2f s, export %.2f s\n", round + 1,
+                        qPrintable(ExportOptions::FormatName(formats[f])), copy, exported);
+            bestCopy[f] = std::min(bestCopy[f], copy);
+            bestExport[f] = std::min(bestExport[f], exported);
+            QDir(copyDir).removeRecursively();
+            QDir(options.outputDir).removeRecursively();
+        }
     }
+    for (int f = 0; f < 3; ++f)
+        std::printf("%-5s best copy %.2f s, best export %.2f s, ratio %.2f (target 1.5)\n",
+                    qPrintable(ExportOptions::FormatName(formats[f])), bestCopy[f], bestExport[f],
+                    bestExport[f] / bestCopy[f]);
     ExportOptions options;
     options.format = ExportFormat::Yolo;
     options.outputDir = work.filePath("linked");
     options.transfer = ImageTransfer::Link;
+    ::sync();
     timer.start();
     DatasetExporter(set, options).Run();
+    ::sync();
     std::printf("yolo with hard links %.2f s\n", Seconds(timer));
     return 0;
 }
