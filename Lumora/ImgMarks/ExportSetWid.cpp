@@ -186,7 +186,8 @@ void ExportSetWid::Slot_Progress(int done, int total)
 void ExportSetWid::Slot_ExportDone(ExportSummary summary)
 {
     SetRunning(false);
-    if (m_closeWhenDone)
+    // An export that ended before the cancel took effect is kept, and told like any other.
+    if (m_closeWhenDone && summary.status != ExportStatus::Ok)
     {
         QDialog::reject();
         return;

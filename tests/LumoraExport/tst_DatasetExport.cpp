@@ -21,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <limits>
+
 namespace
 {
 
@@ -141,6 +143,8 @@ private slots:
     void cleanup();
     void split_data();
     void split();
+    void shapes_data();
+    void shapes();
     void formats_data();
     void formats();
     void sameNamesStayApart();
@@ -243,6 +247,53 @@ void tst_DatasetExport::split()
     QCOMPARE(got, mask);
     QCOMPARE(DatasetSplit::ValidationMask(n, fraction, seed),
              DatasetSplit::ValidationMask(n, fraction, seed));
+}
+
+void tst_DatasetExport::shapes_data()
+{
+    QTest::addColumn<bool>("polygon");
+    QTest::addColumn<QPolygonF>("points");
+    // "x y w h area clipped", empty when the shape is dropped; the image is 200 x 100.
+    QTest::addColumn<QString>("expected");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    QTest::newRow("rectangle inside")
+        << false << QPolygonF(QVector<QPointF>{{10, 20}, {30, 40.5}}) << "10 20 20 20.5 410 0";
+    QTest::newRow("rectangle over the corner")
+        << false << QPolygonF(QVector<QPointF>{{180, 90}, {220, 120}}) << "180 90 20 10 200 1";
+    QTest::newRow("rectangle outside") << false << QPolygonF(QVector<QPointF>{{210, 0}, {250, 50}}) << "";
+    QTest::newRow("triangle cut by two edges")
+        << true << QPolygonF(QVector<QPointF>{{-10, -10}, {10, -10}, {10, 10}}) << "0 0 10 10 50 1";
+    QTest::newRow("two vertices") << true << QPolygonF(QVector<QPointF>{{0, 0}, {10, 10}}) << "";
+    QTest::newRow("vertices on a line")
+        << true << QPolygonF(QVector<QPointF>{{0, 0}, {10, 10}, {20, 20}}) << "";
+    QTest::newRow("not a number") << true << QPolygonF(QVector<QPointF>{{0, 0}, {10, nan}, {20, 0}}) << "";
+}
+
+void tst_DatasetExport::shapes()
+{
+    QFETCH(bool, polygon);
+    QFETCH(QPolygonF, points);
+    QFETCH(QString, expected);
+    ExportRoi roi;
+    roi.polygon = polygon;
+    if (polygon)
+        roi.points = points;
+    else
+        roi.rect = QRectF(points[0], points[1]);
+    const auto shape = ExportShape::Make(roi, 0, QSize(200, 100));
+    QString got;
+    if (shape)
+    {
+        const QRectF box = shape->Box();
+        got = QStringLiteral("%1 %2 %3 %4 %5 %6")
+                  .arg(box.x())
+                  .arg(box.y())
+                  .arg(box.width())
+                  .arg(box.height())
+                  .arg(shape->Area())
+                  .arg(shape->Clipped() ? 1 : 0);
+    }
+    QCOMPARE(got, expected);
 }
 
 void tst_DatasetExport::formats_data()
