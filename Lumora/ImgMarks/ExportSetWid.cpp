@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <spdlog/spdlog.h>
+
 namespace
 {
 
@@ -151,6 +153,11 @@ void ExportSetWid::Slot_BtnExportClicked()
             return;
         options.replaceOutput = true;
     }
+    if (const auto logger = spdlog::get("Operater"))
+        logger->log(
+            spdlog::source_loc{"ImgMarks/ExportSetWid.cpp", __LINE__, "ExportSetWid::Slot_BtnExportClicked"},
+            spdlog::level::info, "导出数据集({0})到{1}",
+            ExportOptions::FormatName(options.format).toStdString(), options.outputDir.toStdString());
     SetRunning(true);
     ui->progressBar->setRange(0, qMax(1, int(m_set.images.size())));
     ui->progressBar->setValue(0);

@@ -373,7 +373,7 @@ void tst_DatasetExport::formats()
     else
     {
         QStringList got;
-        for (const QString& stem : {"a b", "c", "ok"})
+        for (const QString& stem : QStringList{"a b", "c", "ok"})
             got << ReadVoc(out + "/" + VocWriter::AnnotationFile(stem));
         QCOMPARE(got, expected);
         QCOMPARE(ReadAll(out + "/labels.txt"), QString("划痕\n脏污\n点\n").toUtf8());
@@ -386,7 +386,7 @@ void tst_DatasetExport::sameNamesStayApart()
     picture.fill(Qt::gray);
     ExportSet set;
     set.type = 2;
-    for (const QString& batch : {"b1", "b2"})
+    for (const QString& batch : QStringList{"b1", "b2"})
     {
         QDir().mkpath(m_dir->filePath(batch));
         QVERIFY(picture.save(m_dir->filePath(batch + "/X.png")));
