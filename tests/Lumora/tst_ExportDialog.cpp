@@ -30,12 +30,18 @@ private slots:
     void exportFromPage();
 
 private:
+    std::unique_ptr<QTemporaryDir> m_home;
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
 void tst_ExportDialog::initTestCase()
 {
     InitComUiResources();
+    // The dialog proposes a folder under the user's documents.
+    m_home = std::make_unique<QTemporaryDir>();
+    qputenv("HOME", QFile::encodeName(m_home->path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home->filePath(".config")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home->filePath(".local/share")));
 }
 
 void tst_ExportDialog::cleanup()
