@@ -2,6 +2,7 @@
 #include "ui_ImgMarksWid.h"
 
 #include "DisplayAdjustWid.h"
+#include "ExportSetWid.h"
 #include "ImgROIListModel.h"
 #include "ImgStatus.h"
 #include "LoadImgWork.h"
@@ -214,6 +215,7 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     connect(m_undoStack, &QUndoStack::canUndoChanged, ui->btnUndo, &QWidget::setEnabled);
     connect(m_undoStack, &QUndoStack::canRedoChanged, ui->btnRedo, &QWidget::setEnabled);
     connect(m_undoStack, &QUndoStack::indexChanged, this, &ImgMarksWid::UpdateUndoTips);
+    connect(ui->btnExportMark, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnExportMarkClicked);
 }
 
 ImgMarksWid::~ImgMarksWid()
@@ -856,4 +858,32 @@ void ImgMarksWid::Slot_BtnWhereClicked()
 void ImgMarksWid::Slot_BtnZoomFitClicked()
 {
     ui->widImgView->zoomFit();
+}
+
+void ImgMarksWid::Slot_BtnExportMarkClicked()
+{
+    const auto spPrj = PrjIns().lock();
+    if (!spPrj)
+        return;
+    // A copy of plain values: the worker writes it while the project goes on being edited here.
+    ExportSet set;
+    if (const auto spPInfo = spPrj->PrjInfo())
+    {
+        set.name = spPInfo->name;
+        set.type = spPInfo->type;
+    }
+    set.categories = spPrj->MarkTypes();
+    for (const std::shared_ptr<pro::ImageInfo>& spImg : spPrj->Images())
+    {
+        const ExportImage image = ExportImageOf(*spImg);
+        if (image.markAsOK || !image.rois.isEmpty())
+            set.images.append(image);
+    }
+    if (set.images.isEmpty())
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("工程中还没有已标注的图片，无法导出。"), NOTIFY_COMPLETE);
+        return;
+    }
+    ExportSetWid dialog(std::move(set), this);
+    dialog.exec();
 }

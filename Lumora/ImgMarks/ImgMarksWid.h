@@ -89,6 +89,7 @@ public slots:
     // Copies the ROIs of the image shown just before onto the shown one, as one undoable edit.
     void Slot_BtnCarryRoisClicked();
     void Slot_ImgViewRoiDragFinished(std::weak_ptr<ROIItem> roi, std::shared_ptr<ROIItem> before);
+    void Slot_BtnExportMarkClicked();
 
 private:
     void InitialLoad();

@@ -347,6 +347,16 @@ void WriteAll()
               p.drawLine(QPointF(16, 3), QPointF(16, 20));
               p.drawPolyline(QPolygonF({QPointF(10, 14), QPointF(16, 20), QPointF(22, 14)}));
           });
+    // The import tray with the arrow leaving it.
+    Write("image/Export.png", 48,
+          [](QPainter& p)
+          {
+              p.setPen(Stroke(kPrimary, 2.4));
+              p.setBrush(Qt::NoBrush);
+              p.drawPolyline(QPolygonF({QPointF(4, 18), QPointF(4, 28), QPointF(28, 28), QPointF(28, 18)}));
+              p.drawLine(QPointF(16, 20), QPointF(16, 3));
+              p.drawPolyline(QPolygonF({QPointF(10, 9), QPointF(16, 3), QPointF(22, 9)}));
+          });
     Write("image/add.png", 48,
           [](QPainter& p)
           {

@@ -1,0 +1,119 @@
+#include "LumoraExport/ProjectReader.h"
+
+#include "Nexil/NexilConst.h"
+#include "Nexil/ROI/AnnotationText.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QUuid>
+
+#include <functional>
+
+namespace
+{
+
+const char kProjectDb[] = "/PrjData.db";
+
+// Runs use on a read-only connection of its own to file, which is gone afterwards. Reading a database
+// in write-ahead-log mode makes SQLite create its log files beside it; they are there already while
+// the program has the project open, and otherwise the file is read as unchanging, so that reading
+// leaves the project folder as it was.
+bool WithReadOnly(const QString& file, QString& error, const std::function<bool(QSqlDatabase&)>& use)
+{
+    const QString name = "LumoraExport-" + QUuid::createUuid().toString();
+    const bool inUse = QFileInfo::exists(file + "-wal");
+    bool result = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
+        db.setConnectOptions("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI");
+        db.setDatabaseName(QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded) +
+                           (inUse ? "" : "?immutable=1"));
+        if (db.open())
+            result = use(db);
+        else
+            error = db.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return result;
+}
+
+} // namespace
+
+ProjectReader::Status ProjectReader::Read(const QString& folder, ExportSet& set, QString& error)
+{
+    const QString dir = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    const QString dbFile = dir + kProjectDb;
+    if (!QFileInfo(dbFile).isFile())
+    {
+        error = QStringLiteral("no project at %1 (%2 not found)").arg(dir, dbFile);
+        return Status::NoProject;
+    }
+    set = ExportSet();
+    set.name = QFileInfo(dir).fileName();
+    const bool read =
+        WithReadOnly(dbFile, error,
+                     [&](QSqlDatabase& db)
+                     {
+                         QSqlQuery query(db);
+                         query.setForwardOnly(true);
+                         if (!query.exec("select id, image, markAsOK, roiJson from tbl_project_data"))
+                         {
+                             error = query.lastError().text();
+                             return false;
+                         }
+                         while (query.next())
+                         {
+                             ExportImage image;
+                             image.key = query.value(1).toString();
+                             image.path = dir + image.key;
+                             image.fileName = QFileInfo(image.key).fileName();
+                             image.rois =
+                                 ExportRois(AnnotationText::parseRoiListText(query.value(3).toString()));
+                             // Inserts store 1/0, updates the texts true/false; both read as booleans.
+                             image.markAsOK = query.value(2).toBool() && image.rois.isEmpty();
+                             if (image.markAsOK || !image.rois.isEmpty())
+                                 set.images.append(image);
+                         }
+                         // Row order is the order the categories were added in, as the core library reads
+                         // them.
+                         if (query.exec("select name from tbl_ai_mark_category"))
+                         {
+                             while (query.next())
+                                 set.categories.append(query.value(0).toString());
+                         }
+                         return true;
+                     });
+    if (!read)
+    {
+        error = QStringLiteral("cannot read %1: %2").arg(dbFile, error);
+        return Status::Unreadable;
+    }
+    set.type = CatalogueType(QFileInfo(dir).absolutePath(), set.name);
+    return Status::Ok;
+}
+
+int ProjectReader::CatalogueType(const QString& workspace, const QString& name)
+{
+    const QString file = workspace + nexil::kCatalogueFile;
+    if (!QFileInfo(file).isFile())
+        return 0;
+    int type = 0;
+    QString error;
+    WithReadOnly(file, error,
+                 [&](QSqlDatabase& db)
+                 {
+                     QSqlQuery query(db);
+                     // The first in id order, as the catalogue finds a project by name.
+                     query.prepare("select type from tbl_ai_project where name=:name order by id limit 1");
+                     query.bindValue(":name", name);
+                     if (query.exec() && query.next())
+                         type = query.value(0).toInt();
+                     return true;
+                 });
+    return type;
+}
