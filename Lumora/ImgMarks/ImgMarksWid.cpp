@@ -226,6 +226,8 @@ ImgMarksWid::~ImgMarksWid()
         spPrj->SetSaveCallback(&OrphanSaveCallback, nullptr);
     m_thread.exit(0);
     m_thread.wait();
+    // The stack is a child: its clear() in QWidget's destructor must not call back into the page.
+    m_undoStack->disconnect();
 }
 
 void ImgMarksWid::InitialLoad()
