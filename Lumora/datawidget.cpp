@@ -96,12 +96,15 @@ void DataWidget::dataUpdated(std::weak_ptr<pro::ImageInfo> record)
         m_canvasImage.clear();
         m_image = QImage();
         m_roiLayer.clear();
+        emit SignalSendPixelValues(QPointF(), QVector<double>());
         update();
         return;
     }
     m_record = record;
     m_roiLayer.clear();
     loadImage(spRecord->path);
+    // The readout named a pixel of the image shown before; it waits for the pointer's next move.
+    emit SignalSendPixelValues(QPointF(), QVector<double>());
     update();
 }
 
@@ -348,6 +351,17 @@ void DataWidget::pressPolygon(Qt::MouseButton button, const QPointF& q)
         m_drawPolygon->appendVertex(m_drawPolygon->floatingPoint());
     else if (insideImage(q))
         m_drawPolygon->appendVertex(q);
+}
+
+bool DataWidget::removeLastDrawnVertex()
+{
+    if (m_mode != kDrawingPolygon || !m_drawPolygon || m_drawPolygon->polygon().isEmpty())
+        return false;
+    QPolygonF polygon = m_drawPolygon->polygon();
+    polygon.removeLast();
+    m_drawPolygon->setPolygon(polygon);
+    update();
+    return true;
 }
 
 void DataWidget::pressRect(Qt::MouseButton button, const QPointF& q)

@@ -43,6 +43,8 @@ public:
     void startDrawPolygon(const QString& title);
     // Ends a drawing; the finished ROI when accepted and not degenerate, else empty.
     std::shared_ptr<ROIItem> endDrawing(bool accept);
+    // Takes back the last placed vertex of the polygon being drawn; false when there is none.
+    bool removeLastDrawnVertex();
 
     std::weak_ptr<pro::ImageInfo> record() const { return m_record; }
     std::weak_ptr<ROIItem> selectedRoi() const { return m_selected; }

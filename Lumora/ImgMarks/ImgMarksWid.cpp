@@ -70,6 +70,7 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
       m_roiModel(new ImgROIListModel(this)), m_menu(new QMenu(this)), m_adjustMenu(new QMenu(this)),
       m_adjustWid(new DisplayAdjustWid(m_adjustMenu)),
       m_reloadKey(new QShortcut(QKeySequence(Qt::Key_F5), this)),
+      m_undoKey(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this)),
       m_redoKey(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this)),
       m_undoStack(new QUndoStack(this)),
       m_configFile(QString::fromStdString(comlib::RootDir()) + nexil::kConfigFile)
@@ -160,7 +161,6 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     ui->btnClearUnMarkTbl->setToolTip(tr("仅清空列表"));
     ui->btnZoomFit->setToolTip(tr("缩放"));
     SetupDisplayAdjust();
-    ui->btnUndo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     ui->btnRedo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
     ui->btnCarryRois->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
     ui->btnCarryRois->setToolTip(tr("沿用上一张图片的标注，快捷键：Ctrl+Shift+V"));
@@ -209,6 +209,7 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     connect(ui->btnWhere, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnWhereClicked);
     connect(ui->btnUndo, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnUndoClicked);
     connect(ui->btnRedo, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnRedoClicked);
+    connect(m_undoKey, &QShortcut::activated, this, &ImgMarksWid::Slot_BtnUndoClicked);
     connect(m_redoKey, &QShortcut::activated, this, &ImgMarksWid::Slot_BtnRedoClicked);
     connect(ui->btnCarryRois, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnCarryRoisClicked);
     connect(ui->widImgView, &DataWidget::roiDragFinished, this, &ImgMarksWid::Slot_ImgViewRoiDragFinished);
@@ -504,7 +505,10 @@ void ImgMarksWid::Slot_ImgViewRoiDragFinished(std::weak_ptr<ROIItem> roi, std::s
 
 void ImgMarksWid::Slot_BtnUndoClicked()
 {
-    if (!ShapeBeingDrawn())
+    // While a polygon is drawn, its last vertex is what the user just placed.
+    if (ui->widImgView->mode() == DataWidget::kDrawingPolygon)
+        ui->widImgView->removeLastDrawnVertex();
+    else if (!ShapeBeingDrawn())
         m_undoStack->undo();
 }
 

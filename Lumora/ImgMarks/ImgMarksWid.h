@@ -133,6 +133,9 @@ private:
     DisplayAdjustWid* m_adjustWid;
     // F5 while the not-annotated tab hides btnReloadMark, whose own shortcut is then inactive.
     QShortcut* m_reloadKey;
+    // Ctrl+Z is the page's, not the button's: it also takes back a polygon's last vertex while the
+    // undo button is disabled.
+    QShortcut* m_undoKey;
     // The second redo key; Ctrl+Y is the button's own.
     QShortcut* m_redoKey;
     // The edits of the shown image, begun afresh with every image shown.

@@ -145,6 +145,7 @@ private slots:
     void undoRedoRestoresRecord_data();
     void undoRedoRestoresRecord();
     void historyBelongsToShownImage();
+    void undoWhileDrawingPolygon();
     void carryOverPrevious_data();
     void carryOverPrevious();
 
@@ -890,6 +891,49 @@ void tst_AnnotationPage::historyBelongsToShownImage()
     ClickRow(*page, 0);
     QCOMPARE(stack->count(), 0);
     QCOMPARE(rows.at(0)->rois.size(), 1);
+}
+
+void tst_AnnotationPage::undoWhileDrawingPolygon()
+{
+    OpenProject(1);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    Records rows;
+    QVERIFY(LoadPictures(*page, 1, rows));
+    ClickRow(*page, 0);
+    auto* stack = page->findChild<QUndoStack*>();
+    auto* canvas = Child<DataWidget>(*page, "widImgView");
+    const auto at = [canvas](double x, double y) { return canvas->zoom().toWidget(QPointF(x, y)).toPoint(); };
+    const auto place = [&](double x, double y)
+    {
+        Move(canvas, at(x, y));
+        QTest::mousePress(canvas, Qt::LeftButton, {}, at(x, y));
+        QTest::mouseRelease(canvas, Qt::LeftButton, {}, at(x, y));
+    };
+
+    // Ctrl+Z takes back the misplaced vertex, even with nothing on the stack, and keeps drawing.
+    QTest::keyClick(page.get(), Qt::Key_W);
+    QTRY_COMPARE(canvas->mode(), int(DataWidget::kDrawingPolygon));
+    place(20, 20);
+    place(80, 20);
+    place(150, 90);
+    QTest::keyClick(page.get(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(canvas->mode(), int(DataWidget::kDrawingPolygon));
+    QCOMPARE(stack->count(), 0);
+    place(80, 70);
+    QStringList menu;
+    AnswerMenu(this, "脏污", &menu);
+    QTest::mousePress(canvas, Qt::RightButton, {}, at(80, 70));
+    QTest::mouseRelease(canvas, Qt::RightButton, {}, at(80, 70));
+    QTRY_COMPARE(rows.at(0)->rois.size(), 1);
+    const auto* polygon = dynamic_cast<PolygonROIItem*>(rows.at(0)->rois.first().get());
+    QVERIFY(polygon);
+    QCOMPARE(polygon->polygon().size(), 3);
+    const QPointF expected[] = {QPointF(20, 20), QPointF(80, 20), QPointF(80, 70)};
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2((polygon->polygon().at(i) - expected[i]).manhattanLength() < 2,
+                 qPrintable(QString::number(i)));
+    QCOMPARE(stack->count(), 1);
 }
 
 void tst_AnnotationPage::carryOverPrevious_data()
