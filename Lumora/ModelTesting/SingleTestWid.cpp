@@ -13,6 +13,7 @@
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -25,24 +26,12 @@
 #include <QNetworkReply>
 #include <QTimer>
 
-#include <algorithm>
-
 namespace
 {
-
-constexpr int kPollMs = 1000;
-// A tick that comes a little early still polls.
-constexpr qint64 kMinPollGapMs = 999;
 
 QString U(const char* utf8)
 {
     return QString::fromUtf8(utf8);
-}
-
-QString HmsText(qint64 seconds)
-{
-    seconds = std::max<qint64>(seconds, 0);
-    return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(seconds % 3600 / 60).arg(seconds % 60);
 }
 
 // A version name is one folder name; anything that could lead out of the test folder is none.
@@ -91,7 +80,7 @@ SingleTestWid::SingleTestWid(const QString& id, ComboListModel* models, QWidget*
     connect(ui->btnRunTest, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnRunTestClicked);
     connect(ui->btnShowRlt, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnShowRltClicked);
     connect(m_pollTimer, &QTimer::timeout, this, &SingleTestWid::Slot_TimeToGetStatus);
-    m_pollTimer->start(kPollMs);
+    m_pollTimer->start(comlib::ServicePoll::kIntervalMs);
 }
 
 SingleTestWid::~SingleTestWid()
@@ -212,10 +201,7 @@ void SingleTestWid::StartTest()
     ui->lbStatuVal->clear();
     ui->lbUseTime->clear();
     ui->widLog->ClearLines();
-    m_startTime = QDateTime::currentDateTime();
-    // The first poll waits a whole interval: sent at once, it could reach the service before the start
-    // and be answered for an unknown task.
-    m_lastPoll = m_startTime.toMSecsSinceEpoch();
+    m_poll.Start(QDateTime::currentMSecsSinceEpoch());
     m_taskId = QString::fromStdString(comlib::MakeUniqueId());
 
     const QJsonObject body{{QStringLiteral("config_path"), configPath}};
@@ -260,15 +246,11 @@ void SingleTestWid::LogRequest(const QString& format, const QString& path)
 void SingleTestWid::Slot_TimeToGetStatus()
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (now - m_lastPoll < kMinPollGapMs)
+    if (!m_poll.Due(now) || !m_running)
         return;
-    if (m_running)
-    {
-        ui->lbUseTime->setText(HmsText((now - m_startTime.toMSecsSinceEpoch()) / 1000));
-        m_client->Get(QString::fromLatin1(nexil::kGetTestStatus), m_taskId);
-        LogRequest(tr("发送请求： %1:%2%3"), QString::fromLatin1(nexil::kGetTestStatus));
-    }
-    m_lastPoll = now;
+    ui->lbUseTime->setText(comlib::ServicePoll::HmsText(m_poll.ElapsedSeconds(now)));
+    m_client->Get(QString::fromLatin1(nexil::kGetTestStatus), m_taskId);
+    LogRequest(tr("发送请求： %1:%2%3"), QString::fromLatin1(nexil::kGetTestStatus));
 }
 
 void SingleTestWid::Slot_Finished(QNetworkReply* reply)

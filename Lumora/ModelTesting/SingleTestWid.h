@@ -1,8 +1,8 @@
 #pragma once
 
+#include "ComLib/Service/ServicePoll.h"
 #include "Nexil/ImageInfo.h"
 
-#include <QDateTime>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -87,7 +87,6 @@ private:
     QString m_versionName;
     QString m_modelConfigPath;
     QTimer* m_pollTimer;
-    qint64 m_lastPoll = 0;
-    QDateTime m_startTime;
+    comlib::ServicePoll m_poll;
     std::shared_ptr<pro::ImageInfo> m_shownResult;
 };

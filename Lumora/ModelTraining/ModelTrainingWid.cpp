@@ -12,6 +12,7 @@
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,16 +25,11 @@
 #include <QtCharts/QSplineSeries>
 #include <QtCharts/QValueAxis>
 
-#include <algorithm>
-
 using namespace QtCharts;
 
 namespace
 {
 
-constexpr int kPollMs = 1000;
-// A tick that comes a little early still polls.
-constexpr qint64 kMinPollGapMs = 999;
 // Losses at or below this are the trainer's "nothing yet".
 constexpr float kLossFloor = 0.001f;
 
@@ -56,12 +52,6 @@ void SetEpochRange(QValueAxis* axis, int epochs)
     axis->setTickType(QValueAxis::TicksDynamic);
     axis->setTickAnchor(0);
     axis->setTickInterval(step);
-}
-
-QString HmsText(qint64 seconds)
-{
-    seconds = std::max<qint64>(seconds, 0);
-    return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(seconds % 3600 / 60).arg(seconds % 60);
 }
 
 } // namespace
@@ -100,7 +90,7 @@ ModelTrainingWid::ModelTrainingWid(QWidget* parent)
     connect(ui->sliderPrecision, &QSlider::valueChanged, this,
             &ModelTrainingWid::Slot_SliderPrecisionValueChanged);
     connect(m_pollTimer, &QTimer::timeout, this, &ModelTrainingWid::Slot_TimeToGetStatus);
-    m_pollTimer->start(kPollMs);
+    m_pollTimer->start(comlib::ServicePoll::kIntervalMs);
 }
 
 ModelTrainingWid::~ModelTrainingWid()
@@ -240,10 +230,7 @@ void ModelTrainingWid::StartTraining()
     m_valSeries->clear();
     SetEpochRange(m_epochAxis, ui->sliderEpochs->value());
     ui->widLog->ClearLines();
-    m_startTime = QDateTime::currentDateTime();
-    // The first poll waits a whole interval: sent at once, it could reach the service before the start
-    // and be answered for an unknown task.
-    m_lastPoll = m_startTime.toMSecsSinceEpoch();
+    m_poll.Start(QDateTime::currentMSecsSinceEpoch());
     m_taskId = QString::fromStdString(comlib::MakeUniqueId());
     m_lastEpoch = -1.0f;
 
@@ -288,15 +275,11 @@ void ModelTrainingWid::LogRequest(const QString& format, const QString& path)
 void ModelTrainingWid::Slot_TimeToGetStatus()
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (now - m_lastPoll < kMinPollGapMs)
+    if (!m_poll.Due(now) || !m_running)
         return;
-    if (m_running)
-    {
-        ui->lbUseTime->setText(HmsText((now - m_startTime.toMSecsSinceEpoch()) / 1000));
-        m_client->Get(QString::fromLatin1(nexil::kGetTrainStatus), m_taskId);
-        LogRequest(tr("发送请求： %1:%2%3"), QString::fromLatin1(nexil::kGetTrainStatus));
-    }
-    m_lastPoll = now;
+    ui->lbUseTime->setText(comlib::ServicePoll::HmsText(m_poll.ElapsedSeconds(now)));
+    m_client->Get(QString::fromLatin1(nexil::kGetTrainStatus), m_taskId);
+    LogRequest(tr("发送请求： %1:%2%3"), QString::fromLatin1(nexil::kGetTrainStatus));
 }
 
 void ModelTrainingWid::Slot_Finished(QNetworkReply* reply)
@@ -357,7 +340,7 @@ void ModelTrainingWid::ShowStatus(const comlib::ServiceReply& reply)
             UpdateChart(float(loss.epoch), float(loss.totalLoss), float(loss.valLoss));
     }
     if (reply.remainTime)
-        ui->lbElapseTime->setText(HmsText(qint64(*reply.remainTime)));
+        ui->lbElapseTime->setText(comlib::ServicePoll::HmsText(qint64(*reply.remainTime)));
 }
 
 void ModelTrainingWid::UpdateChart(float epoch, float totalLoss, float valLoss)

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDateTime>
+#include "ComLib/Service/ServicePoll.h"
+
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -75,9 +76,8 @@ private:
     QGridLayout* m_devGrid;
     QTimer* m_pollTimer;
     bool m_running = false;
-    qint64 m_lastPoll = 0;
     QString m_taskId;
-    QDateTime m_startTime;
+    comlib::ServicePoll m_poll;
     QThread m_thread;
     QtCharts::QChart* m_chart = nullptr;
     float m_lastEpoch = -1.0f;

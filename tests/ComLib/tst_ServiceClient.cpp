@@ -1,6 +1,7 @@
 #include "FakeTrainService.h"
 
 #include "ComLib/Service/ServiceClient.h"
+#include "ComLib/Service/ServicePoll.h"
 #include "ComLib/Service/ServiceReply.h"
 
 #include <QJsonDocument>
@@ -68,6 +69,7 @@ private slots:
     void networkErrors();
     void groups_data();
     void groups();
+    void pollPacing();
 };
 
 void TestServiceClient::initTestCase()
@@ -234,6 +236,23 @@ void TestServiceClient::groups()
     QCOMPARE(Describe(reply), groups);
     QCOMPARE(reply.body, body);
     QVERIFY(!reply.networkError);
+}
+
+void TestServiceClient::pollPacing()
+{
+    comlib::ServicePoll poll;
+    poll.Start(10000);
+    // The first poll waits a whole interval, a tick a millisecond early still counts, and a poll
+    // starts the next interval.
+    const QList<QPair<qint64, bool>> ticks{{10500, false}, {10998, false}, {10999, true},
+                                           {11500, false}, {11998, true},  {12000, false}};
+    for (const auto& [at, due] : ticks)
+        QVERIFY2(poll.Due(at) == due, qPrintable(QString::number(at)));
+    QCOMPARE(poll.ElapsedSeconds(12999), qint64(2));
+
+    QCOMPARE(comlib::ServicePoll::HmsText(-5), QString("0:0:0"));
+    QCOMPARE(comlib::ServicePoll::HmsText(3725), QString("1:2:5"));
+    QCOMPARE(comlib::ServicePoll::HmsText(90061), QString("25:1:1"));
 }
 
 QTEST_GUILESS_MAIN(TestServiceClient)
