@@ -1,5 +1,7 @@
 #include "CanvasImage.h"
 
+#include "Nexil/ImageDecode.h"
+
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -96,7 +98,7 @@ bool CanvasImage::load(const QString& path)
 {
     clear();
     // Full depth and the colour the file has; the EXIF orientation is applied as for 8 bits.
-    cv::Mat mat = cv::imread(path.toLocal8Bit().toStdString(), cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
+    cv::Mat mat = ImageDecode::Read(path, cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
     if (mat.empty() || (mat.channels() != 1 && mat.channels() != 3 && mat.channels() != 4))
         return false;
     m_decodedDepth = mat.depth();

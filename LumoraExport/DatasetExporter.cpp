@@ -5,15 +5,13 @@
 #include "LumoraExport/VocWriter.h"
 #include "LumoraExport/YoloWriter.h"
 
-#include "Nexil/ImageHeader.h"
+#include "Nexil/ImageDecode.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QTemporaryDir>
-
-#include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
 #include <filesystem>
@@ -97,10 +95,7 @@ QSize DatasetExporter::ImageSize(const QString& path)
 {
     if (!QFileInfo(path).isFile())
         return QSize();
-    if (const auto size = ImageHeader::ReadSize(path))
-        return *size;
-    const cv::Mat image = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
-    return image.empty() ? QSize() : QSize(image.cols, image.rows);
+    return ImageDecode::Size(path);
 }
 
 QVector<QSize> DatasetExporter::ImageSizes(const QVector<const ExportImage*>& images) const

@@ -8,7 +8,7 @@
 namespace
 {
 
-// The decoder refuses larger images; those are left to it.
+// The decoder refuses larger images, by throwing: they are refused before it sees them.
 const qint64 kMaxSide = qint64(1) << 20;
 const qint64 kMaxPixels = qint64(1) << 30;
 // The PNG library's own limit is lower.
@@ -35,10 +35,15 @@ quint32 Le32(const QByteArray& bytes, int at)
     return Le16(bytes, at + 2) << 16 | Le16(bytes, at);
 }
 
-std::optional<QSize> Checked(qint64 width, qint64 height)
+std::optional<QSize> Checked(qint64 width, qint64 height, bool& tooLarge)
 {
-    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide || width * height > kMaxPixels)
+    if (width <= 0 || height <= 0)
     {
+        return std::nullopt;
+    }
+    if (width > kMaxSide || height > kMaxSide || width * height > kMaxPixels)
+    {
+        tooLarge = true;
         return std::nullopt;
     }
     return QSize(int(width), int(height));
@@ -104,15 +109,19 @@ quint32 Crc32(const QByteArray& bytes)
 
 // Size from the header chunk; orientation from the first intact eXIf chunk, before or after the
 // image data, as the decoder takes it.
-std::optional<QSize> PngSize(QFile& file)
+std::optional<QSize> PngSize(QFile& file, bool& tooLarge)
 {
     const QByteArray head = file.read(24);
-    if (head.size() < 24 || head.mid(12, 4) != "IHDR" || Be32(head, 16) > kMaxPngSide ||
-        Be32(head, 20) > kMaxPngSide)
+    if (head.size() < 24 || head.mid(12, 4) != "IHDR")
     {
         return std::nullopt;
     }
-    std::optional<QSize> size = Checked(Be32(head, 16), Be32(head, 20));
+    if (Be32(head, 16) > kMaxPngSide || Be32(head, 20) > kMaxPngSide)
+    {
+        tooLarge = true;
+        return std::nullopt;
+    }
+    std::optional<QSize> size = Checked(Be32(head, 16), Be32(head, 20), tooLarge);
     if (!size || !file.seek(33))
     {
         return std::nullopt;
@@ -156,7 +165,7 @@ std::optional<QSize> PngSize(QFile& file)
 // Frame size from the first start-of-frame marker the decoder supports, orientation from the first
 // APP1 segment, both before the scan begins; the orientation of a JPEG and of a PNG swaps the sides
 // as the decoder rotates the image.
-std::optional<QSize> JpegSize(QFile& file)
+std::optional<QSize> JpegSize(QFile& file, bool& tooLarge)
 {
     std::optional<QSize> size;
     int orientation = 0;
@@ -202,7 +211,7 @@ std::optional<QSize> JpegSize(QFile& file)
             {
                 return std::nullopt;
             }
-            size = Checked(Be16(frame, 3), Be16(frame, 1));
+            size = Checked(Be16(frame, 3), Be16(frame, 1), tooLarge);
             if (!size)
             {
                 return std::nullopt;
@@ -235,7 +244,7 @@ std::optional<QSize> JpegSize(QFile& file)
     return size;
 }
 
-std::optional<QSize> BmpSize(QFile& file)
+std::optional<QSize> BmpSize(QFile& file, bool& tooLarge)
 {
     const QByteArray head = file.read(34);
     if (head.size() < 26)
@@ -250,7 +259,7 @@ std::optional<QSize> BmpSize(QFile& file)
         {
             return std::nullopt;
         }
-        return Checked(Le16(head, 18), Le16(head, 20));
+        return Checked(Le16(head, 18), Le16(head, 20), tooLarge);
     }
     if (infoSize < 36 || infoSize > 0x7FFFFFFF || head.size() < 34)
     {
@@ -268,12 +277,12 @@ std::optional<QSize> BmpSize(QFile& file)
         return std::nullopt;
     }
     // A negative height means the rows are stored top-down.
-    return Checked(width, qAbs(qint64(height)));
+    return Checked(width, qAbs(qint64(height)), tooLarge);
 }
 
 // Size and orientation from the first directory, whose tags give both for classic TIFF; BigTIFF is
 // left to the decoder.
-std::optional<QSize> TiffSize(QFile& file)
+std::optional<QSize> TiffSize(QFile& file, bool& tooLarge)
 {
     const QByteArray head = file.read(8);
     if (head.size() < 8)
@@ -326,7 +335,7 @@ std::optional<QSize> TiffSize(QFile& file)
             break;
         }
     }
-    std::optional<QSize> size = Checked(width, height);
+    std::optional<QSize> size = Checked(width, height, tooLarge);
     if (size && orientation >= 5 && orientation <= 8)
     {
         size->transpose();
@@ -338,6 +347,13 @@ std::optional<QSize> TiffSize(QFile& file)
 
 std::optional<QSize> ImageHeader::ReadSize(const QString& path)
 {
+    bool tooLarge = false;
+    return ReadSize(path, tooLarge);
+}
+
+std::optional<QSize> ImageHeader::ReadSize(const QString& path, bool& tooLarge)
+{
+    tooLarge = false;
     QFile file(path);
     // Unbuffered: the readers skip through the file in small steps.
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
@@ -347,19 +363,19 @@ std::optional<QSize> ImageHeader::ReadSize(const QString& path)
     const QByteArray signature = file.peek(8);
     if (signature == QByteArray("\x89PNG\r\n\x1a\n", 8))
     {
-        return PngSize(file);
+        return PngSize(file, tooLarge);
     }
     if (signature.startsWith("\xFF\xD8\xFF"))
     {
-        return JpegSize(file);
+        return JpegSize(file, tooLarge);
     }
     if (signature.startsWith("BM"))
     {
-        return BmpSize(file);
+        return BmpSize(file, tooLarge);
     }
     if (signature.startsWith("II*") || signature.startsWith(QByteArray("MM\0*", 4)))
     {
-        return TiffSize(file);
+        return TiffSize(file, tooLarge);
     }
     return std::nullopt;
 }

@@ -1,6 +1,6 @@
 #include "Nexil/PrjMng.h"
 
-#include "Nexil/ImageHeader.h"
+#include "Nexil/ImageDecode.h"
 #include "Nexil/NexilConst.h"
 #include "Nexil/PrjDataWork.h"
 #include "Nexil/ROI/AnnotationText.h"
@@ -13,8 +13,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSize>
-
-#include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
 #include <optional>
@@ -32,12 +30,8 @@ QString CleanAbsolutePath(const QString& path)
 // them without decoding the pixels in the GUI thread; other formats are left to the decoder.
 QSize ImageSize(const QString& path)
 {
-    if (const auto size = ImageHeader::ReadSize(path))
-    {
-        return *size;
-    }
-    const cv::Mat image = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
-    return image.empty() ? QSize(0, 0) : QSize(image.cols, image.rows);
+    const QSize size = ImageDecode::Size(path);
+    return size.isValid() ? size : QSize(0, 0);
 }
 
 QString AnnotationFileText(const pro::ImageInfo& img)

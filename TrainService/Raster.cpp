@@ -1,5 +1,10 @@
 #include "TrainService/Raster.h"
 
+#include "Nexil/ImageDecode.h"
+
+#include <QByteArray>
+#include <QFile>
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -66,7 +71,8 @@ cv::Mat ClassMask(const std::vector<Shape>& shapes, int cls, cv::Size imageSize,
 
 cv::Mat ReadImage(const std::string& path)
 {
-    cv::Mat image = cv::imread(path, cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
+    cv::Mat image = ImageDecode::Read(QFile::decodeName(QByteArray::fromStdString(path)),
+                                      cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
     if (image.empty())
         return image;
     if (image.depth() != CV_8U)

@@ -2,6 +2,7 @@
 
 #include "ComLib/ComFunc.h"
 #include "Nexil/IPrjCore.h"
+#include "Nexil/ImageDecode.h"
 #include "Nexil/NexilConst.h"
 #include "Nexil/ROI/ROIItem.h"
 
@@ -12,8 +13,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
-
-#include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
 
@@ -52,8 +51,8 @@ TrainConfig::Result TrainConfig::Write(const IPrjCore& prj, const pro::info& inf
         return {Status::NoTrainableRoi, QString(), QString()};
 
     const QString firstPath = images.first()->path;
-    const cv::Mat image = cv::imread(firstPath.toStdString(), cv::IMREAD_COLOR);
-    if (image.empty())
+    const QSize imageSize = ImageDecode::Size(firstPath);
+    if (imageSize.isEmpty())
         return {Status::ImageUnreadable, firstPath, QString()};
     // Checked before the run directory exists, so a refused start leaves nothing behind.
     if (info.type != 1 && info.type != 2)
@@ -79,7 +78,7 @@ TrainConfig::Result TrainConfig::Write(const IPrjCore& prj, const pro::info& inf
 
     const bool segment = info.type == 1;
     QJsonObject config;
-    config.insert(QStringLiteral("image_size"), QJsonArray{image.rows, image.cols});
+    config.insert(QStringLiteral("image_size"), QJsonArray{imageSize.height(), imageSize.width()});
     config.insert(QStringLiteral("num_classes"), classes.size());
     config.insert(QStringLiteral("classes_name"), QJsonArray::fromStringList(classes));
     config.insert(QStringLiteral("pre_model_path"), QJsonValue::Null);

@@ -1,3 +1,4 @@
+#include "HostileImage.h"
 #include "ProjectRecord.h"
 
 #include "CanvasImage.h"
@@ -117,6 +118,7 @@ private slots:
     void panel();
     void pageKeepsAdjustmentAndFilesClean();
     void tiffImported();
+    void hostileImageImportedAndShown();
 
 private:
     void OpenProject();
@@ -504,6 +506,39 @@ void tst_DisplayAdjust::tiffImported()
     const QJsonObject stored = QJsonDocument::fromJson(ReadAll(LoadImgWork::annotationPath(copy))).object();
     QCOMPARE(stored.value("imageWidth").toInt(), 70);
     QCOMPARE(stored.value("imageHeight").toInt(), 30);
+}
+
+// A PNG that claims 100000 x 100000 pixels made the decoder throw through the import, the store and
+// the canvas; it is now stored as unreadable and shown as nothing.
+void tst_DisplayAdjust::hostileImageImportedAndShown()
+{
+    OpenProject();
+    const QString src = m_dir->filePath("import");
+    QVERIFY(QDir().mkpath(src));
+    QFile bomb(src + "/bomb.png");
+    QVERIFY(bomb.open(QIODevice::WriteOnly));
+    bomb.write(PngClaiming(100000, 100000));
+    bomb.close();
+    QFile json(src + "/bomb.json");
+    QVERIFY(json.open(QIODevice::WriteOnly));
+    json.write(R"({"imagePath":"bomb.png","shapes":[{"label":"划痕","shape_type":"rectangle",)"
+               R"("points":[[2,3],[20,10]]}]})");
+    json.close();
+    auto page = MakePage();
+    emit page->Signal_ImportMarkImg(src, true);
+    QTRY_COMPARE(PrjIns().lock()->Images().size(), 1);
+    const auto spImg = PrjIns().lock()->Images().first();
+    QTRY_VERIFY(!spImg->image.isEmpty());
+    const QString copy = PrjIns().lock()->PrjPath() + spImg->image;
+    QTRY_VERIFY(QFile::exists(LoadImgWork::annotationPath(copy)));
+    const QJsonObject stored = QJsonDocument::fromJson(ReadAll(LoadImgWork::annotationPath(copy))).object();
+    QCOMPARE(stored.value("imageWidth").toInt(), 0);
+
+    auto* canvas = page->findChild<DataWidget*>();
+    QVERIFY(canvas);
+    canvas->dataUpdated(spImg);
+    CanvasImage image;
+    QVERIFY(!image.load(copy));
 }
 
 QTEST_MAIN(tst_DisplayAdjust)

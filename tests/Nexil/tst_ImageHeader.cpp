@@ -1,4 +1,7 @@
+#include "Nexil/ImageDecode.h"
 #include "Nexil/ImageHeader.h"
+
+#include "HostileImage.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -56,29 +59,13 @@ QByteArray JpegWith(int width, int height, const QByteArray& segments)
     return jpeg.left(2) + segments + jpeg.mid(2);
 }
 
-quint32 Crc32(const QByteArray& bytes)
-{
-    quint32 crc = 0xFFFFFFFF;
-    for (const char c : bytes)
-    {
-        crc ^= uchar(c);
-        for (int k = 0; k < 8; ++k)
-            crc = crc & 1 ? 0xEDB88320 ^ (crc >> 1) : crc >> 1;
-    }
-    return ~crc;
-}
-
-QByteArray Be32(quint32 v)
-{
-    return Bytes({int(v >> 24), int(v >> 16), int(v >> 8), int(v)});
-}
-
 // A PNG carrying an eXIf chunk right after its header chunk, or just before its end chunk.
 QByteArray PngWithExif(int width, int height, int orientation, bool atEnd = false, bool damaged = false)
 {
     const QByteArray png = Encode(".png", Colour(width, height));
-    const QByteArray chunk = "eXIf" + Tiff(false, orientation);
-    const QByteArray whole = Be32(quint32(chunk.size() - 4)) + chunk + Be32(Crc32(chunk) ^ (damaged ? 1 : 0));
+    QByteArray whole = PngChunk("eXIf", Tiff(false, orientation));
+    if (damaged)
+        whole[whole.size() - 1] = char(whole.back() ^ 1);
     const int at = atEnd ? png.size() - 12 : 33;
     return png.left(at) + whole + png.mid(at);
 }
@@ -112,6 +99,25 @@ QByteArray GreyTiff(bool intel, int width, int height, int orientation, int bits
     return tiff + u32(0);
 }
 
+QByteArray JpegClaiming(int width, int height)
+{
+    QByteArray jpeg = Encode(".jpg", Colour(8, 8));
+    const int sof = jpeg.indexOf(QByteArray("\xFF\xC0", 2));
+    jpeg.replace(sof + 5, 4, Bytes({height >> 8, height, width >> 8, width}));
+    return jpeg;
+}
+
+QByteArray BmpClaiming(qint32 width, qint32 height)
+{
+    QByteArray bmp = Encode(".bmp", Colour(4, 4));
+    for (int i = 0; i < 4; ++i)
+    {
+        bmp[18 + i] = char((quint32(width) >> (8 * i)) & 0xFF);
+        bmp[22 + i] = char((quint32(height) >> (8 * i)) & 0xFF);
+    }
+    return bmp;
+}
+
 } // namespace
 
 // Image sizes read from the file head must be those of OpenCV's colour decoding, orientation included.
@@ -124,6 +130,8 @@ private slots:
     void sizeAsDecoded();
     void cutFiles_data();
     void cutFiles();
+    void hostileFiles_data();
+    void hostileFiles();
 };
 
 void tst_ImageHeader::sizeAsDecoded_data()
@@ -194,6 +202,8 @@ void tst_ImageHeader::sizeAsDecoded()
         const cv::Mat decoded = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_COLOR);
         QVERIFY(!decoded.empty());
         QCOMPARE(*size, QSize(decoded.cols, decoded.rows));
+        QCOMPARE(ImageDecode::Size(path), *size);
+        QVERIFY(!ImageDecode::Read(path, cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR).empty());
     }
 }
 
@@ -229,6 +239,46 @@ void tst_ImageHeader::cutFiles()
         if (!decoded.empty())
             QCOMPARE(*size, QSize(decoded.cols, decoded.rows));
     }
+}
+
+void tst_ImageHeader::hostileFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("tooLarge"); // refused on its header, before the decoder sees it
+    QTest::addColumn<QSize>("claimed"); // what the header tells when it is not refused
+
+    QTest::newRow("PNG claiming 100000 x 100000") << PngClaiming(100000, 100000) << true << QSize();
+    QTest::newRow("PNG claiming a side over the PNG limit") << PngClaiming(2000000, 1) << true << QSize();
+    QTest::newRow("PNG claiming 30000 x 30000") << PngClaiming(30000, 30000) << false << QSize(30000, 30000);
+    QTest::newRow("JPEG claiming 65535 x 65535") << JpegClaiming(65535, 65535) << true << QSize();
+    QTest::newRow("BMP claiming 100000 x 100000") << BmpClaiming(100000, 100000) << true << QSize();
+    QTest::newRow("BMP claiming 100000 x -100000") << BmpClaiming(100000, -100000) << true << QSize();
+    // A format without a header reader: the decoder's own refusal, a thrown exception, is caught.
+    QTest::newRow("PGM claiming 100000 x 100000")
+        << QByteArray("P5\n100000 100000\n255\n\0\0") << false << QSize();
+}
+
+// No file, however large its header claims the image is, throws or yields an image; a header naming
+// more than the decoder takes is not even handed to it.
+void tst_ImageHeader::hostileFiles()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, tooLarge);
+    QFETCH(QSize, claimed);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.path() + "/hostile.png";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+    file.close();
+
+    bool claimsTooMuch = !tooLarge;
+    QCOMPARE(ImageHeader::ReadSize(path, claimsTooMuch).value_or(QSize()), claimed);
+    QCOMPARE(claimsTooMuch, tooLarge);
+    QCOMPARE(ImageDecode::Size(path), claimed);
+    QVERIFY(ImageDecode::Read(path, cv::IMREAD_COLOR).empty());
+    QVERIFY(ImageDecode::Read(path, cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR).empty());
 }
 
 QTEST_GUILESS_MAIN(tst_ImageHeader)
