@@ -5,14 +5,6 @@
 namespace comlib
 {
 
-namespace
-{
-
-// A timer tick that comes a little early still polls.
-constexpr qint64 kMinPollGapMs = ServicePoll::kIntervalMs - 1;
-
-} // namespace
-
 void ServicePoll::Start(qint64 nowMs)
 {
     m_startMs = nowMs;
@@ -21,7 +13,8 @@ void ServicePoll::Start(qint64 nowMs)
 
 bool ServicePoll::Due(qint64 nowMs)
 {
-    if (nowMs - m_lastPollMs < kMinPollGapMs)
+    // A timer tick that comes a little early still polls.
+    if (nowMs - m_lastPollMs < m_intervalMs - 1)
         return false;
     m_lastPollMs = nowMs;
     return true;

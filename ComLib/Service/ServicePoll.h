@@ -13,6 +13,8 @@ class ServicePoll
 public:
     static constexpr int kIntervalMs = 1000;
 
+    void SetIntervalMs(int ms) { m_intervalMs = ms; }
+
     // Begins a run at nowMs. Its first poll waits a whole interval: sent at once, it could reach the
     // service before the start request and be answered for an unknown task.
     void Start(qint64 nowMs);
@@ -24,6 +26,7 @@ public:
     static QString HmsText(qint64 seconds);
 
 private:
+    int m_intervalMs = kIntervalMs;
     qint64 m_startMs = 0;
     qint64 m_lastPollMs = 0;
 };

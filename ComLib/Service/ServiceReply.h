@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QJsonObject>
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -62,3 +63,5 @@ public:
 };
 
 } // namespace comlib
+
+Q_DECLARE_METATYPE(comlib::ServiceReply)

@@ -8,12 +8,12 @@
 #include "ComLib/ComFunc.h"
 #include "ComLib/Service/ServiceClient.h"
 #include "ComLib/Service/ServiceReply.h"
+#include "ComLib/Service/ServiceRun.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/ComboListModel.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -22,9 +22,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QListView>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QTimer>
 
 namespace
 {
@@ -61,12 +58,14 @@ QStringList Texts(const QJsonValue& values)
 
 SingleTestWid::SingleTestWid(const QString& id, ComboListModel* models, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::SingleTestWidClass>()), m_id(id), m_models(models),
-      m_netMgr(new QNetworkAccessManager(this)), m_client(new comlib::ServiceClient(m_netMgr, this)),
-      m_pollTimer(new QTimer(this))
+      m_run(new comlib::ServiceRun({QString::fromLatin1(nexil::kTestModel),
+                                    QString::fromLatin1(nexil::kGetTestStatus),
+                                    QString::fromLatin1(nexil::kTestModel)},
+                                   this))
 {
     ui->setupUi(this);
     setObjectName(QStringLiteral("SingleTestWid"));
-    m_client->setObjectName(QStringLiteral("serviceClient"));
+    m_run->setObjectName(QStringLiteral("serviceRun"));
     ui->cbModel->setView(new QListView(ui->cbModel));
     ui->cbModel->setModel(m_models);
     ui->widImgView->setRoiHitTesting(0);
@@ -75,25 +74,31 @@ SingleTestWid::SingleTestWid(const QString& id, ComboListModel* models, QWidget*
     // A few classes fill the panel's width instead of leaving an empty band beside them.
     ui->tblViewRlt->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
 
-    connect(m_netMgr, &QNetworkAccessManager::finished, this, &SingleTestWid::Slot_Finished);
+    connect(m_run, &comlib::ServiceRun::Signal_Sent, this, &SingleTestWid::LogRequest);
+    connect(m_run, &comlib::ServiceRun::Signal_Polled, this,
+            [this](qint64 seconds) { ui->lbUseTime->setText(comlib::ServicePoll::HmsText(seconds)); });
+    connect(m_run, &comlib::ServiceRun::Signal_Reply, this, &SingleTestWid::ShowReply);
+    connect(m_run, &comlib::ServiceRun::Signal_NetworkError, this, &SingleTestWid::ShowError);
     connect(ui->btnDelTest, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnDelTestClicked);
     connect(ui->btnRunTest, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnRunTestClicked);
     connect(ui->btnShowRlt, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnShowRltClicked);
-    connect(m_pollTimer, &QTimer::timeout, this, &SingleTestWid::Slot_TimeToGetStatus);
-    m_pollTimer->start(comlib::ServicePoll::kIntervalMs);
 }
 
 SingleTestWid::~SingleTestWid()
 {
-    // The manager goes with the panel's children, after the members its replies would reach.
-    m_netMgr->disconnect(this);
+    // The run goes with the panel's children, after the members its replies would reach.
+    m_run->disconnect(this);
 }
 
 void SingleTestWid::Discard()
 {
-    m_pollTimer->stop();
-    m_netMgr->disconnect(this);
-    m_running = false;
+    m_run->Finish();
+    m_run->disconnect(this);
+}
+
+bool SingleTestWid::IsRunning() const
+{
+    return m_run->IsRunning();
 }
 
 QString SingleTestWid::ChosenVersion() const
@@ -187,7 +192,7 @@ bool SingleTestWid::MakeTestReqJson(QString& configPath)
 
 void SingleTestWid::Slot_BtnRunTestClicked()
 {
-    if (m_running)
+    if (m_run->IsRunning())
         StopTest();
     else
         StartTest();
@@ -201,26 +206,20 @@ void SingleTestWid::StartTest()
     ui->lbStatuVal->clear();
     ui->lbUseTime->clear();
     ui->widLog->ClearLines();
-    m_poll.Start(QDateTime::currentMSecsSinceEpoch());
-    m_taskId = QString::fromStdString(comlib::MakeUniqueId());
 
     const QJsonObject body{{QStringLiteral("config_path"), configPath}};
-    m_client->Post(QString::fromLatin1(nexil::kTestModel), m_taskId, body);
-    LogRequest(tr("发送请求: %1:%2%3"), QString::fromLatin1(nexil::kTestModel));
+    m_run->Start(body);
     ui->widLog->AppendLine(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Indented)));
 
     ui->btnRunTest->setText(tr("停止测试"));
     ui->cbModel->setEnabled(false);
     ui->btnDelTest->setEnabled(false);
-    m_running = true;
     emit Signal_RunningChanged(true);
 }
 
 void SingleTestWid::StopTest()
 {
-    // The service is told, but the panel does not wait for its answer.
-    m_client->Get(QString::fromLatin1(nexil::kTestModel), m_taskId);
-    LogRequest(tr("发送请求: %1:%2%3"), QString::fromLatin1(nexil::kTestModel));
+    m_run->Stop();
     ui->lbStatuVal->setText(tr("<span style=\"color:Black;\">测试取消</span>"));
     ResetTestState();
 }
@@ -228,43 +227,36 @@ void SingleTestWid::StopTest()
 void SingleTestWid::ResetTestState()
 {
     ui->btnRunTest->setText(tr("开始测试"));
-    m_running = false;
+    m_run->Finish();
     ui->cbModel->setEnabled(true);
     ui->btnDelTest->setEnabled(true);
-    m_taskId.clear();
     emit Signal_RunningChanged(false);
 }
 
-void SingleTestWid::LogRequest(const QString& format, const QString& path)
+void SingleTestWid::LogRequest(const QString& path, const QString& taskId)
 {
+    // The status request has always been logged with a full-width colon.
+    const QString format =
+        path == m_run->RequestPaths().status ? tr("发送请求： %1:%2%3") : tr("发送请求: %1:%2%3");
+    const comlib::ServiceClient* client = m_run->Client();
     const QString line =
-        format.arg(m_client->Address()).arg(m_client->Port()).arg(path + QLatin1Char('/') + m_taskId);
+        format.arg(client->Address()).arg(client->Port()).arg(path + QLatin1Char('/') + taskId);
     qDebug().noquote() << line;
     ui->widLog->AppendLine(line);
 }
 
 void SingleTestWid::Slot_TimeToGetStatus()
 {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (!m_poll.Due(now) || !m_running)
-        return;
-    ui->lbUseTime->setText(comlib::ServicePoll::HmsText(m_poll.ElapsedSeconds(now)));
-    m_client->Get(QString::fromLatin1(nexil::kGetTestStatus), m_taskId);
-    LogRequest(tr("发送请求： %1:%2%3"), QString::fromLatin1(nexil::kGetTestStatus));
+    m_run->Poll();
 }
 
 void SingleTestWid::Slot_Finished(QNetworkReply* reply)
 {
-    const comlib::ServiceReply rlt = comlib::ServiceReply::Read(reply);
-    reply->deleteLater();
-    // A stopped run's replies, the stop reply included, and those of an earlier run are not shown.
-    if (!m_running || rlt.taskId != m_taskId)
-        return;
-    if (rlt.networkError)
-    {
-        ShowError(rlt.errorText);
-        return;
-    }
+    m_run->HandleReply(reply);
+}
+
+void SingleTestWid::ShowReply(const comlib::ServiceReply& rlt)
+{
     const QString body = QString::fromUtf8(rlt.body);
     qInfo().noquote() << U("推送测试返回:") << body;
     if (rlt.status)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "ComLib/Service/ServicePoll.h"
 #include "Nexil/ImageInfo.h"
 
 #include <QJsonObject>
@@ -17,14 +16,12 @@ class SingleTestWidClass;
 
 namespace comlib
 {
-class ServiceClient;
+class ServiceRun;
 struct ServiceReply;
 } // namespace comlib
 
 class ComboListModel;
-class QNetworkAccessManager;
 class QNetworkReply;
-class QTimer;
 
 // One test panel: runs a model version of the open project on the training service against the test
 // images, shows the rates per class and draws this version's prediction for the selected image.
@@ -37,7 +34,7 @@ public:
     ~SingleTestWid() override;
 
     const QString& Id() const { return m_id; }
-    bool IsRunning() const { return m_running; }
+    bool IsRunning() const;
     // The version chosen in the combo box, and choosing one by name (nothing when it is not listed).
     QString ChosenVersion() const;
     void ChooseVersion(const QString& name);
@@ -73,20 +70,16 @@ private:
     void ResetTestState();
     void StartTest();
     void StopTest();
+    void ShowReply(const comlib::ServiceReply& reply);
     void ShowStatus(const comlib::ServiceReply& reply);
     void ShowError(const QString& text);
-    void LogRequest(const QString& format, const QString& path);
+    void LogRequest(const QString& path, const QString& taskId);
 
     std::unique_ptr<Ui::SingleTestWidClass> ui;
     QString m_id;
     ComboListModel* m_models;
-    QNetworkAccessManager* m_netMgr;
-    comlib::ServiceClient* m_client;
-    bool m_running = false;
-    QString m_taskId;
+    comlib::ServiceRun* m_run;
     QString m_versionName;
     QString m_modelConfigPath;
-    QTimer* m_pollTimer;
-    comlib::ServicePoll m_poll;
     std::shared_ptr<pro::ImageInfo> m_shownResult;
 };

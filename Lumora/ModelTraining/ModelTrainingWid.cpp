@@ -8,19 +8,16 @@
 #include "ComLib/ComFunc.h"
 #include "ComLib/Service/ServiceClient.h"
 #include "ComLib/Service/ServiceReply.h"
+#include "ComLib/Service/ServiceRun.h"
 #include "ComUi/CMsgWnd.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QShowEvent>
-#include <QTimer>
 #include <QtCharts/QChart>
 #include <QtCharts/QSplineSeries>
 #include <QtCharts/QValueAxis>
@@ -58,12 +55,14 @@ void SetEpochRange(QValueAxis* axis, int epochs)
 
 ModelTrainingWid::ModelTrainingWid(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::ModelTrainingWidClass>()),
-      m_netMgr(new QNetworkAccessManager(this)), m_client(new comlib::ServiceClient(m_netMgr, this)),
-      m_pollTimer(new QTimer(this))
+      m_run(new comlib::ServiceRun({QString::fromLatin1(nexil::kStartTrainTask),
+                                    QString::fromLatin1(nexil::kGetTrainStatus),
+                                    QString::fromLatin1(nexil::kCancelTrainTask)},
+                                   this))
 {
     ui->setupUi(this);
     setObjectName(QStringLiteral("ModelTrainingWid"));
-    m_client->setObjectName(QStringLiteral("serviceClient"));
+    m_run->setObjectName(QStringLiteral("serviceRun"));
     m_devGrid = ui->gridDev;
     ui->lbStatuVal->setTextFormat(Qt::RichText);
     CreateChart();
@@ -85,16 +84,20 @@ ModelTrainingWid::ModelTrainingWid(QWidget* parent)
     SetEpochRange(m_epochAxis, ui->sliderEpochs->value());
 
     connect(ui->btnTraining, &QPushButton::clicked, this, &ModelTrainingWid::Slot_BtnTrainingClicked);
-    connect(m_netMgr, &QNetworkAccessManager::finished, this, &ModelTrainingWid::Slot_Finished);
+    connect(m_run, &comlib::ServiceRun::Signal_Sent, this, &ModelTrainingWid::LogRequest);
+    connect(m_run, &comlib::ServiceRun::Signal_Polled, this,
+            [this](qint64 seconds) { ui->lbUseTime->setText(comlib::ServicePoll::HmsText(seconds)); });
+    connect(m_run, &comlib::ServiceRun::Signal_Reply, this, &ModelTrainingWid::ShowReply);
+    connect(m_run, &comlib::ServiceRun::Signal_NetworkError, this, &ModelTrainingWid::ShowError);
     connect(ui->sliderEpochs, &QSlider::valueChanged, this, &ModelTrainingWid::Slot_SliderEpochsValueChanged);
     connect(ui->sliderPrecision, &QSlider::valueChanged, this,
             &ModelTrainingWid::Slot_SliderPrecisionValueChanged);
-    connect(m_pollTimer, &QTimer::timeout, this, &ModelTrainingWid::Slot_TimeToGetStatus);
-    m_pollTimer->start(comlib::ServicePoll::kIntervalMs);
 }
 
 ModelTrainingWid::~ModelTrainingWid()
 {
+    // Replies aborted while the children go must not reach the half-destroyed page.
+    m_run->disconnect(this);
     m_thread.exit(0);
     m_thread.wait();
 }
@@ -210,7 +213,7 @@ bool ModelTrainingWid::MakeTrainingReqJson(QString& configPath)
 
 void ModelTrainingWid::Slot_BtnTrainingClicked()
 {
-    if (m_running)
+    if (m_run->IsRunning())
         StopTraining();
     else
         StartTraining();
@@ -230,26 +233,20 @@ void ModelTrainingWid::StartTraining()
     m_valSeries->clear();
     SetEpochRange(m_epochAxis, ui->sliderEpochs->value());
     ui->widLog->ClearLines();
-    m_poll.Start(QDateTime::currentMSecsSinceEpoch());
-    m_taskId = QString::fromStdString(comlib::MakeUniqueId());
     m_lastEpoch = -1.0f;
 
     const QJsonObject body{{QStringLiteral("config_path"), configPath}};
-    m_client->Post(QString::fromLatin1(nexil::kStartTrainTask), m_taskId, body);
-    LogRequest(tr("发送请求: %1:%2%3"), QString::fromLatin1(nexil::kStartTrainTask));
+    m_run->Start(body);
     ui->widLog->AppendLine(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Indented)));
 
     ui->btnTraining->setText(tr("停止训练"));
     ui->sliderEpochs->setEnabled(false);
     ui->sliderPrecision->setEnabled(false);
-    m_running = true;
 }
 
 void ModelTrainingWid::StopTraining()
 {
-    // The service is told, but the page does not wait for its answer.
-    m_client->Get(QString::fromLatin1(nexil::kCancelTrainTask), m_taskId);
-    LogRequest(tr("发送请求: %1:%2%3"), QString::fromLatin1(nexil::kCancelTrainTask));
+    m_run->Stop();
     // The cancel reply is not waited for, so the page says itself that the run is over.
     ui->lbStatuVal->setText(tr("<font color='#196E8B'>训练取消</font>"));
     ResetTrainingState();
@@ -260,40 +257,33 @@ void ModelTrainingWid::ResetTrainingState()
     ui->btnTraining->setText(tr("开始训练"));
     ui->sliderEpochs->setEnabled(true);
     ui->sliderPrecision->setEnabled(true);
-    m_running = false;
-    m_taskId.clear();
+    m_run->Finish();
 }
 
-void ModelTrainingWid::LogRequest(const QString& format, const QString& path)
+void ModelTrainingWid::LogRequest(const QString& path, const QString& taskId)
 {
+    // The status request has always been logged with a full-width colon.
+    const QString format =
+        path == m_run->RequestPaths().status ? tr("发送请求： %1:%2%3") : tr("发送请求: %1:%2%3");
+    const comlib::ServiceClient* client = m_run->Client();
     const QString line =
-        format.arg(m_client->Address()).arg(m_client->Port()).arg(path + QLatin1Char('/') + m_taskId);
+        format.arg(client->Address()).arg(client->Port()).arg(path + QLatin1Char('/') + taskId);
     qDebug().noquote() << line;
     ui->widLog->AppendLine(line);
 }
 
 void ModelTrainingWid::Slot_TimeToGetStatus()
 {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (!m_poll.Due(now) || !m_running)
-        return;
-    ui->lbUseTime->setText(comlib::ServicePoll::HmsText(m_poll.ElapsedSeconds(now)));
-    m_client->Get(QString::fromLatin1(nexil::kGetTrainStatus), m_taskId);
-    LogRequest(tr("发送请求： %1:%2%3"), QString::fromLatin1(nexil::kGetTrainStatus));
+    m_run->Poll();
 }
 
 void ModelTrainingWid::Slot_Finished(QNetworkReply* reply)
 {
-    const comlib::ServiceReply rlt = comlib::ServiceReply::Read(reply);
-    reply->deleteLater();
-    // A stopped run's replies, the cancel reply included, and those of an earlier run are not shown.
-    if (!m_running || rlt.taskId != m_taskId)
-        return;
-    if (rlt.networkError)
-    {
-        ShowError(rlt.errorText);
-        return;
-    }
+    m_run->HandleReply(reply);
+}
+
+void ModelTrainingWid::ShowReply(const comlib::ServiceReply& rlt)
+{
     const QString body = QString::fromUtf8(rlt.body);
     qDebug().noquote() << U("推送训练返回:") << body;
     if (rlt.status)

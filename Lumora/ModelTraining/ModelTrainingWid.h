@@ -1,7 +1,5 @@
 #pragma once
 
-#include "ComLib/Service/ServicePoll.h"
-
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -23,14 +21,12 @@ class QValueAxis;
 
 namespace comlib
 {
-class ServiceClient;
+class ServiceRun;
 struct ServiceReply;
 } // namespace comlib
 
 class QGridLayout;
-class QNetworkAccessManager;
 class QNetworkReply;
-class QTimer;
 
 // The training page: epochs and precision, a training run of the open project on the local training
 // service, its progress, loss curve and request log, and the OpenCL devices of the machine.
@@ -64,20 +60,16 @@ private:
     void ResetTrainingState();
     void StartTraining();
     void StopTraining();
+    void ShowReply(const comlib::ServiceReply& reply);
     void ShowStatus(const comlib::ServiceReply& reply);
     void UpdateChart(float epoch, float totalLoss, float valLoss);
-    void LogRequest(const QString& format, const QString& path);
+    void LogRequest(const QString& path, const QString& taskId);
     void ShowError(const QString& text);
     void CreateChart();
 
     std::unique_ptr<Ui::ModelTrainingWidClass> ui;
-    QNetworkAccessManager* m_netMgr;
-    comlib::ServiceClient* m_client;
+    comlib::ServiceRun* m_run;
     QGridLayout* m_devGrid;
-    QTimer* m_pollTimer;
-    bool m_running = false;
-    QString m_taskId;
-    comlib::ServicePoll m_poll;
     QThread m_thread;
     QtCharts::QChart* m_chart = nullptr;
     float m_lastEpoch = -1.0f;

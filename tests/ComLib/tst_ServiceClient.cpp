@@ -3,6 +3,7 @@
 #include "ComLib/Service/ServiceClient.h"
 #include "ComLib/Service/ServicePoll.h"
 #include "ComLib/Service/ServiceReply.h"
+#include "ComLib/Service/ServiceRun.h"
 
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -12,6 +13,7 @@
 
 using comlib::ServiceClient;
 using comlib::ServiceReply;
+using comlib::ServiceRun;
 
 namespace
 {
@@ -54,6 +56,8 @@ QString Describe(const ServiceReply& r)
 
 } // namespace
 
+Q_DECLARE_METATYPE(FakeTrainService::Response)
+
 class TestServiceClient : public QObject
 {
     Q_OBJECT
@@ -70,12 +74,16 @@ private slots:
     void groups_data();
     void groups();
     void pollPacing();
+    void runPollsUntilFinalStatus_data();
+    void runPollsUntilFinalStatus();
+    void runIgnoresRepliesOfOtherRuns();
 };
 
 void TestServiceClient::initTestCase()
 {
     // The spies carry the replies.
     qRegisterMetaType<QNetworkReply*>();
+    qRegisterMetaType<ServiceReply>();
 }
 
 void TestServiceClient::cleanup()
@@ -253,6 +261,73 @@ void TestServiceClient::pollPacing()
     QCOMPARE(comlib::ServicePoll::HmsText(-5), QString("0:0:0"));
     QCOMPARE(comlib::ServicePoll::HmsText(3725), QString("1:2:5"));
     QCOMPARE(comlib::ServicePoll::HmsText(90061), QString("25:1:1"));
+}
+
+void TestServiceClient::runPollsUntilFinalStatus_data()
+{
+    QTest::addColumn<FakeTrainService::Response>("final");
+    QTest::addColumn<bool>("networkError");
+    QTest::newRow("done") << FakeTrainService::Json(R"({"status":"done"})") << false;
+    QTest::newRow("failed") << FakeTrainService::Json(R"({"status":"failed"})") << false;
+    QTest::newRow("HTTP error") << FakeTrainService::Response{"{}", 500, false} << true;
+}
+
+// A run posts its start, polls at its pace, and ends at a final status or a network error: the pages
+// are told once and nothing is sent after it.
+void TestServiceClient::runPollsUntilFinalStatus()
+{
+    QFETCH(FakeTrainService::Response, final);
+    QFETCH(bool, networkError);
+    FakeTrainService service;
+    QVERIFY(service.Listen());
+    service.Script("/status", {FakeTrainService::Json(R"({"status":"running"})"), final});
+    qputenv(ServiceClient::kUrlVariable, service.BaseUrl().toUtf8());
+    ServiceRun run({"/start", "/status", "/stop"});
+    run.SetIntervalMs(20);
+    QSignalSpy sent(&run, &ServiceRun::Signal_Sent);
+    QSignalSpy replies(&run, &ServiceRun::Signal_Reply);
+    QSignalSpy errors(&run, &ServiceRun::Signal_NetworkError);
+
+    run.Start(QJsonObject{{"config_path", "/p/config.json"}});
+    const QString taskId = run.TaskId();
+    QVERIFY(run.IsRunning());
+    QCOMPARE(sent.takeFirst(), QVariantList({"/start", taskId}));
+    QTRY_VERIFY(!run.IsRunning());
+    QCOMPARE(errors.size(), networkError ? 1 : 0);
+    // The start reply, "running", then the final status when it is not an error.
+    QCOMPARE(replies.size(), networkError ? 2 : 3);
+    QCOMPARE(service.RequestsTo("/status").size(), 2);
+    QCOMPARE(service.RequestsTo("/start").first().path, "/start/" + taskId);
+    for (const QVariantList& request : sent)
+        QCOMPARE(request, QVariantList({"/status", taskId}));
+    QVERIFY(!sent.wait(200));
+    QCOMPARE(service.RequestsTo("/stop").size(), 0);
+}
+
+// Once stopped, neither the stop reply nor a late reply of the earlier run reaches the next run.
+void TestServiceClient::runIgnoresRepliesOfOtherRuns()
+{
+    FakeTrainService service;
+    QVERIFY(service.Listen());
+    service.Script("/start", {FakeTrainService::Hold()});
+    service.Script("/stop", {FakeTrainService::Json(R"({"status":"cancelled"})")});
+    qputenv(ServiceClient::kUrlVariable, service.BaseUrl().toUtf8());
+    ServiceRun run({"/start", "/status", "/stop"});
+    run.SetIntervalMs(60000);
+    QSignalSpy replies(&run, &ServiceRun::Signal_Reply);
+
+    run.Start(QJsonObject());
+    QTRY_COMPARE(service.HeldCount(), 1);
+    run.Stop();
+    QVERIFY(!run.IsRunning());
+    QTRY_COMPARE(service.RequestsTo("/stop").size(), 1);
+    run.Start(QJsonObject());
+    const QString second = run.TaskId();
+    QTRY_COMPARE(service.HeldCount(), 2);
+    service.ReleaseHeld(R"({"status":"running"})");
+    QTRY_COMPARE(replies.size(), 1);
+    QCOMPARE(replies.first().first().value<ServiceReply>().taskId, second);
+    QVERIFY(!replies.wait(200));
 }
 
 QTEST_GUILESS_MAIN(TestServiceClient)

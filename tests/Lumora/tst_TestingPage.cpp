@@ -12,6 +12,7 @@
 #include "datawidget.h"
 
 #include "ComLib/Service/ServiceClient.h"
+#include "ComLib/Service/ServiceRun.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/PathWid.h"
 #include "ComUi/Skin.h"
@@ -231,6 +232,7 @@ std::unique_ptr<ModelTestingWid> tst_TestingPage::MakePage()
 void tst_TestingPage::Start(SingleTestWid& panel, const QString& version)
 {
     panel.findChild<comlib::ServiceClient*>()->SetTimeoutMs(1000);
+    panel.findChild<comlib::ServiceRun*>()->SetIntervalMs(100);
     auto* combo = Child<QComboBox>(panel, "cbModel");
     QTRY_VERIFY(combo->findText(version) >= 0);
     combo->setCurrentIndex(combo->findText(version));

@@ -7,6 +7,7 @@
 #include "ModelTraining/ModelTrainingWid.h"
 
 #include "ComLib/Service/ServiceClient.h"
+#include "ComLib/Service/ServiceRun.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/Skin.h"
 #include "Nexil/NexilApi.h"
@@ -224,6 +225,8 @@ std::unique_ptr<ModelTrainingWid> tst_TrainingPage::MakePage()
 {
     auto page = std::make_unique<ModelTrainingWid>();
     page->findChild<comlib::ServiceClient*>()->SetTimeoutMs(500);
+    // Polls come every 100 ms instead of every second.
+    page->findChild<comlib::ServiceRun*>()->SetIntervalMs(100);
     return page;
 }
 
