@@ -56,21 +56,23 @@ bool WithReadOnly(const QString& file, QString& error, const std::function<bool(
 
 // An image stored below the project's "datas" folder, as the core library stores them, that stays
 // inside the project folder with its links resolved.
-bool InProject(const QString& key, const QString& dir, const QString& resolvedDir,
-               ExportPaths::FileResolver& resolver)
+bool InProject(const QString& key, const QString& dir, ExportPaths::FileResolver& resolver)
 {
     static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
     if (key.split(separators).contains(QStringLiteral("..")) ||
         !ExportPaths::SameOrInside(QDir::cleanPath(dir + "/" + key), dir + nexil::kDatasDir, PathCase()))
         return false;
-    return ExportPaths::SameOrInside(resolver.Resolved(dir + "/" + key), resolvedDir, PathCase());
+    return ExportPaths::SameOrInside(resolver.Resolved(dir + "/" + key), dir, PathCase());
 }
 
 } // namespace
 
 ProjectReader::Status ProjectReader::Read(const QString& folder, ExportSet& set, QString& error)
 {
-    const QString dir = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    // Links and ".." as the system takes them: the folder read is the folder the export keeps away from.
+    QString dir = ExportPaths::Resolved(folder);
+    if (dir.isEmpty())
+        dir = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
     const QString dbFile = dir + kProjectDb;
     if (!QFileInfo(dbFile).isFile())
     {
@@ -80,9 +82,6 @@ ProjectReader::Status ProjectReader::Read(const QString& folder, ExportSet& set,
     set = ExportSet();
     set.name = QFileInfo(dir).fileName();
     set.projectDir = dir;
-    QString resolvedDir = ExportPaths::Resolved(dir);
-    if (resolvedDir.isEmpty())
-        resolvedDir = dir;
     ExportPaths::FileResolver resolver;
     const bool read =
         WithReadOnly(dbFile, error,
@@ -107,7 +106,7 @@ ProjectReader::Status ProjectReader::Read(const QString& folder, ExportSet& set,
                              image.markAsOK = query.value(2).toBool() && image.rois.isEmpty();
                              if (!image.markAsOK && image.rois.isEmpty())
                                  continue;
-                             if (InProject(image.key, dir, resolvedDir, resolver))
+                             if (InProject(image.key, dir, resolver))
                                  set.images.append(image);
                              else
                                  set.refusedPaths.append(image.key);
