@@ -56,7 +56,7 @@ int ExitOf(const ExportSummary& summary)
     case ExportStatus::OutputIsLink:
         return Fail(kOutputUnusable, "output " + path + " is a symbolic link; links are not followed");
     case ExportStatus::OutputInProject:
-        if (summary.detail == summary.outputDir)
+        if (summary.detail.compare(summary.outputDir, Qt::CaseInsensitive) == 0)
             return Fail(kOutputUnusable, "output folder " + output + " is a project folder or workspace");
         return Fail(kOutputUnusable,
                     "output folder " + output + " lies inside the project or workspace " + path);

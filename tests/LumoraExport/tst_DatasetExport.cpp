@@ -593,6 +593,10 @@ void tst_DatasetExport::refusals_data()
     QTest::newRow("the workspace") << "<project>"
                                    << "<dir>/ws" << QStringList() << QStringList()
                                    << "output folder <dir>/ws is a project folder or workspace";
+    // Compared without case, as on the systems where the spelling names the same folder.
+    QTest::newRow("the workspace in other case") << "<project>"
+                                                 << "<dir>/WS" << QStringList() << QStringList()
+                                                 << "output folder <dir>/WS is a project folder or workspace";
     QTest::newRow("a folder around the workspace")
         << "<project>"
         << "<dir>" << QStringList() << QStringList()
@@ -658,7 +662,9 @@ void tst_DatasetExport::replaceEarlierExport()
 {
     MakeProject(2);
     ReleaseNexil();
+    // An empty folder is taken as it is.
     const QString output = m_dir->filePath("out/set");
+    QVERIFY(QDir().mkpath(output));
     QCOMPARE(RunExport({Project(), "-f", "coco", "-o", output}).exitCode, 0);
     QVERIFY(QFileInfo(output + "/" + ExportPaths::kMarkerFile).isFile());
     // Links left in an earlier export go as links.
