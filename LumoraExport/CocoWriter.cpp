@@ -40,17 +40,20 @@ bool CocoWriter::AddImage(DatasetPart part, const QString& fileName, const QStri
             points.append(TwoDecimals(p.x()));
             points.append(TwoDecimals(p.y()));
         }
+        // The extent is rounded again: the difference of two rounded values is not one itself
+        // (70.1 - 10.5 is 59.599999999999994).
         const QRectF& box = shape.Box();
         const double left = TwoDecimals(box.left());
         const double top = TwoDecimals(box.top());
-        target.annotations.append(QJsonObject{
-            {"id", target.annotations.size() + 1},
-            {"image_id", imageId},
-            {"category_id", shape.Category() + 1},
-            {"segmentation", QJsonArray{points}},
-            {"bbox", QJsonArray{left, top, TwoDecimals(box.right()) - left, TwoDecimals(box.bottom()) - top}},
-            {"area", TwoDecimals(shape.Area())},
-            {"iscrowd", 0}});
+        const double width = TwoDecimals(TwoDecimals(box.right()) - left);
+        const double height = TwoDecimals(TwoDecimals(box.bottom()) - top);
+        target.annotations.append(QJsonObject{{"id", target.annotations.size() + 1},
+                                              {"image_id", imageId},
+                                              {"category_id", shape.Category() + 1},
+                                              {"segmentation", QJsonArray{points}},
+                                              {"bbox", QJsonArray{left, top, width, height}},
+                                              {"area", TwoDecimals(shape.Area())},
+                                              {"iscrowd", 0}});
     }
     return true;
 }

@@ -2,11 +2,14 @@
 
 #include "LumoraExport/CocoWriter.h"
 #include "LumoraExport/DatasetSplit.h"
+#include "LumoraExport/ExportPaths.h"
 #include "LumoraExport/VocWriter.h"
 #include "LumoraExport/YoloWriter.h"
 
 #include "Nexil/ImageDecode.h"
+#include "Nexil/NexilConst.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,24 +24,6 @@
 
 namespace
 {
-
-std::filesystem::path FsPath(const QString& path)
-{
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
-
-Qt::CaseSensitivity PathCase()
-{
-#ifdef Q_OS_WIN
-    return Qt::CaseInsensitive;
-#else
-    return Qt::CaseSensitive;
-#endif
-}
 
 std::unique_ptr<DatasetWriter> MakeWriter(ExportFormat format, const DatasetWriter::Setup& setup)
 {
@@ -122,14 +107,7 @@ QVector<QSize> DatasetExporter::ImageSizes(const QVector<const ExportImage*>& im
 ExportSummary DatasetExporter::Run()
 {
     ExportSummary summary;
-    m_outputDir = QDir::cleanPath(QFileInfo(m_options.outputDir).absoluteFilePath());
-    summary.outputDir = m_outputDir;
-    if (m_options.outputDir.trimmed().isEmpty())
-    {
-        summary.status = ExportStatus::OutputNotWritable;
-        return summary;
-    }
-    if (PrepareOutput(summary) && ExportImages(summary) && PutInPlace(summary))
+    if (CheckOutput(summary) && PrepareOutput(summary) && ExportImages(summary) && PutInPlace(summary))
         return summary;
     m_writer.reset();
     m_temp.reset();
@@ -137,40 +115,93 @@ ExportSummary DatasetExporter::Run()
     return summary;
 }
 
-bool DatasetExporter::PrepareOutput(ExportSummary& summary)
+ExportSummary DatasetExporter::CheckOutput(const ExportSet& set, const ExportOptions& options)
 {
-    const QFileInfo output(m_outputDir);
-    summary.detail = m_outputDir;
-    if (output.exists() && !output.isDir())
+    ExportSummary summary;
+    DatasetExporter(set, options).CheckOutput(summary);
+    return summary;
+}
+
+bool DatasetExporter::CheckOutput(ExportSummary& summary)
+{
+    m_outputDir = ExportPaths::ResolvedOutput(m_options.outputDir);
+    summary.outputDir = m_outputDir.isEmpty() ? m_options.outputDir : m_outputDir;
+    const auto refuse = [&](ExportStatus status, const QString& detail)
     {
-        summary.status = ExportStatus::OutputNotWritable;
+        summary.status = status;
+        summary.detail = detail;
         return false;
+    };
+    if (m_options.outputDir.trimmed().isEmpty() || m_outputDir.isEmpty())
+        return refuse(ExportStatus::OutputNotWritable, summary.outputDir);
+    if (ExportPaths::IsLink(m_outputDir))
+        return refuse(ExportStatus::OutputIsLink, m_outputDir);
+    const QFileInfo output(m_outputDir);
+    if ((output.exists() && !output.isDir()) || output.fileName().isEmpty() ||
+        output.absolutePath() == m_outputDir)
+        return refuse(ExportStatus::OutputNotWritable, m_outputDir);
+
+    QStringList guarded;
+    if (!m_set.projectDir.isEmpty())
+    {
+        QString project = ExportPaths::Resolved(m_set.projectDir);
+        if (project.isEmpty())
+            project = QDir::cleanPath(QFileInfo(m_set.projectDir).absoluteFilePath());
+        guarded << project;
+        const QString workspace = QFileInfo(project).absolutePath();
+        if (QFileInfo::exists(workspace + nexil::kCatalogueFile))
+            guarded << workspace;
     }
+    // The nearest folder is named: the project when inside it, the workspace when around it.
+    for (const QString& folder : guarded)
+    {
+        if (ExportPaths::SameOrInside(m_outputDir, folder, Qt::CaseInsensitive))
+            return refuse(ExportStatus::OutputInProject, folder);
+    }
+    for (auto folder = guarded.crbegin(); folder != guarded.crend(); ++folder)
+    {
+        if (ExportPaths::SameOrInside(*folder, m_outputDir, Qt::CaseInsensitive))
+            return refuse(ExportStatus::OutputHoldsProject, *folder);
+    }
+    const QString enclosing = ExportPaths::EnclosingProject(m_outputDir);
+    if (!enclosing.isEmpty())
+        return refuse(ExportStatus::OutputInProject, enclosing);
+
     const auto entries = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
     if (output.isDir() && !QDir(m_outputDir).isEmpty(entries))
     {
         if (!m_options.replaceOutput)
-        {
-            summary.status = ExportStatus::OutputNotEmpty;
-            return false;
-        }
-        for (const ExportImage& image : m_set.images)
-        {
-            if (QDir::cleanPath(QFileInfo(image.path).absoluteFilePath())
-                    .startsWith(m_outputDir + "/", PathCase()))
-            {
-                summary.status = ExportStatus::OutputHoldsImages;
-                return false;
-            }
-        }
+            return refuse(ExportStatus::OutputNotEmpty, m_outputDir);
+        if (!ExportPaths::HasMarker(m_outputDir))
+            return refuse(ExportStatus::OutputNotExport, m_outputDir);
+        // The marker can be copied along with a project.
+        const std::optional<QString> project = ExportPaths::ProjectBelow(m_outputDir);
+        if (!project)
+            return refuse(ExportStatus::OutputNotWritable, m_outputDir);
+        if (!project->isEmpty())
+            return refuse(ExportStatus::OutputHoldsProject, *project);
+        if (HoldsImages(m_outputDir))
+            return refuse(ExportStatus::OutputHoldsImages, m_outputDir);
+        m_replaceExport = true;
     }
+    return true;
+}
 
-    const QString parent = output.absolutePath();
-    if (output.fileName().isEmpty() || parent == m_outputDir)
+bool DatasetExporter::HoldsImages(const QString& folder) const
+{
+    ExportPaths::FileResolver resolver;
+    for (const ExportImage& image : m_set.images)
     {
-        summary.status = ExportStatus::OutputNotWritable;
-        return false;
+        if (ExportPaths::SameOrInside(resolver.Resolved(image.path), folder, Qt::CaseInsensitive))
+            return true;
     }
+    return false;
+}
+
+bool DatasetExporter::PrepareOutput(ExportSummary& summary)
+{
+    const QFileInfo output(m_outputDir);
+    const QString parent = output.absolutePath();
     QString missing;
     for (QString folder = parent; !QFileInfo::exists(folder); folder = QFileInfo(folder).absolutePath())
         missing = folder;
@@ -188,7 +219,12 @@ bool DatasetExporter::PrepareOutput(ExportSummary& summary)
         summary.detail = parent;
         return false;
     }
-    summary.detail.clear();
+    if (!ExportPaths::WriteMarker(m_temp->path(), ExportOptions::FormatName(m_options.format)))
+    {
+        summary.status = ExportStatus::WriteFailed;
+        summary.detail = m_temp->path() + "/" + ExportPaths::kMarkerFile;
+        return false;
+    }
     return true;
 }
 
@@ -210,6 +246,7 @@ bool DatasetExporter::ExportImages(ExportSummary& summary)
         return false;
     }
     QVector<Readable> readable;
+    summary.skippedImages = m_set.refusedPaths.size();
     for (int i = 0; i < ordered.size(); ++i)
     {
         if (sizes[i].isEmpty())
@@ -297,12 +334,15 @@ bool DatasetExporter::TransferImage(const QString& source, const QString& target
     std::error_code error;
     if (m_options.transfer == ImageTransfer::Link)
     {
-        std::filesystem::create_hard_link(FsPath(source), FsPath(target), error);
+        // A hard link to a link would be a copy of the link, which a relative one leaves pointing
+        // nowhere.
+        const QString file = ExportPaths::IsLink(source) ? QFileInfo(source).canonicalFilePath() : source;
+        std::filesystem::create_hard_link(ExportPaths::FsPath(file), ExportPaths::FsPath(target), error);
         if (!error)
             return true;
         ++summary.copiedInsteadOfLinked;
     }
-    std::filesystem::copy_file(FsPath(source), FsPath(target), error);
+    std::filesystem::copy_file(ExportPaths::FsPath(source), ExportPaths::FsPath(target), error);
     if (!error)
         return true;
     summary.status = ExportStatus::WriteFailed;
@@ -327,7 +367,7 @@ bool DatasetExporter::PutInPlace(ExportSummary& summary)
     const QString temp = m_temp->path();
     summary.status = ExportStatus::OutputNotWritable;
     summary.detail = m_outputDir;
-    if (QFileInfo::exists(m_outputDir))
+    if (QFileInfo::exists(m_outputDir) || ExportPaths::IsLink(m_outputDir))
     {
         // Moved aside first, so that the old output survives a failed rename.
         const QString aside = temp + ".old";
@@ -338,7 +378,13 @@ bool DatasetExporter::PutInPlace(ExportSummary& summary)
             QDir().rename(aside, m_outputDir);
             return false;
         }
-        QDir(aside).removeRecursively();
+        // An earlier export goes whole; any other folder was empty and only the entry itself goes,
+        // whatever took its place since the check.
+        std::error_code error;
+        const bool removed = m_replaceExport ? ExportPaths::RemoveTree(aside)
+                                             : std::filesystem::remove(ExportPaths::FsPath(aside), error);
+        if (!removed)
+            qWarning().noquote() << "The replaced output folder stays at" << aside;
     }
     else if (!QDir().rename(temp, m_outputDir))
     {

@@ -18,6 +18,9 @@ class QTemporaryDir;
 // output folder, which takes the output's place only when all is written: a failure or a cancel
 // leaves the output as it was. Images are copied or linked, never moved. Images are taken in the
 // order of their keys, so the split is the same wherever the set comes from.
+// The output is checked by its resolved path before anything is written: never a link, a project
+// folder, a workspace or a folder in or around one, and a folder that holds files only when an
+// earlier export made it (the marker file at its root) and replacing is asked for.
 class DatasetExporter
 {
 public:
@@ -32,6 +35,8 @@ public:
     void SetCancelFlag(const std::atomic_bool* cancel) { m_cancel = cancel; }
 
     ExportSummary Run();
+    // What Run would refuse the output with, else Ok, with the resolved output; writes nothing.
+    static ExportSummary CheckOutput(const ExportSet& set, const ExportOptions& options);
 
     // The set's categories followed by the ROI titles outside them, in order of first appearance.
     static QStringList Categories(const ExportSet& set);
@@ -39,6 +44,8 @@ public:
     static QSize ImageSize(const QString& path);
 
 private:
+    bool CheckOutput(ExportSummary& summary);
+    bool HoldsImages(const QString& folder) const;
     bool PrepareOutput(ExportSummary& summary);
     bool ExportImages(ExportSummary& summary);
     // Of every image, in order; an empty size for a missing or unreadable file.
@@ -55,7 +62,10 @@ private:
     ExportOptions m_options;
     Progress m_progress;
     const std::atomic_bool* m_cancel = nullptr;
+    // Resolved.
     QString m_outputDir;
+    // The output holds an earlier export, which goes whole when the new one is in place.
+    bool m_replaceExport = false;
     // The first folder on the way to the output that this export created, removed on failure.
     QString m_createdParent;
     std::unique_ptr<QTemporaryDir> m_temp;

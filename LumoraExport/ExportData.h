@@ -48,6 +48,11 @@ struct ExportSet
     // In project order; titles of ROIs outside it are appended by the exporter.
     QStringList categories;
     QVector<ExportImage> images;
+    // The project folder of the images: the output may not be it, contain it or lie inside it or
+    // its workspace. Empty for loose images.
+    QString projectDir;
+    // Stored image paths that lead out of the project folder: not read, counted as skipped.
+    QStringList refusedPaths;
 };
 
 // The rectangles and polygons of a ROI list; other shapes are left out.

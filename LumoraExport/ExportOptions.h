@@ -28,7 +28,8 @@ struct ExportOptions
     double valFraction = 0;
     quint32 seed = 0;
     ImageTransfer transfer = ImageTransfer::Copy;
-    // An output folder that holds files is replaced only when this is set.
+    // An output folder that holds files is replaced only when this is set, and only when an earlier
+    // export made it.
     bool replaceOutput = false;
 
     // "coco", "yolo", "voc", any case.
@@ -48,6 +49,14 @@ enum class ExportStatus
     OutputNotWritable,
     // Replacing the output folder would delete images of the data set.
     OutputHoldsImages,
+    // The output is a symbolic link, which is never followed.
+    OutputIsLink,
+    // The output folder is, or lies inside, a project folder or a workspace: detail names it.
+    OutputInProject,
+    // The output folder contains a project folder or a workspace: detail names it.
+    OutputHoldsProject,
+    // The output folder holds files but no export marker: an export did not make it.
+    OutputNotExport,
     // An image could not be copied or linked, or a description file written.
     WriteFailed,
 };
@@ -65,7 +74,8 @@ struct ExportSummary
     int okImages = 0;
     int objects = 0;
     int categories = 0;
-    // Images whose file is missing or whose size cannot be read.
+    // Images whose file is missing or whose size cannot be read, and stored paths that lead out of
+    // the project.
     int skippedImages = 0;
     // Shapes without a category, or with nothing left inside their image.
     int droppedShapes = 0;

@@ -1,10 +1,13 @@
 #include "LumoraExport/ProjectReader.h"
 
+#include "LumoraExport/ExportPaths.h"
+
 #include "Nexil/NexilConst.h"
 #include "Nexil/ROI/AnnotationText.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -17,6 +20,15 @@ namespace
 {
 
 const char kProjectDb[] = "/PrjData.db";
+
+Qt::CaseSensitivity PathCase()
+{
+#ifdef Q_OS_WIN
+    return Qt::CaseInsensitive;
+#else
+    return Qt::CaseSensitive;
+#endif
+}
 
 // Runs use on a read-only connection of its own to file, which is gone afterwards. Reading a database
 // in write-ahead-log mode makes SQLite create its log files beside it; they are there already while
@@ -42,11 +54,25 @@ bool WithReadOnly(const QString& file, QString& error, const std::function<bool(
     return result;
 }
 
+// An image stored below the project's "datas" folder, as the core library stores them, that stays
+// inside the project folder with its links resolved.
+bool InProject(const QString& key, const QString& dir, ExportPaths::FileResolver& resolver)
+{
+    static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
+    if (key.split(separators).contains(QStringLiteral("..")) ||
+        !ExportPaths::SameOrInside(QDir::cleanPath(dir + "/" + key), dir + nexil::kDatasDir, PathCase()))
+        return false;
+    return ExportPaths::SameOrInside(resolver.Resolved(dir + "/" + key), dir, PathCase());
+}
+
 } // namespace
 
 ProjectReader::Status ProjectReader::Read(const QString& folder, ExportSet& set, QString& error)
 {
-    const QString dir = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    // Links and ".." as the system takes them: the folder read is the folder the export keeps away from.
+    QString dir = ExportPaths::Resolved(folder);
+    if (dir.isEmpty())
+        dir = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
     const QString dbFile = dir + kProjectDb;
     if (!QFileInfo(dbFile).isFile())
     {
@@ -55,6 +81,8 @@ ProjectReader::Status ProjectReader::Read(const QString& folder, ExportSet& set,
     }
     set = ExportSet();
     set.name = QFileInfo(dir).fileName();
+    set.projectDir = dir;
+    ExportPaths::FileResolver resolver;
     const bool read =
         WithReadOnly(dbFile, error,
                      [&](QSqlDatabase& db)
@@ -76,17 +104,30 @@ ProjectReader::Status ProjectReader::Read(const QString& folder, ExportSet& set,
                                  ExportRois(AnnotationText::parseRoiListText(query.value(3).toString()));
                              // Inserts store 1/0, updates the texts true/false; both read as booleans.
                              image.markAsOK = query.value(2).toBool() && image.rois.isEmpty();
-                             if (image.markAsOK || !image.rois.isEmpty())
+                             if (!image.markAsOK && image.rois.isEmpty())
+                                 continue;
+                             if (InProject(image.key, dir, resolver))
                                  set.images.append(image);
+                             else
+                                 set.refusedPaths.append(image.key);
+                         }
+                         // A damaged page ends the rows early with an error, not with the last row.
+                         if (query.lastError().isValid())
+                         {
+                             error = query.lastError().text();
+                             return false;
                          }
                          // Row order is the order the categories were added in, as the core library reads
                          // them.
-                         if (query.exec("select name from tbl_ai_mark_category"))
+                         if (!query.exec("select name from tbl_ai_mark_category"))
                          {
-                             while (query.next())
-                                 set.categories.append(query.value(0).toString());
+                             error = query.lastError().text();
+                             return false;
                          }
-                         return true;
+                         while (query.next())
+                             set.categories.append(query.value(0).toString());
+                         error = query.lastError().text();
+                         return !query.lastError().isValid();
                      });
     if (!read)
     {

@@ -21,7 +21,9 @@ public:
     };
 
     // The marked images (with ROIs or marked OK) and the categories of the project in folder. The type
-    // is 0 when the catalogue does not name the project. error tells why on failure.
+    // is 0 when the catalogue does not name the project. An image whose stored path leads out of the
+    // project's "datas" folder (by "..", a link or otherwise) is not read but listed in refusedPaths.
+    // A read error on any row makes the project unreadable. error tells why on failure.
     static Status Read(const QString& folder, ExportSet& set, QString& error);
     // The type of project name in the catalogue of workspace, 0 when it cannot be read.
     static int CatalogueType(const QString& workspace, const QString& name);

@@ -4,6 +4,7 @@
 //   0 done, 1 bad arguments, 2 no readable project, 3 the output folder cannot be used,
 //   4 writing failed, 5 nothing to export.
 #include "LumoraExport/DatasetExporter.h"
+#include "LumoraExport/ExportPaths.h"
 #include "LumoraExport/ProjectReader.h"
 
 #include <QCommandLineParser>
@@ -35,6 +36,7 @@ int Fail(int code, const QString& message)
 int ExitOf(const ExportSummary& summary)
 {
     const QString path = QDir::toNativeSeparators(summary.detail);
+    const QString output = QDir::toNativeSeparators(summary.outputDir);
     switch (summary.status)
     {
     case ExportStatus::Ok:
@@ -51,6 +53,19 @@ int ExitOf(const ExportSummary& summary)
         return Fail(kOutputUnusable, "cannot write the output folder " + path);
     case ExportStatus::OutputHoldsImages:
         return Fail(kOutputUnusable, "output folder " + path + " holds images of the project; not replaced");
+    case ExportStatus::OutputIsLink:
+        return Fail(kOutputUnusable, "output " + path + " is a symbolic link; links are not followed");
+    case ExportStatus::OutputInProject:
+        if (summary.detail.compare(summary.outputDir, Qt::CaseInsensitive) == 0)
+            return Fail(kOutputUnusable, "output folder " + output + " is a project folder or workspace");
+        return Fail(kOutputUnusable,
+                    "output folder " + output + " lies inside the project or workspace " + path);
+    case ExportStatus::OutputHoldsProject:
+        return Fail(kOutputUnusable, "output folder " + output + " contains the project or workspace " +
+                                         path + "; not replaced");
+    case ExportStatus::OutputNotExport:
+        return Fail(kOutputUnusable, "output folder " + path + " was not made by an export (no " +
+                                         ExportPaths::kMarkerFile + " file); not replaced");
     case ExportStatus::WriteFailed:
         return Fail(kWriteFailed, "writing failed at " + path + "; nothing was left behind");
     }
@@ -75,14 +90,16 @@ int main(int argc, char* argv[])
     parser.addVersionOption();
     parser.addPositionalArgument("project", "The project folder (holds PrjData.db).");
     const QCommandLineOption format({"f", "format"}, "coco, yolo or voc.", "format");
-    const QCommandLineOption output({"o", "output"}, "Folder to create (must not exist or be empty).",
+    const QCommandLineOption output({"o", "output"},
+                                    "Folder to create (must not exist or be empty; never a link, nor in or "
+                                    "around a project or workspace).",
                                     "folder");
     const QCommandLineOption val("val", "Share of the images for validation, 0 to <1 (default 0: no split).",
                                  "fraction", "0");
     const QCommandLineOption seed("seed", "Seed of the split (default 0).", "n", "0");
     const QCommandLineOption link("link", "Hard-link the images instead of copying them (copies where "
                                           "the file system cannot link).");
-    const QCommandLineOption replace("replace", "Replace an output folder that holds files.");
+    const QCommandLineOption replace("replace", "Replace an output folder that an earlier export made.");
     const QCommandLineOption type("type",
                                   "segment or detect; by default the project's type in the "
                                   "catalogue of its workspace.",
@@ -130,9 +147,13 @@ int main(int argc, char* argv[])
     const ExportSummary summary = exporter.Run();
     if (summary.status != ExportStatus::Ok)
         return ExitOf(summary);
+    if (!set.refusedPaths.isEmpty())
+        QTextStream(stderr) << "LumoraExport: warning: " << set.refusedPaths.size()
+                            << " stored image paths lead out of the project folder; not read" << Qt::endl;
     if (summary.skippedImages > 0)
         QTextStream(stderr) << "LumoraExport: warning: " << summary.skippedImages
-                            << " images skipped (file missing or unreadable)" << Qt::endl;
+                            << " images skipped (file missing or unreadable, or path out of the project)"
+                            << Qt::endl;
     QTextStream(stdout) << "LumoraExport: done: format=" << ExportOptions::FormatName(options.format)
                         << " images=" << summary.trainImages + summary.valImages
                         << " train=" << summary.trainImages << " val=" << summary.valImages

@@ -3,6 +3,8 @@
 
 #include "ExportWork.h"
 
+#include "LumoraExport/DatasetExporter.h"
+
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/FramelessWindow.h"
 
@@ -142,13 +144,21 @@ void ExportSetWid::Slot_BtnExportClicked()
         CMsgWnd::Information(this, tr("提示"), tr("请填写输出目录。"), NOTIFY_WARNING);
         return;
     }
-    const QFileInfo output(options.outputDir);
+    // The same rule as the export's own: only a folder an earlier export made is offered for replacing.
+    options.replaceOutput = true;
+    const ExportSummary check = DatasetExporter::CheckOutput(m_set, options);
+    if (check.status != ExportStatus::Ok)
+    {
+        CMsgWnd::Information(this, tr("错误"), FailureText(check), NOTIFY_ERROR);
+        return;
+    }
+    options.replaceOutput = false;
     const auto entries = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
-    if (output.isDir() && !QDir(options.outputDir).isEmpty(entries))
+    if (QFileInfo(check.outputDir).isDir() && !QDir(check.outputDir).isEmpty(entries))
     {
         if (CMsgWnd::Question(this, tr("提示"),
-                              tr("输出目录不为空：\n%1\n替换它吗？其中原有的文件将被删除。")
-                                  .arg(Native(output.absoluteFilePath())),
+                              tr("输出目录中是之前导出的数据集：\n%1\n替换它吗？其中原有的文件将被删除。")
+                                  .arg(Native(check.outputDir)),
                               NOTIFY_QUERY) != QDialog::Accepted)
             return;
         options.replaceOutput = true;
@@ -259,6 +269,16 @@ QString ExportSetWid::FailureText(const ExportSummary& summary)
         return tr("无法写入：%1\n请换一个有写权限的位置。").arg(path);
     case ExportStatus::OutputHoldsImages:
         return tr("输出目录中有本工程的图片，不能替换：%1").arg(path);
+    case ExportStatus::OutputIsLink:
+        return tr("输出目录是一个符号链接，不能使用：%1").arg(path);
+    case ExportStatus::OutputInProject:
+        return tr("输出目录在工程或工作空间之内，不能使用：%1\n工程或工作空间：%2")
+            .arg(Native(summary.outputDir), path);
+    case ExportStatus::OutputHoldsProject:
+        return tr("输出目录包含工程或工作空间，不能替换：%1\n工程或工作空间：%2")
+            .arg(Native(summary.outputDir), path);
+    case ExportStatus::OutputNotExport:
+        return tr("输出目录不为空，且不是导出的数据集，不能替换：%1").arg(path);
     case ExportStatus::WriteFailed:
         return tr("导出失败，写入出错：%1\n已写的内容都已清除。").arg(path);
     }

@@ -873,6 +873,7 @@ void ImgMarksWid::Slot_BtnExportMarkClicked()
         return;
     // A copy of plain values: the worker writes it while the project goes on being edited here.
     ExportSet set;
+    set.projectDir = spPrj->PrjPath();
     if (const auto spPInfo = spPrj->PrjInfo())
     {
         set.name = spPInfo->name;

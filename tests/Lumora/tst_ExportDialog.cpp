@@ -12,11 +12,28 @@
 #include "Nexil/ROI/RectROIItem.h"
 
 #include <QComboBox>
+#include <QDirIterator>
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+
+namespace
+{
+
+QStringList Tree(const QString& folder)
+{
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries << it.next();
+    entries.sort();
+    return entries;
+}
+
+} // namespace
 
 // The export button of the annotation page and its dialog, run as a user runs them.
 class tst_ExportDialog : public QObject
@@ -53,28 +70,41 @@ void tst_ExportDialog::cleanup()
 void tst_ExportDialog::exportFromPage_data()
 {
     QTest::addColumn<bool>("annotated");
-    QTest::addColumn<bool>("outputTaken");
+    // Below the temporary folder, or in the project.
+    QTest::addColumn<QString>("output");
+    // "files": the output holds a file; "export": an earlier export's file and marker.
+    QTest::addColumn<QString>("taken");
     QTest::addColumn<bool>("answerOk");
     QTest::addColumn<QVector<int>>("kinds");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("written");
 
     QTest::newRow("export")
-        << true << false << true << QVector<int>{NOTIFY_COMPLETE}
+        << true << "out/set"
+        << "" << true << QVector<int>{NOTIFY_COMPLETE}
         << "导出完成：2 张图片，1 个目标，1 个类别。\n训练集 2 张，验证集 0 张，其中 OK 图 1 张。" << true;
-    QTest::newRow("replace a taken folder")
-        << true << true << true << QVector<int>{NOTIFY_QUERY, NOTIFY_COMPLETE} << "导出完成：2 张图片"
-        << true;
-    QTest::newRow("keep a taken folder")
-        << true << true << false << QVector<int>{NOTIFY_QUERY} << "输出目录不为空" << false;
-    QTest::newRow("nothing annotated") << false << false << true << QVector<int>{NOTIFY_COMPLETE}
-                                       << "工程中还没有已标注的图片，无法导出。" << false;
+    QTest::newRow("replace an earlier export")
+        << true << "out/set"
+        << "export" << true << QVector<int>{NOTIFY_QUERY, NOTIFY_COMPLETE} << "导出完成：2 张图片" << true;
+    QTest::newRow("keep an earlier export")
+        << true << "out/set"
+        << "export" << false << QVector<int>{NOTIFY_QUERY} << "输出目录中是之前导出的数据集" << false;
+    QTest::newRow("a folder no export made") << true << "out/set"
+                                             << "files" << true << QVector<int>{NOTIFY_ERROR}
+                                             << "输出目录不为空，且不是导出的数据集，不能替换" << false;
+    QTest::newRow("the project's images")
+        << true << "<project>/datas"
+        << "" << true << QVector<int>{NOTIFY_ERROR} << "输出目录在工程或工作空间之内" << false;
+    QTest::newRow("nothing annotated")
+        << false << "out/set"
+        << "" << true << QVector<int>{NOTIFY_COMPLETE} << "工程中还没有已标注的图片，无法导出。" << false;
 }
 
 void tst_ExportDialog::exportFromPage()
 {
     QFETCH(bool, annotated);
-    QFETCH(bool, outputTaken);
+    QFETCH(QString, output);
+    QFETCH(QString, taken);
     QFETCH(bool, answerOk);
     QFETCH(QVector<int>, kinds);
     QFETCH(QString, text);
@@ -105,12 +135,19 @@ void tst_ExportDialog::exportFromPage()
     }
     QTRY_COMPARE(log.results.size(), annotated ? 2 : 0);
 
-    const QString output = m_dir->filePath("out/set");
-    if (outputTaken)
+    output = output.startsWith("<project>") ? output.replace("<project>", prj->PrjPath())
+                                            : m_dir->filePath(output);
+    const QStringList images = Tree(prj->PrjPath() + "/datas");
+    if (!taken.isEmpty())
     {
         QDir().mkpath(output);
         QFile keep(output + "/keep.txt");
         QVERIFY(keep.open(QIODevice::WriteOnly));
+    }
+    if (taken == "export")
+    {
+        QFile marker(output + "/.lumora-export");
+        QVERIFY(marker.open(QIODevice::WriteOnly));
     }
     ImgMarksWid page;
     page.SetConfigFile(m_dir->filePath("Config.ini"));
@@ -137,9 +174,11 @@ void tst_ExportDialog::exportFromPage()
     QVERIFY2(probe.Messages().constLast().text.startsWith(text),
              qPrintable(probe.Messages().constLast().text));
     QCOMPARE(QFileInfo::exists(output + "/data.yaml"), written);
-    QCOMPARE(QFileInfo::exists(output + "/keep.txt"), outputTaken && !written);
+    QCOMPARE(QFileInfo::exists(output + "/keep.txt"), !taken.isEmpty() && !written);
     QCOMPARE(QDir(m_dir->filePath("out")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             written || outputTaken ? QStringList{"set"} : QStringList());
+             output.startsWith(m_dir->filePath("out")) && (written || !taken.isEmpty()) ? QStringList{"set"}
+                                                                                        : QStringList());
+    QCOMPARE(Tree(prj->PrjPath() + "/datas"), images);
 }
 
 QTEST_MAIN(tst_ExportDialog)

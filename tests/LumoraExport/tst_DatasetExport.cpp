@@ -4,6 +4,7 @@
 #include "LumoraExport/CocoWriter.h"
 #include "LumoraExport/DatasetExporter.h"
 #include "LumoraExport/DatasetSplit.h"
+#include "LumoraExport/ExportPaths.h"
 #include "LumoraExport/ProjectReader.h"
 #include "LumoraExport/VocWriter.h"
 #include "LumoraExport/YoloWriter.h"
@@ -12,12 +13,16 @@
 #include "Nexil/ROI/PolygonROIItem.h"
 #include "Nexil/ROI/RectROIItem.h"
 
+#include <QCryptographicHash>
 #include <QDomDocument>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -28,6 +33,9 @@ namespace
 
 const QString kProject = QStringLiteral("螺丝 检测");
 const QStringList kCategories{"划痕", "脏污", "点"};
+// Import batches: the marked images, and an image neither annotated nor marked OK.
+const QString kBatch = QStringLiteral("2024-01-02_03-04-05-006");
+const QString kUnmarkedBatch = QStringLiteral("2024-01-02_09-00-00-000");
 
 QByteArray ReadAll(const QString& path)
 {
@@ -45,6 +53,57 @@ QStringList Tree(const QString& folder)
         entries << QDir(folder).relativeFilePath(it.next());
     entries.sort();
     return entries;
+}
+
+// Everything under folder with the bytes of every file and the target of every link, links not
+// followed: two equal snapshots mean nothing was touched.
+QStringList Snapshot(const QString& folder)
+{
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+    {
+        const QFileInfo info(it.next());
+        const QString name = QDir(folder).relativeFilePath(info.filePath());
+        if (info.isSymLink())
+            entries << name + " -> " + info.symLinkTarget();
+        else if (info.isDir())
+            entries << name + "/";
+        else
+            entries
+                << name + " " +
+                       QCryptographicHash::hash(ReadAll(info.filePath()), QCryptographicHash::Sha1).toHex();
+    }
+    entries.sort();
+    return entries;
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run RunExport(const QStringList& args)
+{
+    QProcess process;
+    process.start(LUMORA_EXPORT_BIN, args);
+    Run run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+bool MakeFile(const QString& path, const QByteArray& bytes = "x")
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(bytes) == bytes.size();
 }
 
 // COCO read back: ids consistent, every bbox and vertex inside its image. Annotations as
@@ -151,6 +210,15 @@ private slots:
     void cancelLeavesNothing();
     void commandLine_data();
     void commandLine();
+    void refusals_data();
+    void refusals();
+    void replaceEarlierExport();
+    void cocoTwoDecimals_data();
+    void cocoTwoDecimals();
+    void damagedDatabase();
+    void linkedImage();
+    void pathsOutOfProject_data();
+    void pathsOutOfProject();
 
 private:
     // A project of type with four images: "a b.png" with a rectangle and a triangle, "c.png" with a
@@ -158,6 +226,9 @@ private:
     void MakeProject(int type);
     QString Project() const { return m_dir->filePath("ws/" + kProject); }
     ExportSet Read();
+    // The stored path of the image named name, relative to the project.
+    QString StoredPath(const QString& name);
+    QString Expand(QString text) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
@@ -187,7 +258,7 @@ void tst_DatasetExport::MakeProject(int type)
         QVERIFY(prj->AddMarkType(category));
     CallbackLog log;
     prj->SetSaveCallback(&CallbackLog::Record, &log);
-    const auto add = [&](const QString& name, const ROIList& rois, bool ok)
+    const auto add = [&](const QString& name, const ROIList& rois, bool ok, const QString& batch = kBatch)
     {
         QImage picture(200, 100, QImage::Format_RGB888);
         picture.fill(Qt::gray);
@@ -197,7 +268,7 @@ void tst_DatasetExport::MakeProject(int type)
         img->fileName = name;
         img->rois = rois;
         img->markAsOK = ok;
-        img->addTime = "2024-01-02_03-04-05-006";
+        img->addTime = batch;
         prj->AddImage(img);
     };
     add("a b.png",
@@ -206,8 +277,23 @@ void tst_DatasetExport::MakeProject(int type)
         false);
     add("c.png", {std::make_shared<RectROIItem>(QRectF(180, 90, 40, 30), 0, "点")}, false);
     add("ok.png", {}, true);
-    add("d.png", {}, false);
+    add("d.png", {}, false, kUnmarkedBatch);
     QTRY_COMPARE(log.results, QList<bool>({true, true, true, true}));
+}
+
+QString tst_DatasetExport::StoredPath(const QString& name)
+{
+    for (const ExportImage& image : Read().images)
+    {
+        if (image.fileName == name)
+            return image.key;
+    }
+    return QString();
+}
+
+QString tst_DatasetExport::Expand(QString text) const
+{
+    return text.replace("<project>", Project()).replace("<dir>", m_dir->path());
 }
 
 ExportSet tst_DatasetExport::Read()
@@ -445,7 +531,7 @@ void tst_DatasetExport::commandLine_data()
         << QStringList{project, "-f", "yolo", "-o", "<dir>/out"} << 3 << "is not empty"
         << "file";
     QTest::newRow("replace the project") << QStringList{project, "-f", "coco", "-o", project, "--replace"}
-                                         << 3 << "holds images of the project"
+                                         << 3 << "is a project folder or workspace"
                                          << "file";
 }
 
@@ -478,6 +564,282 @@ void tst_DatasetExport::commandLine()
     QCOMPARE(QDir(m_dir->filePath("out")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList{output});
     QCOMPARE(Tree(Project()), before);
+}
+
+void tst_DatasetExport::refusals_data()
+{
+    QTest::addColumn<QString>("project");
+    QTest::addColumn<QString>("output");
+    // "link=>target" pairs and files made before the run.
+    QTest::addColumn<QStringList>("links");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("message");
+
+    const QString models = "<project>/train/v1/model/weights.pt";
+    QTest::newRow("output is a link to the project")
+        << "<project>"
+        << "<dir>/out/link" << QStringList{"<dir>/out/link=><project>"} << QStringList()
+        << "output <dir>/out/link is a symbolic link";
+    QTest::newRow("the project through a linked workspace")
+        << "<dir>/wsl/" + kProject << "<project>" << QStringList{"<dir>/wsl=><dir>/ws"} << QStringList()
+        << "output folder <project> is a project folder or workspace";
+    QTest::newRow("an import batch with no marked image")
+        << "<project>"
+        << "<project>/datas/" + kUnmarkedBatch << QStringList() << QStringList()
+        << "lies inside the project or workspace <project>";
+    QTest::newRow("trained models") << "<project>"
+                                    << "<project>/train" << QStringList() << QStringList{models}
+                                    << "lies inside the project or workspace <project>";
+    QTest::newRow("the workspace") << "<project>"
+                                   << "<dir>/ws" << QStringList() << QStringList()
+                                   << "output folder <dir>/ws is a project folder or workspace";
+    // Compared without case, as on the systems where the spelling names the same folder.
+    QTest::newRow("the workspace in other case") << "<project>"
+                                                 << "<dir>/WS" << QStringList() << QStringList()
+                                                 << "output folder <dir>/WS is a project folder or workspace";
+    QTest::newRow("a folder around the workspace")
+        << "<project>"
+        << "<dir>" << QStringList() << QStringList()
+        << "output folder <dir> contains the project or workspace <dir>/ws; not replaced";
+    QTest::newRow("dot-dot spelling") << "<project>"
+                                      << "<project>/datas/../train" << QStringList() << QStringList{models}
+                                      << "lies inside the project or workspace <project>";
+    // Read by its spelling, the path leads to <dir>/train; the system goes to the link's parent.
+    QTest::newRow("dot-dot after a link")
+        << "<project>"
+        << "<dir>/dl/../train" << QStringList{"<dir>/dl=><project>/datas"} << QStringList{models}
+        << "lies inside the project or workspace <project>";
+    QTest::newRow("inside another project")
+        << "<project>"
+        << "<dir>/other/set" << QStringList() << QStringList{"<dir>/other/PrjData.db"}
+        << "lies inside the project or workspace <dir>/other";
+    QTest::newRow("a folder no export made")
+        << "<project>"
+        << "<dir>/out/keep" << QStringList() << QStringList{"<dir>/out/keep/keep.txt"}
+        << "output folder <dir>/out/keep was not made by an export (no .lumora-export file)";
+    QTest::newRow("an export marker that is a link")
+        << "<project>"
+        << "<dir>/out/old" << QStringList{"<dir>/out/old/.lumora-export=><dir>/marker"}
+        << QStringList{"<dir>/marker", "<dir>/out/old/a.txt"} << "was not made by an export";
+    QTest::newRow("an export holding a project")
+        << "<project>"
+        << "<dir>/out/old" << QStringList()
+        << QStringList{"<dir>/out/old/.lumora-export", "<dir>/out/old/copy/PrjData.db"}
+        << "contains the project or workspace <dir>/out/old/copy";
+}
+
+void tst_DatasetExport::refusals()
+{
+    QFETCH(QString, project);
+    QFETCH(QString, output);
+    QFETCH(QStringList, links);
+    QFETCH(QStringList, files);
+    QFETCH(QString, message);
+    MakeProject(1);
+    ReleaseNexil();
+    for (const QString& file : files)
+        QVERIFY(MakeFile(Expand(file)));
+    for (const QString& pair : links)
+    {
+        const QStringList ends = Expand(pair).split("=>");
+        QVERIFY(QDir().mkpath(QFileInfo(ends[0]).path()));
+        QVERIFY(QFile::link(ends[1], ends[0]));
+    }
+    const QStringList before = Snapshot(m_dir->path());
+    QVERIFY(before.indexOf(QRegularExpression(
+                "^" + QRegularExpression::escape("ws/" + kProject + "/PrjData.db ") + "[0-9a-f]+$")) >= 0);
+
+    const Run run = RunExport({Expand(project), "-f", "yolo", "-o", Expand(output), "--replace"});
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY2(run.err.startsWith("LumoraExport: error: ") && run.err.contains(Expand(message)),
+             qPrintable(run.err));
+    QCOMPARE(run.err.count('\n'), 1);
+    // Nothing touched, nothing partial, no folder made on the way.
+    QCOMPARE(Snapshot(m_dir->path()), before);
+}
+
+void tst_DatasetExport::replaceEarlierExport()
+{
+    MakeProject(2);
+    ReleaseNexil();
+    // An empty folder is taken as it is.
+    const QString output = m_dir->filePath("out/set");
+    QVERIFY(QDir().mkpath(output));
+    QCOMPARE(RunExport({Project(), "-f", "coco", "-o", output}).exitCode, 0);
+    QVERIFY(QFileInfo(output + "/" + ExportPaths::kMarkerFile).isFile());
+    // Links left in an earlier export go as links.
+    const QString image = Project() + StoredPath("c.png");
+    QVERIFY(QFile::link(Project(), output + "/project"));
+    QVERIFY(QFile::link(image, output + "/images/train/linked.png"));
+    const QStringList project = Snapshot(m_dir->filePath("ws"));
+
+    const Run run = RunExport({Project(), "-f", "yolo", "-o", output, "--replace"});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(QFileInfo(output + "/data.yaml").isFile());
+    QVERIFY(QFileInfo(output + "/" + ExportPaths::kMarkerFile).isFile());
+    QVERIFY(!QFileInfo::exists(output + "/annotations"));
+    QVERIFY(!QFileInfo::exists(output + "/project"));
+    QCOMPARE(QDir(m_dir->filePath("out")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{"set"});
+    QCOMPARE(Snapshot(m_dir->filePath("ws")), project);
+}
+
+void tst_DatasetExport::cocoTwoDecimals_data()
+{
+    QTest::addColumn<QRectF>("rect");
+    QTest::addColumn<QString>("bbox");
+    QTest::newRow("width") << QRectF(QPointF(10.5, 20), QPointF(70.1, 40)) << "[10.5,20,59.6,20]";
+    QTest::newRow("height") << QRectF(QPointF(0, 1.1), QPointF(5, 12.3)) << "[0,1.1,5,11.2]";
+    QTest::newRow("more decimals") << QRectF(QPointF(0.123, 0.456), QPointF(33.333, 44.444))
+                                   << "[0.12,0.46,33.21,43.98]";
+}
+
+void tst_DatasetExport::cocoTwoDecimals()
+{
+    QFETCH(QRectF, rect);
+    QFETCH(QString, bbox);
+    QImage picture(200, 100, QImage::Format_RGB888);
+    picture.fill(Qt::gray);
+    QVERIFY(picture.save(m_dir->filePath("a.png")));
+    ExportRoi roi;
+    roi.category = "c";
+    roi.rect = rect;
+    ExportSet set;
+    set.type = 2;
+    set.images.append({m_dir->filePath("a.png"), "a.png", "a", false, {roi}});
+    ExportOptions options;
+    options.outputDir = m_dir->filePath("out");
+    QCOMPARE(int(DatasetExporter(set, options).Run().status), int(ExportStatus::Ok));
+    const QString json =
+        QString::fromUtf8(ReadAll(options.outputDir + "/" + CocoWriter::AnnotationFile(DatasetPart::Train)));
+    QVERIFY2(json.contains("\"bbox\":" + bbox), qPrintable(json));
+    QVERIFY2(!json.contains(QRegularExpression("\\d\\.\\d{3}")), qPrintable(json));
+}
+
+void tst_DatasetExport::damagedDatabase()
+{
+    // Enough rows for the table to span several pages.
+    QDir().mkpath(m_dir->filePath("ws"));
+    CreateNexil();
+    QVERIFY(NexilIns().lock()->Init(m_dir->filePath("ws")));
+    QVERIFY(NexilIns().lock()->AddPro(MakeInfo("P1", kProject, 2)));
+    NexilIns().lock()->OpenPro("P1");
+    // The project is closed when the last reference goes.
+    {
+        const auto prj = PrjIns().lock();
+        CallbackLog log;
+        prj->SetSaveCallback(&CallbackLog::Record, &log);
+        QImage picture(8, 8, QImage::Format_RGB888);
+        picture.fill(Qt::gray);
+        const int count = 150;
+        for (int i = 0; i < count; ++i)
+        {
+            auto img = std::make_shared<pro::ImageInfo>();
+            img->fileName = QStringLiteral("n%1.png").arg(i, 3, 10, QChar('0'));
+            img->path = m_dir->filePath(img->fileName);
+            QVERIFY(picture.save(img->path));
+            img->markAsOK = true;
+            img->addTime = kBatch;
+            prj->AddImage(img);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(log.results.size(), count, 60000);
+    }
+    ReleaseNexil();
+    const QString db = Project() + "/PrjData.db";
+    QVERIFY(!QFileInfo::exists(db + "-wal"));
+
+    // Breaks the header of the page that holds a row in the middle.
+    QFile file(db);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const QByteArray bytes = file.readAll();
+    const int pageSize = (uchar(bytes[16]) << 8) | uchar(bytes[17]);
+    const int at = bytes.indexOf("n075.png");
+    QVERIFY(pageSize >= 512 && at > pageSize && bytes.size() > 4 * pageSize);
+    QVERIFY(file.seek(at / pageSize * pageSize));
+    QCOMPARE(file.write(QByteArray(8, '\xff')), 8);
+    file.close();
+
+    ExportSet set;
+    QString error;
+    QCOMPARE(int(ProjectReader::Read(Project(), set, error)), int(ProjectReader::Status::Unreadable));
+    QVERIFY2(error.contains("malformed"), qPrintable(error));
+    const Run run = RunExport({Project(), "-f", "coco", "-o", m_dir->filePath("out/set")});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains("malformed"), qPrintable(run.err));
+    QVERIFY(!QFileInfo::exists(m_dir->filePath("out")));
+}
+
+void tst_DatasetExport::linkedImage()
+{
+    MakeProject(2);
+    ReleaseNexil();
+    // The image becomes a link relative to its folder, which means nothing at another place.
+    const QString image = Project() + StoredPath("c.png");
+    const QByteArray bytes = ReadAll(image);
+    QVERIFY(QFile::rename(image, image + ".real"));
+    QVERIFY(QFile::link("c.png.real", image));
+
+    ExportOptions options;
+    options.format = ExportFormat::Yolo;
+    options.outputDir = m_dir->filePath("out/set");
+    options.transfer = ImageTransfer::Link;
+    const ExportSummary summary = DatasetExporter(Read(), options).Run();
+    QCOMPARE(int(summary.status), int(ExportStatus::Ok));
+    QCOMPARE(summary.trainImages, 3);
+    const QFileInfo exported(options.outputDir + "/images/train/c.png");
+    QVERIFY(!exported.isSymLink());
+    QCOMPARE(ReadAll(exported.filePath()), bytes);
+}
+
+void tst_DatasetExport::pathsOutOfProject_data()
+{
+    // The stored path of "c.png" becomes key; or the image itself a link to target.
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("target");
+    QTest::newRow("dot-dot") << "/datas/" + kBatch + "/RawDatas/../../../../outside.png" << QString();
+    QTest::newRow("dot-dot back into datas")
+        << "/datas/" + kBatch + "/../../../" + kProject + "/datas/" + kBatch + "/RawDatas/c.png" << QString();
+    QTest::newRow("outside the datas folder") << "/outside.png" << QString();
+    QTest::newRow("link out of the project") << QString() << "<dir>/ws/outside.png";
+}
+
+void tst_DatasetExport::pathsOutOfProject()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, target);
+    MakeProject(2);
+    ReleaseNexil();
+    const QString stored = StoredPath("c.png");
+    QVERIFY(QFile::copy(Project() + stored, m_dir->filePath("ws/outside.png")));
+    QVERIFY(QFile::copy(Project() + stored, Project() + "/outside.png"));
+    if (!target.isEmpty())
+    {
+        QVERIFY(QFile::remove(Project() + stored));
+        QVERIFY(QFile::link(Expand(target), Project() + stored));
+    }
+    if (!key.isEmpty())
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "edit");
+        db.setDatabaseName(Project() + "/PrjData.db");
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        query.prepare("update tbl_project_data set image=:key where image=:stored");
+        query.bindValue(":key", key);
+        query.bindValue(":stored", stored);
+        QVERIFY(query.exec());
+        QCOMPARE(query.numRowsAffected(), 1);
+        query.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("edit");
+
+    const ExportSet set = Read();
+    QCOMPARE(set.refusedPaths, QStringList{key.isEmpty() ? stored : key});
+    QCOMPARE(set.images.size(), 2);
+    const Run run = RunExport({Project(), "-f", "coco", "-o", m_dir->filePath("out/set")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains("images=2 ") && run.out.contains("skipped=1 "), qPrintable(run.out));
+    QVERIFY2(run.err.contains("1 stored image paths lead out of the project folder"), qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(tst_DatasetExport)
