@@ -4,7 +4,7 @@
 // percentile window, once per image shown (no target).
 // Usage: DisplayAdjustBench
 
-#include "datawidget.h"
+#include "Canvas/datawidget.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

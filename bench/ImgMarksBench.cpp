@@ -10,11 +10,11 @@
 // Usage: ImgMarksBench [canvas|scan|tree]   (all three when none is named)
 //        ImgMarksBench folder <path>       the loader alone over a folder
 
+#include "Canvas/datawidget.h"
 #include "ImgMarks/LoadImgWork.h"
 #include "ImgMarks/MarksImgModel.h"
 #include "ImgMarks/SourceImgModel.h"
 #include "ImgMarks/StatusFilterProxyModel.h"
-#include "datawidget.h"
 
 #include "Nexil/ROI/PolygonROIItem.h"
 

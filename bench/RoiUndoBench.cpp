@@ -4,8 +4,8 @@
 // "frame" adds the canvas repaint that follows.
 // Usage: RoiUndoBench [rois] [rounds]
 
+#include "Canvas/datawidget.h"
 #include "ImgMarks/ImgMarksWid.h"
-#include "datawidget.h"
 
 #include "ComUi/Skin.h"
 #include "Nexil/NexilApi.h"

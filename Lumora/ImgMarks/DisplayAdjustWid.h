@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CanvasImage.h"
+#include "Canvas/CanvasImage.h"
 
 #include <QWidget>
 

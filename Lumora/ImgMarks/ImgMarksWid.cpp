@@ -1,6 +1,7 @@
 #include "ImgMarksWid.h"
 #include "ui_ImgMarksWid.h"
 
+#include "AnnotationSession.h"
 #include "DisplayAdjustWid.h"
 #include "ExportSetWid.h"
 #include "ImgROIListModel.h"
@@ -9,8 +10,6 @@
 #include "MarksImgModel.h"
 #include "ProjectImport.h"
 #include "ROIListDelegate.h"
-#include "RoiEditCommand.h"
-#include "RoiShape.h"
 #include "SourceImgModel.h"
 #include "StatusFilterProxyModel.h"
 
@@ -72,7 +71,7 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
       m_reloadKey(new QShortcut(QKeySequence(Qt::Key_F5), this)),
       m_undoKey(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this)),
       m_redoKey(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this)),
-      m_undoStack(new QUndoStack(this)),
+      m_session(new AnnotationSession(this)),
       m_configFile(QString::fromStdString(comlib::RootDir()) + nexil::kConfigFile)
 {
     qRegisterMetaType<QList<std::shared_ptr<pro::ImageInfo>>>("QList<std::shared_ptr<pro::ImageInfo>>");
@@ -85,6 +84,35 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     ui->widImgMarks->hide();
     ui->btnSaveMark->hide();
 
+    SetupViews();
+    SetupLoader();
+    SetupShapeButtons();
+    SetupShortcuts();
+    SetupDisplayAdjust();
+    SetupSession();
+
+    ui->rdoUnConfirm->setChecked(true);
+    m_proxy->setFilterStatus(ImgStatus::Text(ImgStatus::kUnconfirmed));
+    m_srcModel->setCurrentStatus(ImgStatus::Text(ImgStatus::kUnconfirmed));
+
+    QTimer::singleShot(kInitialLoadDelayMs, this, &ImgMarksWid::InitialLoad);
+
+    ConnectWidgets();
+    ConnectCanvas();
+}
+
+ImgMarksWid::~ImgMarksWid()
+{
+    // The last shown image's changes since its last store would be lost otherwise.
+    Slot_BtnSaveMarkClicked();
+    if (const auto spPrj = PrjIns().lock())
+        spPrj->SetSaveCallback(&OrphanSaveCallback, nullptr);
+    m_thread.exit(0);
+    m_thread.wait();
+}
+
+void ImgMarksWid::SetupViews()
+{
     m_statusGroup->addButton(ui->rdoNG);
     m_statusGroup->addButton(ui->rdoOK);
     m_statusGroup->addButton(ui->rdoUnConfirm);
@@ -119,7 +147,10 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     ui->lstWidCurImgMark->setItemDelegate(new ROIListDelegate(ui->lstWidCurImgMark));
     // One-line rows: thousands of ROIs are laid out without measuring each title.
     ui->lstWidCurImgMark->setUniformItemSizes(true);
+}
 
+void ImgMarksWid::SetupLoader()
+{
     auto* pWork = new LoadImgWork();
     pWork->moveToThread(&m_thread);
     connect(this, &ImgMarksWid::Signal_LoadImgPath, pWork, &LoadImgWork::Slot_LoadImgPath);
@@ -130,7 +161,10 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     connect(pWork, &LoadImgWork::Signal_DeleteCompleted, this, &ImgMarksWid::Signal_CloseWaitDailog);
     connect(&m_thread, &QThread::finished, pWork, &QObject::deleteLater);
     m_thread.start(QThread::InheritPriority);
+}
 
+void ImgMarksWid::SetupShapeButtons()
+{
     const auto spPrj = PrjIns().lock();
     const auto spPInfo = spPrj ? spPrj->PrjInfo() : nullptr;
     if (spPInfo && spPInfo->type == kSegmentProject)
@@ -145,7 +179,10 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
         ui->btnRect->show();
         ui->btnRect->setChecked(true);
     }
+}
 
+void ImgMarksWid::SetupShortcuts()
+{
     ui->btnNextImg->setShortcut(QKeySequence(Qt::Key_D));
     ui->btnNextImg->setToolTip(tr("下一张图片，快捷键：D"));
     ui->btnPreImg->setShortcut(QKeySequence(Qt::Key_A));
@@ -160,20 +197,28 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     ui->btnDelUnMarkImg->setToolTip(tr("永久删除图片"));
     ui->btnClearUnMarkTbl->setToolTip(tr("仅清空列表"));
     ui->btnZoomFit->setToolTip(tr("缩放"));
-    SetupDisplayAdjust();
     ui->btnRedo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
     ui->btnCarryRois->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
     ui->btnCarryRois->setToolTip(tr("沿用上一张图片的标注，快捷键：Ctrl+Shift+V"));
+}
+
+void ImgMarksWid::SetupSession()
+{
     ui->btnUndo->setEnabled(false);
     ui->btnRedo->setEnabled(false);
     UpdateUndoTips();
+    // Connected to the session, not to its stack: what the stack says while it goes away with the
+    // session reaches nobody.
+    connect(m_session, &AnnotationSession::canUndoChanged, ui->btnUndo, &QWidget::setEnabled);
+    connect(m_session, &AnnotationSession::canRedoChanged, ui->btnRedo, &QWidget::setEnabled);
+    connect(m_session, &AnnotationSession::undoIndexChanged, this, &ImgMarksWid::UpdateUndoTips);
+    connect(m_session, &AnnotationSession::shownChanged, this, &ImgMarksWid::ShownChanged);
+    connect(m_session, &AnnotationSession::roisChanged, this, &ImgMarksWid::RoisChanged);
+    connect(m_session, &AnnotationSession::storeStarted, this, &ImgMarksWid::StoreStarted);
+}
 
-    ui->rdoUnConfirm->setChecked(true);
-    m_proxy->setFilterStatus(ImgStatus::Text(ImgStatus::kUnconfirmed));
-    m_srcModel->setCurrentStatus(ImgStatus::Text(ImgStatus::kUnconfirmed));
-
-    QTimer::singleShot(kInitialLoadDelayMs, this, &ImgMarksWid::InitialLoad);
-
+void ImgMarksWid::ConnectWidgets()
+{
     connect(m_statusGroup, qOverload<QAbstractButton*>(&QButtonGroup::buttonClicked), this,
             &ImgMarksWid::Slot_BtnRdoClicked);
     connect(ui->btnAddImg, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnAddImgClicked);
@@ -185,8 +230,6 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
             &ImgMarksWid::Slot_tblViewUnmarksSelectChanged);
     connect(ui->treeViewMarks, &QTreeView::clicked, this, &ImgMarksWid::Slot_treeViewMarksItemClicked);
     connect(ui->btnStartDraw, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnStartDrawClicked);
-    connect(ui->widImgView, &DataWidget::drawRoiCompleted, this, &ImgMarksWid::Slot_ImgViewDrawRoiCompleted);
-    connect(ui->widImgView, &DataWidget::clickedROI, this, &ImgMarksWid::Slot_ImgViewClickedROI);
     connect(ui->btnAddMarkType, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnAddMarkTypeClicked);
     connect(ui->btnSaveMarkType, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnSaveMarkTypeClicked);
     // Return in the name field confirms, as the button does.
@@ -212,23 +255,14 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     connect(m_undoKey, &QShortcut::activated, this, &ImgMarksWid::Slot_BtnUndoClicked);
     connect(m_redoKey, &QShortcut::activated, this, &ImgMarksWid::Slot_BtnRedoClicked);
     connect(ui->btnCarryRois, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnCarryRoisClicked);
-    connect(ui->widImgView, &DataWidget::roiDragFinished, this, &ImgMarksWid::Slot_ImgViewRoiDragFinished);
-    connect(m_undoStack, &QUndoStack::canUndoChanged, ui->btnUndo, &QWidget::setEnabled);
-    connect(m_undoStack, &QUndoStack::canRedoChanged, ui->btnRedo, &QWidget::setEnabled);
-    connect(m_undoStack, &QUndoStack::indexChanged, this, &ImgMarksWid::UpdateUndoTips);
     connect(ui->btnExportMark, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnExportMarkClicked);
 }
 
-ImgMarksWid::~ImgMarksWid()
+void ImgMarksWid::ConnectCanvas()
 {
-    // The last shown image's changes since its last store would be lost otherwise.
-    Slot_BtnSaveMarkClicked();
-    if (const auto spPrj = PrjIns().lock())
-        spPrj->SetSaveCallback(&OrphanSaveCallback, nullptr);
-    m_thread.exit(0);
-    m_thread.wait();
-    // The stack is a child: its clear() in QWidget's destructor must not call back into the page.
-    m_undoStack->disconnect();
+    connect(ui->widImgView, &DataWidget::drawRoiCompleted, this, &ImgMarksWid::Slot_ImgViewDrawRoiCompleted);
+    connect(ui->widImgView, &DataWidget::clickedROI, this, &ImgMarksWid::Slot_ImgViewClickedROI);
+    connect(ui->widImgView, &DataWidget::roiDragFinished, this, &ImgMarksWid::Slot_ImgViewRoiDragFinished);
 }
 
 void ImgMarksWid::InitialLoad()
@@ -314,18 +348,24 @@ void ImgMarksWid::AppendProjectImages()
 
 std::shared_ptr<pro::ImageInfo> ImgMarksWid::ShownRecord() const
 {
-    return ui->widImgView->record().lock();
+    return m_session->shown();
 }
 
 void ImgMarksWid::ShowImage(const std::shared_ptr<pro::ImageInfo>& spImg)
 {
-    if (!spImg || ShownRecord() == spImg)
-        return;
-    Slot_BtnSaveMarkClicked();
-    if (const auto spShown = ShownRecord())
-        m_previous = spShown;
+    m_session->show(spImg);
+}
+
+void ImgMarksWid::ShownChanged()
+{
+    const auto spImg = ShownRecord();
     ui->widImgView->dataUpdated(spImg);
-    m_undoStack->clear();
+    if (!spImg)
+    {
+        m_roiModel->clearItems();
+        ui->edtCurFile->clear();
+        return;
+    }
     ui->widImgView->zoomFit();
     RefreshRoiList(*spImg);
     ui->edtCurFile->setText(spImg->path);
@@ -338,35 +378,13 @@ void ImgMarksWid::RefreshRoiList(const pro::ImageInfo& img)
         m_roiModel->addItem(roi);
 }
 
-QString ImgMarksWid::StoreRecord(const std::shared_ptr<pro::ImageInfo>& spImg)
-{
-    const auto spPrj = PrjIns().lock();
-    if (!spPrj || !spImg)
-        return QString();
-    if (spImg->id.isEmpty())
-    {
-        const QString id = spPrj->AddImage(spImg);
-        spImg->id = id;
-        return id;
-    }
-    // An image deleted from the project meanwhile is not brought back, and the core would not answer.
-    if (!spPrj->ImageById(spImg->id))
-        return QString();
-    spPrj->SaveImage(spImg->id);
-    return spImg->id;
-}
-
 void ImgMarksWid::Slot_BtnSaveMarkClicked()
 {
-    const auto spImg = ShownRecord();
-    if (!spImg || PrjIns().expired())
-        return;
-    // A listed image nobody worked on stays out of the project.
-    if (spImg->id.isEmpty() && spImg->rois.isEmpty() && !spImg->markAsOK)
-        return;
-    const QString id = StoreRecord(spImg);
-    if (id.isEmpty())
-        return;
+    m_session->storeShown();
+}
+
+void ImgMarksWid::StoreStarted(const QString& id)
+{
     m_pendingSaveId = id;
     ui->btnSaveMark->setText(tr("保存中..."));
     ui->btnSaveMark->setEnabled(false);
@@ -437,41 +455,14 @@ void ImgMarksWid::Slot_ImgViewDrawRoiCompleted(bool bAccept)
     for (const QString& text : qAsConst(texts))
     {
         QAction* action = m_menu->addAction(text);
-        connect(action, &QAction::triggered, this, [this, text, roi] { AssignCategory(text, roi); });
+        connect(action, &QAction::triggered, m_session, [this, text, roi] { m_session->addRoi(roi, text); });
     }
     m_menu->exec(QCursor::pos());
     // A dismissed menu leaves the shape out of the image; it must not stay drawn either.
     ui->widImgView->update();
 }
 
-void ImgMarksWid::AssignCategory(const QString& text, const std::shared_ptr<ROIItem>& roi)
-{
-    const auto spImg = ShownRecord();
-    if (!roi || !spImg)
-        return;
-    roi->setTitle(text);
-    EditRois(tr("添加标注"), spImg->rois + ROIList{roi}, false, true);
-}
-
-void ImgMarksWid::EditRois(const QString& text, const ROIList& rois, bool markAsOK, bool storeNow)
-{
-    const auto spImg = ShownRecord();
-    if (!spImg)
-        return;
-    // Nothing to undo: an OK image marked OK again is only stored again.
-    if (spImg->rois == rois && spImg->markAsOK == markAsOK)
-    {
-        RoiEditApplied(spImg, storeNow);
-        return;
-    }
-    m_undoStack->push(new RoiEditCommand(
-        text, spImg, RoiEditCommand::StateOf(*spImg), RoiEditCommand::State{rois, markAsOK},
-        [this, record = std::weak_ptr<pro::ImageInfo>(spImg)](bool store)
-        { RoiEditApplied(record.lock(), store); },
-        storeNow));
-}
-
-void ImgMarksWid::RoiEditApplied(const std::shared_ptr<pro::ImageInfo>& spImg, bool store)
+void ImgMarksWid::RoisChanged(const std::shared_ptr<pro::ImageInfo>& spImg, bool stored)
 {
     ui->widImgView->update();
     if (!spImg || spImg != ShownRecord())
@@ -481,26 +472,13 @@ void ImgMarksWid::RoiEditApplied(const std::shared_ptr<pro::ImageInfo>& spImg, b
     if (const auto selected = ui->widImgView->selectedRoi().lock();
         selected && spImg->rois.contains(selected))
         ui->lstWidCurImgMark->setCurrentIndex(m_roiModel->indexOfItem(selected));
-    if (!store)
-        return;
-    // A listed image whose edits were all undone stays out of the project, as when it is shown away.
-    if (!spImg->id.isEmpty() || !spImg->rois.isEmpty() || spImg->markAsOK)
-        StoreRecord(spImg);
-    RefreshCurrentTableRow();
+    if (stored)
+        m_srcModel->refreshRecord(spImg);
 }
 
 void ImgMarksWid::Slot_ImgViewRoiDragFinished(std::weak_ptr<ROIItem> roi, std::shared_ptr<ROIItem> before)
 {
-    const auto spImg = ShownRecord();
-    const auto spRoi = roi.lock();
-    if (!spImg || !spRoi || !before || !spImg->rois.contains(spRoi) || RoiShape::Same(*spRoi, *before))
-        return;
-    const ROIItem::Box from = before->boundingBox();
-    const ROIItem::Box to = spRoi->boundingBox();
-    const bool moved = from.width == to.width && from.height == to.height;
-    m_undoStack->push(new RoiEditCommand(moved ? tr("移动标注") : tr("调整标注"), spImg, spRoi, before,
-                                         [this, record = std::weak_ptr<pro::ImageInfo>(spImg)](bool store)
-                                         { RoiEditApplied(record.lock(), store); }));
+    m_session->roiReshaped(roi.lock(), before);
 }
 
 void ImgMarksWid::Slot_BtnUndoClicked()
@@ -509,13 +487,13 @@ void ImgMarksWid::Slot_BtnUndoClicked()
     if (ui->widImgView->mode() == DataWidget::kDrawingPolygon)
         ui->widImgView->removeLastDrawnVertex();
     else if (!ShapeBeingDrawn())
-        m_undoStack->undo();
+        m_session->undoStack()->undo();
 }
 
 void ImgMarksWid::Slot_BtnRedoClicked()
 {
     if (!ShapeBeingDrawn())
-        m_undoStack->redo();
+        m_session->undoStack()->redo();
 }
 
 bool ImgMarksWid::ShapeBeingDrawn() const
@@ -527,8 +505,8 @@ bool ImgMarksWid::ShapeBeingDrawn() const
 
 void ImgMarksWid::UpdateUndoTips()
 {
-    const QString undo = m_undoStack->undoText();
-    const QString redo = m_undoStack->redoText();
+    const QString undo = m_session->undoStack()->undoText();
+    const QString redo = m_session->undoStack()->redoText();
     ui->btnUndo->setToolTip(undo.isEmpty() ? tr("撤销，快捷键：Ctrl+Z")
                                            : tr("撤销%1，快捷键：Ctrl+Z").arg(undo));
     ui->btnRedo->setToolTip(redo.isEmpty() ? tr("重做，快捷键：Ctrl+Y 或 Ctrl+Shift+Z")
@@ -537,36 +515,7 @@ void ImgMarksWid::UpdateUndoTips()
 
 void ImgMarksWid::Slot_BtnCarryRoisClicked()
 {
-    const auto spImg = ShownRecord();
-    const auto spPrevious = m_previous.lock();
-    if (!spImg || !spPrevious || spPrevious == spImg || spPrevious->rois.isEmpty())
-        return;
-    // The shapes are kept inside the shown image; one wholly outside a smaller image is left behind.
-    const QSize size = ui->widImgView->image().size();
-    ROIList copies;
-    for (const auto& roi : qAsConst(spPrevious->rois))
-    {
-        if (!roi)
-            continue;
-        auto copy = size.isEmpty() ? std::shared_ptr<ROIItem>(roi->clone())
-                                   : RoiShape::ClampedCopy(*roi, QRectF(QPointF(0, 0), QSizeF(size)));
-        if (copy)
-            copies.append(std::move(copy));
-    }
-    if (!copies.isEmpty())
-        EditRois(tr("沿用上一张的标注"), spImg->rois + copies, false, true);
-}
-
-void ImgMarksWid::RefreshCurrentTableRow()
-{
-    if (ui->tabWidget->currentWidget() != ui->tabUnMarks)
-        return;
-    const QModelIndex current = ui->tblViewUnmarks->currentIndex();
-    if (!current.isValid())
-        return;
-    const QModelIndex cell =
-        m_srcModel->index(m_proxy->mapToSource(current).row(), SourceImgModel::kMarkedColumn);
-    emit m_srcModel->dataChanged(cell, cell, {Qt::DecorationRole});
+    m_session->carryOver(ui->widImgView->image().size());
 }
 
 void ImgMarksWid::Slot_ImgViewClickedROI(std::weak_ptr<ROIItem> roi)
@@ -582,7 +531,7 @@ void ImgMarksWid::Slot_MarkImgRoiSelectionChanged(const QItemSelection& selected
 
 void ImgMarksWid::Slot_BtnMarkToOKClicked()
 {
-    EditRois(tr("标OK"), ROIList(), true, true);
+    m_session->markOk();
 }
 
 void ImgMarksWid::Slot_btnDelImgMarkClicked()
@@ -596,11 +545,7 @@ void ImgMarksWid::Slot_BtnDelImgOneMark()
     const auto spImg = ShownRecord();
     if (!current.isValid() || !spImg)
         return;
-    ROIList rois = spImg->rois;
-    const auto roi = m_roiModel->itemAt(current.row()).lock();
-    if (roi && rois.removeOne(roi))
-        EditRois(tr("删除标注"), rois, spImg->markAsOK, false);
-    else
+    if (!m_session->removeRoi(m_roiModel->itemAt(current.row()).lock()))
         RefreshRoiList(*spImg);
     ui->widImgView->update();
     ui->widImgMarks->hide();
@@ -611,8 +556,7 @@ void ImgMarksWid::Slot_BtnDelImgAllMark()
     const auto spImg = ShownRecord();
     if (!spImg)
         return;
-    if (!spImg->rois.isEmpty())
-        EditRois(tr("删除全部标注"), ROIList(), spImg->markAsOK, false);
+    m_session->removeAllRois();
     RefreshRoiList(*spImg);
     ui->widImgView->update();
     ui->widImgMarks->hide();
@@ -643,16 +587,9 @@ void ImgMarksWid::Navigate(bool next)
         ui->tblViewUnmarks->scrollTo(target);
         return;
     }
-    const QList<QModelIndex> images = m_marksModel->imageIndexes();
-    if (images.isEmpty())
+    const QModelIndex target = m_marksModel->neighbour(ui->treeViewMarks->currentIndex(), next);
+    if (!target.isValid())
         return;
-    const int n = images.size();
-    const int p = images.indexOf(ui->treeViewMarks->currentIndex());
-    QModelIndex target;
-    if (p < 0)
-        target = next ? images.first() : images.last();
-    else
-        target = images.at(next ? (p + 1) % n : (p + n - 1) % n);
     ui->treeViewMarks->setCurrentIndex(target);
     Slot_treeViewMarksItemClicked(target);
     ui->treeViewMarks->scrollTo(target);
@@ -757,7 +694,6 @@ void ImgMarksWid::Slot_BtnDelUnMarkImgClicked()
                           NOTIFY_QUERY) != 1)
         return;
     const QString status = m_proxy->filterStatus();
-    const auto spShown = ShownRecord();
     const QStringList paths = m_srcModel->takeCheckedImages(status);
     if (paths.isEmpty())
         return;
@@ -769,24 +705,7 @@ void ImgMarksWid::Slot_BtnDelUnMarkImgClicked()
                                        "ImgMarksWid::Slot_BtnDelUnMarkImgClicked"},
                     spdlog::level::info, "删除{0}勾选图片", status.toStdString());
     emit Signal_DelImg(paths);
-    // The shown image's unstored changes are kept unless it was among the deleted ones.
-    if (spShown && !paths.contains(spShown->path))
-    {
-        Slot_BtnSaveMarkClicked();
-        m_previous = spShown;
-    }
-    // A deleted image has no ROIs to carry over any more.
-    if (const auto spPrevious = m_previous.lock(); spPrevious && paths.contains(spPrevious->path))
-        m_previous.reset();
-    ClearShown();
-}
-
-void ImgMarksWid::ClearShown()
-{
-    ui->widImgView->dataUpdated(std::weak_ptr<pro::ImageInfo>());
-    m_undoStack->clear();
-    m_roiModel->clearItems();
-    ui->edtCurFile->clear();
+    m_session->imagesDeleted(paths);
 }
 
 void ImgMarksWid::Slot_BtnClearUnMarkTblClicked()
@@ -805,11 +724,7 @@ void ImgMarksWid::Slot_BtnDelMarkImgClicked()
         return;
     spPrj->DelImage(spImg->id);
     m_marksModel->removeImage(current);
-    if (m_previous.lock() == spImg)
-        m_previous.reset();
-    // Storing the deleted image when the next one is shown would bring it back.
-    if (ShownRecord() == spImg)
-        ClearShown();
+    m_session->imageDeleted(spImg);
 }
 
 void ImgMarksWid::Slot_BtnReloadMark()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CanvasImage.h"
+#include "Canvas/CanvasImage.h"
 
 #include "Nexil/ImageInfo.h"
 
@@ -13,6 +13,7 @@
 
 #include <memory>
 
+class AnnotationSession;
 class DisplayAdjustWid;
 class ImgROIListModel;
 class MarksImgModel;
@@ -23,7 +24,6 @@ class QAbstractButton;
 class QButtonGroup;
 class QMenu;
 class QShortcut;
-class QUndoStack;
 
 namespace Ui
 {
@@ -31,7 +31,8 @@ class ImgMarksWidClass;
 }
 
 // The annotation page: images enter the project here, get their ROIs and categories or are marked
-// OK. The shown image is stored whenever another one is shown, and when the page goes away.
+// OK. What is shown and edited is the session's; the page routes the widgets to it and shows what
+// it announces. The shown image is also stored when the page goes away.
 class ImgMarksWid : public QWidget
 {
     Q_OBJECT
@@ -92,23 +93,23 @@ public slots:
     void Slot_BtnExportMarkClicked();
 
 private:
+    void SetupViews();
+    void SetupLoader();
+    void SetupShapeButtons();
+    void SetupShortcuts();
+    void SetupSession();
+    void ConnectWidgets();
+    void ConnectCanvas();
     void InitialLoad();
     void ShowImage(const std::shared_ptr<pro::ImageInfo>& spImg);
     std::shared_ptr<pro::ImageInfo> ShownRecord() const;
+    // The session showed another image, or none.
+    void ShownChanged();
+    void RoisChanged(const std::shared_ptr<pro::ImageInfo>& spImg, bool stored);
+    void StoreStarted(const QString& id);
     void RefreshRoiList(const pro::ImageInfo& img);
-    // AddImage for a listed record (the id goes into it), SaveImage for one of the project. The id
-    // stored, empty when nothing was.
-    QString StoreRecord(const std::shared_ptr<pro::ImageInfo>& spImg);
-    void AssignCategory(const QString& text, const std::shared_ptr<ROIItem>& roi);
-    // Records an edit of the shown image's ROIs (from its state now to after) and makes it.
-    void EditRois(const QString& text, const QList<std::shared_ptr<ROIItem>>& rois, bool markAsOK,
-                  bool storeNow);
-    void RoiEditApplied(const std::shared_ptr<pro::ImageInfo>& spImg, bool store);
-    // The shown image goes off the canvas; its edits can no longer be undone.
-    void ClearShown();
     void UpdateUndoTips();
     bool ShapeBeingDrawn() const;
-    void RefreshCurrentTableRow();
     void FillCategories();
     // The display adjustment popup of btnDisplayAdjust and the value readout under the canvas.
     void SetupDisplayAdjust();
@@ -138,10 +139,8 @@ private:
     QShortcut* m_undoKey;
     // The second redo key; Ctrl+Y is the button's own.
     QShortcut* m_redoKey;
-    // The edits of the shown image, begun afresh with every image shown.
-    QUndoStack* m_undoStack;
-    // The image shown before the shown one, whose ROIs can be carried over.
-    std::weak_ptr<pro::ImageInfo> m_previous;
+    // The shown and the previous image, and the history of the shown image's edits.
+    AnnotationSession* m_session;
     QString m_pendingSaveId;
     QString m_configFile;
     QThread m_thread;

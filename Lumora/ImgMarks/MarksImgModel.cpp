@@ -290,6 +290,18 @@ QList<QModelIndex> MarksImgModel::imageIndexes()
     return m_imageIndexes;
 }
 
+QModelIndex MarksImgModel::neighbour(const QModelIndex& current, bool forward)
+{
+    const QList<QModelIndex> images = imageIndexes();
+    if (images.isEmpty())
+        return QModelIndex();
+    const int n = images.size();
+    const int p = images.indexOf(current);
+    if (p < 0)
+        return forward ? images.first() : images.last();
+    return images.at(forward ? (p + 1) % n : (p + n - 1) % n);
+}
+
 void MarksImgModel::collectImages(const QModelIndex& parent)
 {
     const int rows = rowCount(parent);

@@ -64,6 +64,9 @@ public:
     void removeImage(const QModelIndex& index);
     // All image nodes in tree order; cached until the tree changes.
     QList<QModelIndex> imageIndexes();
+    // The image node after current in tree order, or before it, wrapping around at the ends; the
+    // first or the last when current is no image node, invalid when there is none.
+    QModelIndex neighbour(const QModelIndex& current, bool forward);
 
     // Lists records that are not annotated as well (in the group "无标注" when without ROIs).
     bool includeUnmarked = false;

@@ -1,7 +1,7 @@
 #include "MarksResultWid.h"
 #include "ui_MarksResultWid.h"
 
-#include "datawidget.h"
+#include "Canvas/datawidget.h"
 
 MarksResultWid::MarksResultWid(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::MarksResultWidClass>())

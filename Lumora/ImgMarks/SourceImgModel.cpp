@@ -145,6 +145,17 @@ std::weak_ptr<pro::ImageInfo> SourceImgModel::imageAt(const QModelIndex& index) 
     return m_rows.at(index.row());
 }
 
+void SourceImgModel::refreshRecord(const std::shared_ptr<pro::ImageInfo>& spImg)
+{
+    if (!spImg || !m_listed.contains(spImg.get()))
+        return;
+    const int row = m_rows.indexOf(spImg);
+    if (row < 0)
+        return;
+    const QModelIndex cell = index(row, kMarkedColumn);
+    emit dataChanged(cell, cell, {Qt::DecorationRole});
+}
+
 void SourceImgModel::setCurrentStatus(const QString& status)
 {
     m_currentStatus = status;

@@ -41,6 +41,8 @@ public:
     void appendImages(const QList<std::shared_ptr<pro::ImageInfo>>& images);
     void clearImages();
     std::weak_ptr<pro::ImageInfo> imageAt(const QModelIndex& index) const;
+    // The record's ROIs or OK mark changed: its row shows them anew. Nothing when it is not listed.
+    void refreshRecord(const std::shared_ptr<pro::ImageInfo>& spImg);
 
     void setCurrentStatus(const QString& status);
     const QString& currentStatus() const { return m_currentStatus; }

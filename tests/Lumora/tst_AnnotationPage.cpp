@@ -3,11 +3,11 @@
 #include "ProjectRecord.h"
 #include "ShownWindows.h"
 
+#include "Canvas/datawidget.h"
 #include "ImgMarks/ImgMarksWid.h"
 #include "ImgMarks/LoadImgWork.h"
 #include "ImgMarks/MarksImgModel.h"
 #include "ImgMarks/SourceImgModel.h"
-#include "datawidget.h"
 
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/SingleSelectListView.h"

@@ -1,6 +1,6 @@
-#include "CanvasZoom.h"
+#include "Canvas/CanvasZoom.h"
+#include "Canvas/datawidget.h"
 #include "ImgMarks/MarksResultWid.h"
-#include "datawidget.h"
 
 #include "Nexil/ROI/PolygonROIItem.h"
 #include "Nexil/ROI/RectROIItem.h"

@@ -1,12 +1,12 @@
 #include "HostileImage.h"
 #include "ProjectRecord.h"
 
-#include "CanvasImage.h"
+#include "Canvas/CanvasImage.h"
+#include "Canvas/datawidget.h"
 #include "ImgMarks/DisplayAdjustWid.h"
 #include "ImgMarks/ImgMarksWid.h"
 #include "ImgMarks/LoadImgWork.h"
 #include "ImgMarks/SourceImgModel.h"
-#include "datawidget.h"
 
 #include "ComUi/Skin.h"
 #include "Nexil/NexilApi.h"

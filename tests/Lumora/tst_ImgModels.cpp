@@ -119,12 +119,15 @@ private slots:
     void headerCheckBox();
     void proxyFilterAndCaption();
     void takeCheckedImages();
+    void refreshRecord();
 
     void treeGrouping_data();
     void treeGrouping();
     void treeBatchesStaySorted();
     void treeRemoveAndIndexes();
     void treeReload();
+    void treeNeighbour_data();
+    void treeNeighbour();
 
     void roiList();
 
@@ -342,6 +345,33 @@ void tst_ImgModels::takeCheckedImages()
     ReleaseNexil();
 }
 
+void tst_ImgModels::refreshRecord()
+{
+    SourceImgModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const Records rows = Table("www");
+    model.appendImages(rows);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+
+    rows.at(1)->marked = true;
+    model.refreshRecord(rows.at(1));
+    QCOMPARE(changed.count(), 1);
+    const QModelIndex cell = changed.at(0).at(0).toModelIndex();
+    QCOMPARE(cell, model.index(1, SourceImgModel::kMarkedColumn));
+    QCOMPARE(changed.at(0).at(1).toModelIndex(), cell);
+    QCOMPARE(changed.at(0).at(2).value<QVector<int>>(), QVector<int>{Qt::DecorationRole});
+    QVERIFY(!cell.data(Qt::DecorationRole).value<QIcon>().isNull());
+
+    // A record that is not listed, or none, changes no row.
+    model.refreshRecord(Img("other.png"));
+    model.refreshRecord(nullptr);
+    QCOMPARE(changed.count(), 1);
+    model.clearImages();
+    changed.clear();
+    model.refreshRecord(rows.at(1));
+    QCOMPARE(changed.count(), 0);
+}
+
 void tst_ImgModels::treeGrouping_data()
 {
     QTest::addColumn<bool>("includeUnmarked");
@@ -440,6 +470,42 @@ void tst_ImgModels::treeReload()
     // From the project an empty title is a group of its own; records without ROIs or OK are left out.
     QCOMPARE(Tree(model), (QStringList{"（1张）:b.png", "OK（1张）:ok.png", "x（2张）:a.png,b.png"}));
     ReleaseNexil();
+}
+
+void tst_ImgModels::treeNeighbour_data()
+{
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<bool>("forward");
+    QTest::addColumn<QString>("expected");
+    // Tree order: group x holds a.png, b.png; group y holds c.png.
+    QTest::newRow("next within a group") << "a.png" << true << "b.png";
+    QTest::newRow("next across groups") << "b.png" << true << "c.png";
+    QTest::newRow("next after the last wraps") << "c.png" << true << "a.png";
+    QTest::newRow("previous before the first wraps") << "a.png" << false << "c.png";
+    QTest::newRow("previous across groups") << "c.png" << false << "b.png";
+    QTest::newRow("next from a group node") << "x" << true << "a.png";
+    QTest::newRow("previous from nothing") << "" << false << "c.png";
+}
+
+void tst_ImgModels::treeNeighbour()
+{
+    QFETCH(QString, current);
+    QFETCH(bool, forward);
+    QFETCH(QString, expected);
+
+    MarksImgModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QVERIFY(!model.neighbour(QModelIndex(), forward).isValid());
+    model.addImages({Marked("c.png", {"y"}), Marked("b.png", {"x"}), Marked("a.png", {"x"})});
+    QModelIndex from;
+    if (current == "x")
+        from = model.index(0, 0);
+    for (const QModelIndex& image : model.imageIndexes())
+    {
+        if (image.data().toString() == current)
+            from = image;
+    }
+    QCOMPARE(model.neighbour(from, forward).data().toString(), expected);
 }
 
 void tst_ImgModels::roiList()

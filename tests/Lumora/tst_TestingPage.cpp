@@ -4,12 +4,12 @@
 #include "ProjectRecord.h"
 #include "ShownWindows.h"
 
+#include "Canvas/datawidget.h"
 #include "ImgMarks/MarksResultWid.h"
 #include "ModelTesting/LoadModelWork.h"
 #include "ModelTesting/ModelTestingWid.h"
 #include "ModelTesting/SingleTestWid.h"
 #include "ModelTesting/TestContainerWid.h"
-#include "datawidget.h"
 
 #include "ComLib/Service/ServiceClient.h"
 #include "ComLib/Service/ServiceRun.h"

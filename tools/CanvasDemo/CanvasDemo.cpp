@@ -5,13 +5,13 @@
 //   CanvasDemo            the window
 //   CanvasDemo zoomed     the same, zoomed in twice with a ROI selected
 
+#include "Canvas/datawidget.h"
 #include "ImgMarks/ImgROIListModel.h"
 #include "ImgMarks/MarksImgModel.h"
 #include "ImgMarks/MarksResultWid.h"
 #include "ImgMarks/ROIListDelegate.h"
 #include "ImgMarks/SourceImgModel.h"
 #include "ImgMarks/StatusFilterProxyModel.h"
-#include "datawidget.h"
 
 #include "ComUi/CheckBoxHeaderView.h"
 #include "ComUi/Skin.h"
