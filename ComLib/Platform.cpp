@@ -1,19 +1,11 @@
 #include "Platform.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 #include <QUrl>
 #include <QUuid>
-#ifdef Q_OS_WIN
-#include <QProcess>
-#else
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#endif
 
 #include <spdlog/sinks/null_sink.h>
 #ifdef Q_OS_WIN
@@ -93,39 +85,6 @@ std::shared_ptr<spdlog::sinks::sink> DebugOutputSink()
     return std::make_shared<spdlog::sinks::msvc_sink_mt>();
 #else
     return std::make_shared<spdlog::sinks::null_sink_mt>();
-#endif
-}
-
-bool RevealInFileManager(const QString& path)
-{
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists())
-        return false;
-    const QString absolute = info.absoluteFilePath();
-#ifdef Q_OS_WIN
-    QProcess explorer;
-    explorer.setProgram(QStringLiteral("explorer.exe"));
-    explorer.setNativeArguments(QStringLiteral("/select, \"%1\"").arg(QDir::toNativeSeparators(absolute)));
-    return explorer.startDetached();
-#else
-    // The freedesktop file-manager interface selects the item; without it the folder is opened.
-    const QUrl folder = QUrl::fromLocalFile(info.absolutePath());
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return QDesktopServices::openUrl(folder);
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(absolute).toString()} << QString();
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [folder](QDBusPendingCallWatcher* reply)
-                     {
-                         if (reply->isError())
-                             QDesktopServices::openUrl(folder);
-                         reply->deleteLater();
-                     });
-    return true;
 #endif
 }
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QString>
-
 #include <map>
 #include <memory>
 #include <string>
@@ -41,10 +39,5 @@ Guid NewGuid();
 
 // Second sink of every logger: the debugger output where there is one, nowhere otherwise.
 std::shared_ptr<spdlog::sinks::sink> DebugOutputSink();
-
-// Opens the file manager on the folder that holds the file or folder at path, with the item
-// selected where the file manager can do so. Does not wait for the file manager; false when the
-// path does not exist or nothing could be asked to show it.
-bool RevealInFileManager(const QString& path);
 
 } // namespace comlib::platform

@@ -1,7 +1,7 @@
 #include "PathWid.h"
 #include "ui_PathWid.h"
 
-#include "ComLib/Platform.h"
+#include "ComLib/DesktopPlatform.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QFont>
+#include "ComLib/Service/ServiceProtocol.h"
 
 // Names and values shared by the library and the program, defined once here.
 namespace nexil
@@ -19,24 +19,17 @@ inline constexpr char kTestDir[] = "/test";
 // Appended to a model version directory.
 inline constexpr char kModelDir[] = "/model";
 
-// Training service: base address, port and request paths (each followed by "/" and the task id).
-inline constexpr char kServiceAddress[] = "http://127.0.0.1";
-inline constexpr int kServicePort = 8000;
-inline constexpr char kStartTrainTask[] = "/start_train_task";
-inline constexpr char kGetTrainStatus[] = "/get_train_status";
-inline constexpr char kCancelTrainTask[] = "/cancel_train_task";
-inline constexpr char kTestModel[] = "/test_model";
-inline constexpr char kGetTestStatus[] = "/get_test_status";
+// Training service: base address, port and request paths (each followed by "/" and the task id), as
+// the service contract defines them.
+using comlib::protocol::kCancelTrainTask;
+using comlib::protocol::kGetTestStatus;
+using comlib::protocol::kGetTrainStatus;
+using comlib::protocol::kServiceAddress;
+using comlib::protocol::kServicePort;
+using comlib::protocol::kStartTrainTask;
+using comlib::protocol::kTestModel;
 
 // Project setting read and written by SetLastFilePath / GetLastFilePath.
 inline constexpr char kLastFilePath[] = "LastFilePath";
-
-// Font of the widgets.
-inline constexpr char kFontFamily[] = "Microsoft YaHei";
-inline constexpr int kFontPointSize = 14;
-inline QFont WidgetFont()
-{
-    return QFont(QString::fromUtf8(kFontFamily), kFontPointSize);
-}
 
 } // namespace nexil

@@ -1,6 +1,6 @@
 #include "ServiceClient.h"
 
-#include "Nexil/NexilConst.h"
+#include "ComLib/Service/ServiceProtocol.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -19,8 +19,8 @@ ServiceClient::ServiceClient(QNetworkAccessManager* manager, QObject* parent)
 
 QUrl ServiceClient::BaseUrl()
 {
-    QUrl fixed(QString::fromLatin1(nexil::kServiceAddress));
-    fixed.setPort(nexil::kServicePort);
+    QUrl fixed(QString::fromLatin1(protocol::kServiceAddress));
+    fixed.setPort(protocol::kServicePort);
     const QString text = qEnvironmentVariable(kUrlVariable);
     if (text.isEmpty())
         return fixed;

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "ComLib/Service/ServiceProtocol.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QJsonObject>
 #include <QMetaType>
 #include <QString>
-#include <QStringList>
-#include <QVector>
-
-#include <optional>
 
 class QNetworkReply;
 
@@ -17,24 +15,11 @@ namespace comlib
 
 // One reply of the training service, read once. Each group of keys is filled only when all of its
 // keys are present in the body; the pages show what is there and never read the reply again.
-struct ServiceReply
+struct ServiceReply : protocol::StatusReply
 {
     Q_DECLARE_TR_FUNCTIONS(ServiceReply)
 
 public:
-    struct Batch
-    {
-        int batch = 0;
-        int allBatch = 0;
-    };
-    struct Loss
-    {
-        double epoch = 0;
-        int allEpoch = 0;
-        double totalLoss = 0;
-        double valLoss = 0;
-    };
-
     // Parses a body that arrived without a network error.
     static ServiceReply FromBody(const QByteArray& body);
     // Reads the whole reply: its error, its body and the task id it was sent for.
@@ -50,16 +35,6 @@ public:
     // The body when it is a JSON object; isObject false otherwise.
     bool isObject = false;
     QJsonObject object;
-
-    std::optional<QString> status;
-    std::optional<Batch> batch;
-    std::optional<Loss> loss;
-    // Seconds, as sent.
-    std::optional<double> remainTime;
-    std::optional<QVector<double>> lossRate;
-    std::optional<QVector<double>> overkillRate;
-    std::optional<QStringList> lossImagePaths;
-    std::optional<QStringList> overkillImagePaths;
 };
 
 } // namespace comlib

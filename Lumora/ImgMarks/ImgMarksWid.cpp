@@ -15,7 +15,7 @@
 
 #include "ComLib/ComFunc.h"
 #include "ComLib/IniFile.h"
-#include "ComLib/Platform.h"
+#include "ComLib/DesktopPlatform.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/CheckBoxHeaderView.h"
 #include "Nexil/NexilApi.h"

@@ -38,20 +38,12 @@ bool PlainFolderName(const QString& name)
            !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
 }
 
-QStringList Rates(const QString& label, const QJsonValue& values)
+QStringList Rates(const QString& label, const QVector<double>& values)
 {
     QStringList row{label};
-    for (const QJsonValue& value : values.toArray())
-        row.append(QString::number(value.toDouble(), 'f', 2));
+    for (const double value : values)
+        row.append(QString::number(value, 'f', 2));
     return row;
-}
-
-QStringList Texts(const QJsonValue& values)
-{
-    QStringList texts;
-    for (const QJsonValue& value : values.toArray())
-        texts.append(value.toString());
-    return texts;
 }
 
 } // namespace
@@ -165,13 +157,13 @@ bool SingleTestWid::MakeTestReqJson(QString& configPath)
     }
 
     const QString modelPath = versionDir + QLatin1String(nexil::kModelDir);
-    const QJsonObject config{
-        {QStringLiteral("predict_mode"), labeled ? QStringLiteral("labeled") : QStringLiteral("unlabeled")},
-        {QStringLiteral("predict_path"), testPath},
-        {QStringLiteral("save_predict_path"), resultDir},
-        {QStringLiteral("test_model_path"), modelPath},
-    };
-    const QString path = versionDir + QLatin1String("/test.json");
+    comlib::protocol::TestRequest request;
+    request.labeled = labeled;
+    request.predictPath = testPath;
+    request.savePredictPath = resultDir;
+    request.modelPath = modelPath;
+    const QJsonObject config = request.ToJson();
+    const QString path = versionDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kTestConfigFile);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
     {
@@ -207,7 +199,7 @@ void SingleTestWid::StartTest()
     ui->lbUseTime->clear();
     ui->widLog->ClearLines();
 
-    const QJsonObject body{{QStringLiteral("config_path"), configPath}};
+    const QJsonObject body{{QLatin1String(comlib::protocol::kConfigPath), configPath}};
     m_run->Start(body);
     ui->widLog->AppendLine(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Indented)));
 
@@ -293,11 +285,11 @@ void SingleTestWid::ShowStatus(const comlib::ServiceReply& reply)
     else if (status == QLatin1String("done"))
     {
         ResetTestState();
-        ParserTestResult(reply.object);
+        ParserTestResult(reply);
     }
 }
 
-void SingleTestWid::ParserTestResult(const QJsonObject& reply)
+void SingleTestWid::ParserTestResult(const comlib::ServiceReply& reply)
 {
     QFile file(m_modelConfigPath);
     if (!file.open(QIODevice::ReadOnly))
@@ -311,73 +303,42 @@ void SingleTestWid::ParserTestResult(const QJsonObject& reply)
         qCritical().noquote() << "ParserTestResult Model Config json is no object." << m_modelConfigPath;
         return;
     }
-    QStringList header{tr("测试项目")};
-    for (const QJsonValue& item : config.object().value(QLatin1String("classes")).toArray())
-    {
-        const QJsonObject cls = item.toObject();
-        if (cls.contains(QLatin1String("name")))
-            header.append(cls.value(QLatin1String("name")).toString());
-    }
+    const QStringList header =
+        QStringList{tr("测试项目")} + comlib::protocol::ModelClassesFromJson(config.object());
 
     auto* model = new TestRltModel(ui->tblViewRlt);
     model->SetHeaderList(header);
-    model->AppendRow(Rates(tr("漏检率"), reply.value(QLatin1String("loss_rate"))));
-    model->AppendRow(Rates(tr("过杀率"), reply.value(QLatin1String("overkill_rate"))));
+    model->AppendRow(Rates(tr("漏检率"), reply.lossRate.value_or(QVector<double>())));
+    model->AppendRow(Rates(tr("过杀率"), reply.overkillRate.value_or(QVector<double>())));
     QAbstractItemModel* old = ui->tblViewRlt->model();
     ui->tblViewRlt->setModel(model);
     delete old;
 
-    emit Signal_TestRlt(Texts(reply.value(QLatin1String("loss_image_path"))),
-                        Texts(reply.value(QLatin1String("overkill_image_path"))));
+    emit Signal_TestRlt(reply.lossImagePaths.value_or(QStringList()),
+                        reply.overkillImagePaths.value_or(QStringList()));
 }
 
 QString SingleTestWid::PredictionPath(const QString& resultDir, const QString& prjPath,
                                       const QString& testPath, const pro::ImageInfo& img)
 {
-    QString relative;
+    QString path = img.path;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    QString root = testPath;
     if (img.marked)
     {
         // The project's own folder first: a workspace below a folder named like "/datas…" would
         // otherwise cut the path in the wrong place.
         const QString dirName = QLatin1String(nexil::kDatasDir);
-        const QString datas = prjPath + dirName;
-        int cut = datas.size();
-        if (!img.path.startsWith(datas + QLatin1Char('/')))
+        root = prjPath + dirName;
+        if (!path.startsWith(root + QLatin1Char('/')))
         {
-            const int at = img.path.indexOf(dirName);
+            const int at = path.indexOf(dirName);
             if (at < 0)
                 return QString();
-            cut = at + dirName.size();
+            root = path.left(at + dirName.size());
         }
-        relative = img.path.mid(cut);
-        const int slash = relative.lastIndexOf(QLatin1Char('/'));
-        const QString name = relative.mid(slash + 1);
-        const int dot = name.lastIndexOf(QLatin1Char('.'));
-        relative = relative.left(slash + 1) + (dot < 0 ? name : name.left(dot)) + QLatin1String(".json");
     }
-    else
-    {
-        QString path = img.path;
-        path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-        QString folder = testPath;
-        folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
-        if (folder.isEmpty())
-            return QString();
-        if (!folder.endsWith(QLatin1Char('/')))
-            folder += QLatin1Char('/');
-        // Only an image below the tested folder has a prediction.
-        if (!path.startsWith(folder))
-            return QString();
-        relative = path.mid(folder.size() - 1);
-        // Only the suffix itself: a folder named like it keeps its name.
-        const QString suffix = QFileInfo(relative).suffix();
-        if (suffix.isEmpty())
-            return QString();
-        relative = relative.left(relative.size() - suffix.size()) + QLatin1String("json");
-    }
-    if (!relative.startsWith(QLatin1Char('/')))
-        relative.prepend(QLatin1Char('/'));
-    return resultDir + relative;
+    return comlib::protocol::PredictionPath(root, resultDir, path);
 }
 
 void SingleTestWid::ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg)

@@ -66,7 +66,7 @@ public slots:
 
 private:
     bool MakeTestReqJson(QString& configPath);
-    void ParserTestResult(const QJsonObject& reply);
+    void ParserTestResult(const comlib::ServiceReply& reply);
     void ResetTestState();
     void StartTest();
     void StopTest();

@@ -235,7 +235,7 @@ void ModelTrainingWid::StartTraining()
     ui->widLog->ClearLines();
     m_lastEpoch = -1.0f;
 
-    const QJsonObject body{{QStringLiteral("config_path"), configPath}};
+    const QJsonObject body{{QLatin1String(comlib::protocol::kConfigPath), configPath}};
     m_run->Start(body);
     ui->widLog->AppendLine(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Indented)));
 

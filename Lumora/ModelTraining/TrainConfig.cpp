@@ -1,6 +1,7 @@
 #include "TrainConfig.h"
 
 #include "ComLib/ComFunc.h"
+#include "ComLib/Service/ServiceProtocol.h"
 #include "Nexil/IPrjCore.h"
 #include "Nexil/ImageDecode.h"
 #include "Nexil/NexilConst.h"
@@ -9,7 +10,6 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -72,28 +72,24 @@ TrainConfig::Result TrainConfig::Write(const IPrjCore& prj, const pro::info& inf
         qCritical().noquote() << "cannot create" << trainRoot << e.what();
     }
     const QString trainPath = trainRoot + QLatin1Char('/') + version;
-    const QString path = trainPath + QStringLiteral("/config.json");
+    const QString path = trainPath + QLatin1Char('/') + QLatin1String(comlib::protocol::kTrainConfigFile);
     if (!claimed)
         return {Status::WriteFailed, path, QString()};
 
     const bool segment = info.type == 1;
-    QJsonObject config;
-    config.insert(QStringLiteral("image_size"), QJsonArray{imageSize.height(), imageSize.width()});
-    config.insert(QStringLiteral("num_classes"), classes.size());
-    config.insert(QStringLiteral("classes_name"), QJsonArray::fromStringList(classes));
-    config.insert(QStringLiteral("pre_model_path"), QJsonValue::Null);
-    config.insert(QStringLiteral("train_percent"), 0.9);
-    config.insert(QStringLiteral("train_model_path"), QJsonValue::Null);
-    config.insert(QStringLiteral("train_logs_path"), QJsonValue::Null);
-    config.insert(QStringLiteral("datas_path"), prjPath + QString::fromLatin1(nexil::kDatasDir));
-    config.insert(QStringLiteral("train_path"), trainPath);
-    config.insert(QStringLiteral("version"), version);
-    config.insert(QStringLiteral("project_name"), info.name);
-    config.insert(QStringLiteral("fineness"), fineness);
-    config.insert(QStringLiteral("unfreeze_train_epoch"), epochs);
-    config.insert(QStringLiteral("ai_type"), segment ? QStringLiteral("Segment") : QStringLiteral("Object"));
-    config.insert(QStringLiteral("net_type"),
-                  segment ? QStringLiteral("DeepLabV3Plus") : QStringLiteral("YOLOV8"));
+    comlib::protocol::TrainRequest request;
+    request.imageRows = imageSize.height();
+    request.imageColumns = imageSize.width();
+    request.classes = classes;
+    request.datasPath = prjPath + QString::fromLatin1(nexil::kDatasDir);
+    request.trainPath = trainPath;
+    request.version = version;
+    request.projectName = info.name;
+    request.fineness = fineness;
+    request.epochs = epochs;
+    request.aiType = segment ? QStringLiteral("Segment") : QStringLiteral("Object");
+    request.netType = segment ? QStringLiteral("DeepLabV3Plus") : QStringLiteral("YOLOV8");
+    const QJsonObject config = request.ToJson();
 
     // Written aside and renamed, so the service never reads half a file.
     QSaveFile file(path);

@@ -16,7 +16,7 @@
 #include "ComUi/SingleSelectListView.h"
 #include "ComUi/Skin.h"
 
-#include "ComLib/Platform.h"
+#include "ComLib/DesktopPlatform.h"
 #include "Nexil/NexilApi.h"
 
 #include <QAbstractItemModelTester>

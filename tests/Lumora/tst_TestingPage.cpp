@@ -622,8 +622,9 @@ void tst_TestingPage::predictionPath_data()
                                                          << "/r/a.json";
     QTest::newRow("outside the test folder") << "/input/a.png" << false << "/in"
                                              << "";
+    // The service writes "a.json" for it.
     QTest::newRow("no suffix") << "/in/a" << false << "/in"
-                               << "";
+                               << "/r/a.json";
 }
 
 void tst_TestingPage::predictionPath()

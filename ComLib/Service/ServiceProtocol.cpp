@@ -1,0 +1,354 @@
+#include "ServiceProtocol.h"
+
+#include <QDir>
+#include <QJsonArray>
+
+#include <cmath>
+#include <initializer_list>
+
+namespace comlib::protocol
+{
+
+namespace
+{
+
+// config.json
+const char kImageSize[] = "image_size";
+const char kNumClasses[] = "num_classes";
+const char kClassesName[] = "classes_name";
+const char kPreModelPath[] = "pre_model_path";
+const char kTrainPercent[] = "train_percent";
+const char kTrainModelPath[] = "train_model_path";
+const char kTrainLogsPath[] = "train_logs_path";
+const char kDatasPath[] = "datas_path";
+const char kTrainPath[] = "train_path";
+const char kVersion[] = "version";
+const char kProjectName[] = "project_name";
+const char kFineness[] = "fineness";
+const char kEpochs[] = "unfreeze_train_epoch";
+const char kAiType[] = "ai_type";
+const char kNetType[] = "net_type";
+const char kInputSize[] = "input_size";
+const char kBatchSize[] = "batch_size";
+const char kSeed[] = "seed";
+// test.json
+const char kPredictMode[] = "predict_mode";
+const char kLabeled[] = "labeled";
+const char kUnlabeled[] = "unlabeled";
+const char kPredictPath[] = "predict_path";
+const char kSavePredictPath[] = "save_predict_path";
+const char kTestModelPath[] = "test_model_path";
+// status replies
+const char kStatus[] = "status";
+const char kMessage[] = "message";
+const char kBatch[] = "batch";
+const char kAllBatch[] = "all_batch";
+const char kEpoch[] = "epoch";
+const char kAllEpoch[] = "all_epoch";
+const char kTotalLoss[] = "total_loss";
+const char kValLoss[] = "val_loss";
+const char kRemainTime[] = "remain_time";
+const char kImage[] = "image";
+const char kAllImage[] = "all_image";
+const char kLossRate[] = "loss_rate";
+const char kOverkillRate[] = "overkill_rate";
+const char kLossImagePath[] = "loss_image_path";
+const char kOverkillImagePath[] = "overkill_image_path";
+// the trained model's Config.json
+const char kClasses[] = "classes";
+const char kName[] = "name";
+
+QJsonValue ValueOf(const QJsonObject& object, const char* key)
+{
+    return object.value(QLatin1String(key));
+}
+
+bool Missing(const char* key, const char* what, QString& error)
+{
+    error = QStringLiteral("missing or invalid key \"%1\" (%2)").arg(QLatin1String(key), QLatin1String(what));
+    return false;
+}
+
+bool ReadText(const QJsonObject& object, const char* key, QString& value, QString& error)
+{
+    const QJsonValue v = ValueOf(object, key);
+    if (!v.isString())
+        return Missing(key, "text", error);
+    value = v.toString();
+    return true;
+}
+
+bool IsInteger(const QJsonValue& v)
+{
+    // The Qt writer gives whole numbers as such; a trainer may write 3.0.
+    return v.isDouble() && std::floor(v.toDouble()) == v.toDouble() && std::abs(v.toDouble()) < 1e9;
+}
+
+bool ReadInt(const QJsonObject& object, const char* key, int& value, QString& error)
+{
+    const QJsonValue v = ValueOf(object, key);
+    if (!IsInteger(v))
+        return Missing(key, "whole number", error);
+    value = int(v.toDouble());
+    return true;
+}
+
+bool ReadNumber(const QJsonObject& object, const char* key, double& value, QString& error)
+{
+    const QJsonValue v = ValueOf(object, key);
+    if (!v.isDouble())
+        return Missing(key, "number", error);
+    value = v.toDouble();
+    return true;
+}
+
+bool ReadTexts(const QJsonObject& object, const char* key, QStringList& value, QString& error)
+{
+    const QJsonValue v = ValueOf(object, key);
+    if (!v.isArray())
+        return Missing(key, "list of texts", error);
+    value.clear();
+    for (const QJsonValue& item : v.toArray())
+    {
+        if (!item.isString())
+            return Missing(key, "list of texts", error);
+        value.append(item.toString());
+    }
+    return true;
+}
+
+std::optional<int> OptionalInt(const QJsonObject& object, const char* key)
+{
+    const QJsonValue v = ValueOf(object, key);
+    return IsInteger(v) ? std::optional<int>(int(v.toDouble())) : std::nullopt;
+}
+
+bool HasAll(const QJsonObject& object, std::initializer_list<const char*> keys)
+{
+    for (const char* key : keys)
+    {
+        if (!object.contains(QLatin1String(key)))
+            return false;
+    }
+    return true;
+}
+
+int IntOf(const QJsonObject& object, const char* key)
+{
+    return int(ValueOf(object, key).toDouble());
+}
+
+double NumberOf(const QJsonObject& object, const char* key)
+{
+    return ValueOf(object, key).toDouble();
+}
+
+std::optional<QVector<double>> Numbers(const QJsonObject& object, const char* key)
+{
+    if (!object.contains(QLatin1String(key)))
+        return std::nullopt;
+    QVector<double> numbers;
+    for (const QJsonValue& value : ValueOf(object, key).toArray())
+        numbers.append(value.toDouble());
+    return numbers;
+}
+
+std::optional<QStringList> Texts(const QJsonObject& object, const char* key)
+{
+    if (!object.contains(QLatin1String(key)))
+        return std::nullopt;
+    QStringList texts;
+    for (const QJsonValue& value : ValueOf(object, key).toArray())
+        texts.append(value.toString());
+    return texts;
+}
+
+QJsonArray NumberArray(const QVector<double>& numbers)
+{
+    QJsonArray array;
+    for (const double n : numbers)
+        array.append(n);
+    return array;
+}
+
+void Put(QJsonObject& object, const char* key, const QJsonValue& value)
+{
+    object.insert(QLatin1String(key), value);
+}
+
+} // namespace
+
+QJsonObject TrainRequest::ToJson() const
+{
+    QJsonObject o;
+    Put(o, kImageSize, QJsonArray{imageRows, imageColumns});
+    Put(o, kNumClasses, int(classes.size()));
+    Put(o, kClassesName, QJsonArray::fromStringList(classes));
+    Put(o, kPreModelPath, QJsonValue::Null);
+    Put(o, kTrainPercent, trainPercent);
+    Put(o, kTrainModelPath, QJsonValue::Null);
+    Put(o, kTrainLogsPath, QJsonValue::Null);
+    Put(o, kDatasPath, datasPath);
+    Put(o, kTrainPath, trainPath);
+    Put(o, kVersion, version);
+    Put(o, kProjectName, projectName);
+    Put(o, kFineness, fineness);
+    Put(o, kEpochs, epochs);
+    Put(o, kAiType, aiType);
+    Put(o, kNetType, netType);
+    if (inputSize)
+        Put(o, kInputSize, *inputSize);
+    if (batchSize)
+        Put(o, kBatchSize, *batchSize);
+    if (seed)
+        Put(o, kSeed, *seed);
+    return o;
+}
+
+bool TrainRequest::FromJson(const QJsonObject& object, TrainRequest& request, QString& error)
+{
+    const QJsonArray size = ValueOf(object, kImageSize).toArray();
+    if (size.size() != 2 || !IsInteger(size.at(0)) || !IsInteger(size.at(1)))
+        return Missing(kImageSize, "[rows, columns]", error);
+    request.imageRows = size.at(0).toInt();
+    request.imageColumns = size.at(1).toInt();
+    int numClasses = 0;
+    if (!ReadInt(object, kNumClasses, numClasses, error) ||
+        !ReadTexts(object, kClassesName, request.classes, error) ||
+        !ReadNumber(object, kTrainPercent, request.trainPercent, error) ||
+        !ReadText(object, kDatasPath, request.datasPath, error) ||
+        !ReadText(object, kTrainPath, request.trainPath, error) ||
+        !ReadText(object, kVersion, request.version, error) ||
+        !ReadText(object, kProjectName, request.projectName, error) ||
+        !ReadInt(object, kFineness, request.fineness, error) ||
+        !ReadInt(object, kEpochs, request.epochs, error) ||
+        !ReadText(object, kAiType, request.aiType, error) ||
+        !ReadText(object, kNetType, request.netType, error))
+        return false;
+    request.inputSize = OptionalInt(object, kInputSize);
+    request.batchSize = OptionalInt(object, kBatchSize);
+    request.seed = OptionalInt(object, kSeed);
+    return true;
+}
+
+QJsonObject TestRequest::ToJson() const
+{
+    QJsonObject o;
+    Put(o, kPredictMode, QLatin1String(labeled ? kLabeled : kUnlabeled));
+    Put(o, kPredictPath, predictPath);
+    Put(o, kSavePredictPath, savePredictPath);
+    Put(o, kTestModelPath, modelPath);
+    return o;
+}
+
+bool TestRequest::FromJson(const QJsonObject& object, TestRequest& request, QString& error)
+{
+    QString mode;
+    if (!ReadText(object, kPredictMode, mode, error) ||
+        !ReadText(object, kPredictPath, request.predictPath, error) ||
+        !ReadText(object, kSavePredictPath, request.savePredictPath, error) ||
+        !ReadText(object, kTestModelPath, request.modelPath, error))
+        return false;
+    if (mode != QLatin1String(kLabeled) && mode != QLatin1String(kUnlabeled))
+        return Missing(kPredictMode, "\"labeled\" or \"unlabeled\"", error);
+    request.labeled = mode == QLatin1String(kLabeled);
+    return true;
+}
+
+QJsonObject StatusReply::ToJson() const
+{
+    QJsonObject o;
+    if (status)
+        Put(o, kStatus, *status);
+    if (message)
+        Put(o, kMessage, *message);
+    if (batch)
+    {
+        Put(o, kBatch, batch->batch);
+        Put(o, kAllBatch, batch->allBatch);
+    }
+    if (loss)
+    {
+        Put(o, kEpoch, loss->epoch);
+        Put(o, kAllEpoch, loss->allEpoch);
+        Put(o, kTotalLoss, loss->totalLoss);
+        Put(o, kValLoss, loss->valLoss);
+    }
+    if (remainTime)
+        Put(o, kRemainTime, *remainTime);
+    if (progress)
+    {
+        Put(o, kImage, progress->image);
+        Put(o, kAllImage, progress->allImage);
+    }
+    if (lossRate)
+        Put(o, kLossRate, NumberArray(*lossRate));
+    if (overkillRate)
+        Put(o, kOverkillRate, NumberArray(*overkillRate));
+    if (lossImagePaths)
+        Put(o, kLossImagePath, QJsonArray::fromStringList(*lossImagePaths));
+    if (overkillImagePaths)
+        Put(o, kOverkillImagePath, QJsonArray::fromStringList(*overkillImagePaths));
+    return o;
+}
+
+StatusReply StatusReply::FromJson(const QJsonObject& o)
+{
+    StatusReply reply;
+    if (o.contains(QLatin1String(kStatus)))
+        reply.status = ValueOf(o, kStatus).toString();
+    if (o.contains(QLatin1String(kMessage)))
+        reply.message = ValueOf(o, kMessage).toString();
+    if (HasAll(o, {kBatch, kAllBatch}))
+        reply.batch = Batch{IntOf(o, kBatch), IntOf(o, kAllBatch)};
+    if (HasAll(o, {kEpoch, kAllEpoch, kTotalLoss, kValLoss}))
+        reply.loss =
+            Loss{NumberOf(o, kEpoch), IntOf(o, kAllEpoch), NumberOf(o, kTotalLoss), NumberOf(o, kValLoss)};
+    if (o.contains(QLatin1String(kRemainTime)))
+        reply.remainTime = NumberOf(o, kRemainTime);
+    if (HasAll(o, {kImage, kAllImage}))
+        reply.progress = Progress{IntOf(o, kImage), IntOf(o, kAllImage)};
+    reply.lossRate = Numbers(o, kLossRate);
+    reply.overkillRate = Numbers(o, kOverkillRate);
+    reply.lossImagePaths = Texts(o, kLossImagePath);
+    reply.overkillImagePaths = Texts(o, kOverkillImagePath);
+    return reply;
+}
+
+QJsonArray ModelClassesToJson(const QStringList& classes)
+{
+    QJsonArray array;
+    for (const QString& name : classes)
+        array.append(QJsonObject{{QLatin1String(kName), name}});
+    return array;
+}
+
+QStringList ModelClassesFromJson(const QJsonObject& modelConfig)
+{
+    QStringList names;
+    for (const QJsonValue& item : ValueOf(modelConfig, kClasses).toArray())
+    {
+        const QJsonObject cls = item.toObject();
+        if (cls.contains(QLatin1String(kName)))
+            names.append(cls.value(QLatin1String(kName)).toString());
+    }
+    return names;
+}
+
+QString PredictionPath(const QString& predictRoot, const QString& saveRoot, const QString& imagePath)
+{
+    // Paths written on Windows may reach either side.
+    const QString root = QDir::cleanPath(QString(predictRoot).replace(QLatin1Char('\\'), QLatin1Char('/')));
+    const QString image = QDir::cleanPath(QString(imagePath).replace(QLatin1Char('\\'), QLatin1Char('/')));
+    if (root.isEmpty() || !image.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/')))
+        return QString();
+    const QString relative =
+        image.mid(root.size()).section(QLatin1Char('/'), 0, -1, QString::SectionSkipEmpty);
+    const int slash = relative.lastIndexOf(QLatin1Char('/'));
+    const QString name = relative.mid(slash + 1);
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString jsonName = (dot < 0 ? name : name.left(dot)) + QStringLiteral(".json");
+    return QDir::cleanPath(saveRoot + QLatin1Char('/') + relative.left(slash + 1) + jsonName);
+}
+
+} // namespace comlib::protocol

@@ -1,0 +1,129 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <optional>
+
+// Everything that crosses the border between the program and the training service, written once:
+// the address, the requests, the keys of config.json, test.json and the status replies, their typed
+// values with the JSON conversion, and where a prediction file lies. The program, the service and the
+// stand-in service all use it, so the two sides cannot drift apart.
+namespace comlib::protocol
+{
+
+inline constexpr char kServiceAddress[] = "http://127.0.0.1";
+inline constexpr int kServicePort = 8000;
+// Request paths, each followed by "/" and the task id.
+inline constexpr char kStartTrainTask[] = "/start_train_task";
+inline constexpr char kGetTrainStatus[] = "/get_train_status";
+inline constexpr char kCancelTrainTask[] = "/cancel_train_task";
+inline constexpr char kTestModel[] = "/test_model";
+inline constexpr char kGetTestStatus[] = "/get_test_status";
+// The key of the start requests' body.
+inline constexpr char kConfigPath[] = "config_path";
+
+// The files of a run: config.json in the run folder, test.json in the model version folder, and the
+// trained model's folder with its description.
+inline constexpr char kTrainConfigFile[] = "config.json";
+inline constexpr char kTestConfigFile[] = "test.json";
+inline constexpr char kModelDir[] = "model";
+inline constexpr char kModelConfigFile[] = "Config.json";
+
+inline constexpr char kStatusQueued[] = "queued";
+inline constexpr char kStatusRunning[] = "running";
+inline constexpr char kStatusExport[] = "export";
+inline constexpr char kStatusCancelled[] = "cancelled";
+inline constexpr char kStatusFailed[] = "failed";
+inline constexpr char kStatusDone[] = "done";
+
+// config.json of a training run.
+struct TrainRequest
+{
+    int imageRows = 0;
+    int imageColumns = 0;
+    QStringList classes;
+    double trainPercent = 0.9;
+    QString datasPath;
+    QString trainPath;
+    QString version;
+    QString projectName;
+    int fineness = 0;
+    int epochs = 0;
+    QString aiType;
+    QString netType;
+    // Optional keys for experiments: they override the fineness table and the defaults.
+    std::optional<int> inputSize;
+    std::optional<int> batchSize;
+    std::optional<int> seed;
+
+    QJsonObject ToJson() const;
+    // False with the reason in error, naming the key, when a required key is missing or of the wrong type.
+    static bool FromJson(const QJsonObject& object, TrainRequest& request, QString& error);
+};
+
+// test.json of a test run.
+struct TestRequest
+{
+    bool labeled = false;
+    QString predictPath;
+    QString savePredictPath;
+    QString modelPath;
+
+    QJsonObject ToJson() const;
+    static bool FromJson(const QJsonObject& object, TestRequest& request, QString& error);
+};
+
+// A status reply. Each group is set only when all of its keys are present.
+struct StatusReply
+{
+    struct Batch
+    {
+        int batch = 0;
+        int allBatch = 0;
+    };
+    struct Loss
+    {
+        double epoch = 0;
+        int allEpoch = 0;
+        double totalLoss = 0;
+        double valLoss = 0;
+    };
+    struct Progress
+    {
+        int image = 0;
+        int allImage = 0;
+    };
+
+    std::optional<QString> status;
+    // Why a run failed or a request was refused.
+    std::optional<QString> message;
+    std::optional<Batch> batch;
+    std::optional<Loss> loss;
+    // Seconds, as sent.
+    std::optional<double> remainTime;
+    // Images predicted so far by a test.
+    std::optional<Progress> progress;
+    std::optional<QVector<double>> lossRate;
+    std::optional<QVector<double>> overkillRate;
+    std::optional<QStringList> lossImagePaths;
+    std::optional<QStringList> overkillImagePaths;
+
+    QJsonObject ToJson() const;
+    static StatusReply FromJson(const QJsonObject& object);
+};
+
+// "classes" of a trained model's Config.json: [{"name": …}, …] in class order. Entries without a name
+// are passed over when read.
+QJsonArray ModelClassesToJson(const QStringList& classes);
+QStringList ModelClassesFromJson(const QJsonObject& modelConfig);
+
+// Where the prediction of the image at imagePath lies: its place below predictRoot, below saveRoot, with
+// the file name's extension replaced by ".json" (a name without one gets ".json" added). Empty when the
+// image does not lie below predictRoot.
+QString PredictionPath(const QString& predictRoot, const QString& saveRoot, const QString& imagePath);
+
+} // namespace comlib::protocol
