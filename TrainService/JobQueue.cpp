@@ -17,7 +17,8 @@ QJsonObject StatusOnly(const char* status)
 bool IsFinal(const QJsonObject& status)
 {
     const QString text = status.value(QLatin1String("status")).toString();
-    return text == QLatin1String("done") || text == QLatin1String("failed") || text == QLatin1String("cancelled");
+    return text == QLatin1String("done") || text == QLatin1String("failed") ||
+           text == QLatin1String("cancelled");
 }
 
 } // namespace

@@ -24,7 +24,8 @@ QString ProjectOfConfig(const QString& configPath, const char* name, QString& ve
         return QString();
     versionDir = info.absolutePath();
     const QFileInfo train(versionDir);
-    if (train.absolutePath() == versionDir || QFileInfo(train.absolutePath()).fileName() != QLatin1String(kTrainDir))
+    if (train.absolutePath() == versionDir ||
+        QFileInfo(train.absolutePath()).fileName() != QLatin1String(kTrainDir))
         return QString();
     return QFileInfo(train.absolutePath()).absolutePath();
 }
@@ -112,14 +113,16 @@ bool ConfineTestConfig(const QString& configPath, TestConfig& config, QString& e
     const QString project = ProjectOfConfig(configPath, "test.json", versionDir);
     if (project.isEmpty())
     {
-        error = QStringLiteral("a test config must be <project>/train/<version>/test.json, not %1").arg(configPath);
+        error = QStringLiteral("a test config must be <project>/train/<version>/test.json, not %1")
+                    .arg(configPath);
         return false;
     }
     const QString testRoot = ResolvedPath(project + QLatin1String(nexil::kTestDir));
     const QString save = ResolvedPath(config.savePredictPath);
     if (save.isEmpty() || save == testRoot || !SameOrInside(save, testRoot))
     {
-        error = QStringLiteral("\"save_predict_path\" %1 is not inside %2").arg(config.savePredictPath, testRoot);
+        error =
+            QStringLiteral("\"save_predict_path\" %1 is not inside %2").arg(config.savePredictPath, testRoot);
         return false;
     }
     const QString predict = ResolvedPath(config.predictPath);

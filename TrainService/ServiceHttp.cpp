@@ -50,8 +50,8 @@ bool ValidId(const std::string& id)
     return std::all_of(id.begin(), id.end(),
                        [](char c)
                        {
-                           return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                                  c == '_' || c == '-';
+                           return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                                  (c >= 'a' && c <= 'z') || c == '_' || c == '-';
                        });
 }
 
@@ -69,8 +69,9 @@ bool HasDuplicate(const httplib::Request& req)
 // 127.0.0.1, localhost or [::1], with the port when given (-1 when not).
 bool LoopbackAuthority(const std::string& text, int& port)
 {
-    static const QRegularExpression pattern(QStringLiteral(R"(^(127\.0\.0\.1|localhost|\[::1\])(?::([0-9]{1,5}))?$)"),
-                                            QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression pattern(
+        QStringLiteral(R"(^(127\.0\.0\.1|localhost|\[::1\])(?::([0-9]{1,5}))?$)"),
+        QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = pattern.match(QString::fromStdString(text));
     if (!match.hasMatch())
         return false;
@@ -83,7 +84,8 @@ bool LoopbackOrigin(const std::string& origin)
     static const std::string kScheme = "http://";
     int port = -1;
     return origin.size() > kScheme.size() &&
-           QString::fromStdString(origin.substr(0, kScheme.size())).compare(QLatin1String("http://"), Qt::CaseInsensitive) == 0 &&
+           QString::fromStdString(origin.substr(0, kScheme.size()))
+                   .compare(QLatin1String("http://"), Qt::CaseInsensitive) == 0 &&
            LoopbackAuthority(origin.substr(kScheme.size()), port);
 }
 
@@ -107,7 +109,9 @@ bool Admit(const httplib::Request& req, int servicePort, int& code, QString& rea
     if (!LoopbackAuthority(host, port) || (port < 0 ? servicePort != 80 : port != servicePort))
         return refuse(403, QStringLiteral("foreign host %1").arg(QString::fromStdString(host)));
     if (req.has_header("Origin") && !LoopbackOrigin(req.get_header_value("Origin")))
-        return refuse(403, QStringLiteral("foreign origin %1").arg(QString::fromStdString(req.get_header_value("Origin"))));
+        return refuse(
+            403,
+            QStringLiteral("foreign origin %1").arg(QString::fromStdString(req.get_header_value("Origin"))));
     if (req.has_header("Content-Encoding"))
         return refuse(415, QStringLiteral("compressed bodies are refused"));
     if (req.has_header("Transfer-Encoding"))
@@ -117,9 +121,11 @@ bool Admit(const httplib::Request& req, int servicePort, int& code, QString& rea
         const std::string type = req.get_header_value("Content-Type");
         const QString media = QString::fromStdString(type.substr(0, type.find(';'))).trimmed();
         if (media.compare(QLatin1String(kJson), Qt::CaseInsensitive) != 0)
-            return refuse(415, QStringLiteral("the body must be application/json, not \"%1\"").arg(QString::fromStdString(type)));
+            return refuse(415, QStringLiteral("the body must be application/json, not \"%1\"")
+                                   .arg(QString::fromStdString(type)));
         const std::string length = req.get_header_value("Content-Length");
-        if (length.empty() || length.size() > 10 || !std::all_of(length.begin(), length.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        if (length.empty() || length.size() > 10 ||
+            !std::all_of(length.begin(), length.end(), [](char c) { return c >= '0' && c <= '9'; }))
             return refuse(411, QStringLiteral("a body needs Content-Length"));
         if (std::stoull(length) > kMaxBodyBytes)
             return refuse(413, QStringLiteral("the body is larger than %1 bytes").arg(kMaxBodyBytes));
@@ -130,7 +136,9 @@ bool Admit(const httplib::Request& req, int servicePort, int& code, QString& rea
     const std::string request = req.path.substr(0, slash);
     if (slash > 0 && std::find(std::begin(kRequests), std::end(kRequests), request) != std::end(kRequests) &&
         !ValidId(req.path.substr(slash + 1)))
-        return refuse(400, QStringLiteral("invalid task id %1").arg(QString::fromStdString(req.path.substr(slash + 1))));
+        return refuse(
+            400,
+            QStringLiteral("invalid task id %1").arg(QString::fromStdString(req.path.substr(slash + 1))));
     return true;
 }
 
@@ -145,7 +153,8 @@ QString ConfigPath(const httplib::Request& req)
 // configuration that cannot be read leaves a failed task, so its status tells why.
 template <typename Job, typename Config>
 void StartJob(JobQueue& queue, const httplib::Request& req, httplib::Response& res,
-              bool (*read)(const QString&, Config&, QString&), bool (*confine)(const QString&, Config&, QString&))
+              bool (*read)(const QString&, Config&, QString&),
+              bool (*confine)(const QString&, Config&, QString&))
 {
     const std::string id = req.matches[1];
     const QString path = ConfigPath(req);
@@ -219,7 +228,8 @@ void ServiceHttp::Route()
         [](const Request& req, const Response& res)
         {
             qInfo().noquote() << trainsvc::Printable(QString::fromStdString(req.method), 10)
-                              << trainsvc::Printable(QString::fromStdString(req.path), kLoggedChars) << res.status
+                              << trainsvc::Printable(QString::fromStdString(req.path), kLoggedChars)
+                              << res.status
                               << trainsvc::Printable(QString::fromStdString(res.body), kLoggedChars);
         });
     m_server->set_pre_routing_handler(
@@ -243,10 +253,14 @@ void ServiceHttp::Route()
             Reply(res, JobQueue::Failed(message), res.status);
         });
 
-    m_server->Post(Pattern(nexil::kStartTrainTask), [this](const Request& req, Response& res)
-                   { StartJob<TrainJob>(m_queue, req, res, &trainsvc::ReadTrainConfig, &trainsvc::ConfineTrainConfig); });
-    m_server->Post(Pattern(nexil::kTestModel), [this](const Request& req, Response& res)
-                   { StartJob<TestJob>(m_queue, req, res, &trainsvc::ReadTestConfig, &trainsvc::ConfineTestConfig); });
+    m_server->Post(Pattern(nexil::kStartTrainTask),
+                   [this](const Request& req, Response& res) {
+                       StartJob<TrainJob>(m_queue, req, res, &trainsvc::ReadTrainConfig,
+                                          &trainsvc::ConfineTrainConfig);
+                   });
+    m_server->Post(
+        Pattern(nexil::kTestModel), [this](const Request& req, Response& res)
+        { StartJob<TestJob>(m_queue, req, res, &trainsvc::ReadTestConfig, &trainsvc::ConfineTestConfig); });
     for (const char* path : {nexil::kGetTrainStatus, nexil::kGetTestStatus})
     {
         m_server->Get(Pattern(path), [this](const Request& req, Response& res)

@@ -111,7 +111,8 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
         // A link inside the result folder must not lead the file elsewhere.
         if (!SameOrInside(ResolvedPath(QFileInfo(target).path()), m_config.savePredictPath))
         {
-            report(JobQueue::Failed(QStringLiteral("%1 leads outside %2").arg(target, m_config.savePredictPath)));
+            report(JobQueue::Failed(
+                QStringLiteral("%1 leads outside %2").arg(target, m_config.savePredictPath)));
             return;
         }
         if (!WritePredictionFile(target, QFileInfo(path).fileName(), image.size(), shapes, classes, error))

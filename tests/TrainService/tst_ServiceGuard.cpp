@@ -67,8 +67,7 @@ Reply Send(int port, const QByteArray& request)
     const int end = data.indexOf("\r\n\r\n");
     if (!data.startsWith("HTTP/1.1 ") || end < 0)
         return {};
-    return {data.mid(9, 3).toInt(), data.left(end),
-            QJsonDocument::fromJson(data.mid(end + 4)).object()};
+    return {data.mid(9, 3).toInt(), data.left(end), QJsonDocument::fromJson(data.mid(end + 4)).object()};
 }
 
 QByteArray Request(const QByteArray& method, const QByteArray& path, const QByteArray& headers,
@@ -106,11 +105,12 @@ void MakeImages(const QString& folder)
     {
         const QString base = folder + QString("/img%1").arg(i);
         cv::imwrite((base + ".png").toStdString(), cv::Mat(32, 32, CV_8UC3, cv::Scalar(40 * i, 90, 160)));
-        WriteFile(base + ".json", Json({{"imagePath", QString("img%1.png").arg(i)},
-                                        {"shapes", QJsonArray{QJsonObject{
-                                                       {"label", "scratch"},
-                                                       {"shape_type", "rectangle"},
-                                                       {"points", QJsonArray{QJsonArray{2, 2}, QJsonArray{9, 9}}}}}}}));
+        WriteFile(base + ".json",
+                  Json({{"imagePath", QString("img%1.png").arg(i)},
+                        {"shapes", QJsonArray{QJsonObject{
+                                       {"label", "scratch"},
+                                       {"shape_type", "rectangle"},
+                                       {"points", QJsonArray{QJsonArray{2, 2}, QJsonArray{9, 9}}}}}}}));
     }
 }
 
@@ -127,10 +127,8 @@ bool MakeModel(const QString& modelDir)
     QDir().mkpath(modelDir);
     const QJsonArray classes{QJsonObject{{"name", kClasses.at(0)}}, QJsonObject{{"name", kClasses.at(1)}}};
     return engine.Save((modelDir + "/weights.pt").toStdString(), error) &&
-           WriteFile(modelDir + "/Config.json", Json({{"classes", classes},
-                                                      {"ai_type", "Segment"},
-                                                      {"input_size", 32},
-                                                      {"width", 12}}));
+           WriteFile(modelDir + "/Config.json",
+                     Json({{"classes", classes}, {"ai_type", "Segment"}, {"input_size", 32}, {"width", 12}}));
 }
 
 // Every file below folder with its bytes.
@@ -209,15 +207,15 @@ void tst_ServiceGuard::cleanupTestCase()
 
 Reply tst_ServiceGuard::Get(const QString& path, const QString& id)
 {
-    return Send(m_service->Port(), Request("GET", (path + "/" + id).toUtf8(),
-                                           Host() + "Content-Type: application/json\r\n"));
+    return Send(m_service->Port(),
+                Request("GET", (path + "/" + id).toUtf8(), Host() + "Content-Type: application/json\r\n"));
 }
 
 Reply tst_ServiceGuard::Start(const char* path, const QString& id, const QString& configPath)
 {
     return Send(m_service->Port(),
-                Request("POST", QByteArray(path) + "/" + id.toUtf8(), Host() + "Content-Type: application/json\r\n",
-                        Json({{"config_path", configPath}})));
+                Request("POST", QByteArray(path) + "/" + id.toUtf8(),
+                        Host() + "Content-Type: application/json\r\n", Json({{"config_path", configPath}})));
 }
 
 Reply tst_ServiceGuard::WaitFinal(const char* statusPath, const QString& id)
@@ -259,20 +257,21 @@ void tst_ServiceGuard::crossSiteAndHostileRequests_data()
     const QByteArray json = "Content-Type: application/json\r\n";
     const QByteArray config = "{\"config_path\": \"%CONFIG%\"}";
     const QByteArray host = "Host: 127.0.0.1:%PORT%\r\n";
-    QTest::newRow("text/plain") << QByteArray("POST") << host + "Content-Type: text/plain\r\n" << config << 415
-                                << "application/json";
-    QTest::newRow("form") << QByteArray("POST") << host + "Content-Type: application/x-www-form-urlencoded\r\n"
+    QTest::newRow("text/plain") << QByteArray("POST") << host + "Content-Type: text/plain\r\n"
+                                << config << 415 << "application/json";
+    QTest::newRow("form") << QByteArray("POST")
+                          << host + "Content-Type: application/x-www-form-urlencoded\r\n"
                           << QByteArray("config_path=%CONFIG%") << 415 << "application/json";
     QTest::newRow("no content type") << QByteArray("POST") << host << config << 415 << "application/json";
     QTest::newRow("foreign origin") << QByteArray("POST") << host + json + "Origin: http://evil.example\r\n"
                                     << config << 403 << "evil.example";
-    QTest::newRow("null origin") << QByteArray("POST") << host + json + "Origin: null\r\n" << config << 403
-                                 << "origin";
+    QTest::newRow("null origin") << QByteArray("POST") << host + json + "Origin: null\r\n"
+                                 << config << 403 << "origin";
     QTest::newRow("loopback look-alike origin")
-        << QByteArray("POST") << host + json + "Origin: http://127.0.0.1.evil.example\r\n" << config << 403
-        << "origin";
-    QTest::newRow("rebinding host") << QByteArray("POST") << "Host: rebind.example:%PORT%\r\n" + json << config
-                                    << 403 << "rebind.example";
+        << QByteArray("POST") << host + json + "Origin: http://127.0.0.1.evil.example\r\n"
+        << config << 403 << "origin";
+    QTest::newRow("rebinding host") << QByteArray("POST") << "Host: rebind.example:%PORT%\r\n" + json
+                                    << config << 403 << "rebind.example";
     QTest::newRow("another port") << QByteArray("POST") << "Host: 127.0.0.1:1\r\n" + json << config << 403
                                   << "host";
     QTest::newRow("no host") << QByteArray("POST") << json << config << 403 << "host";
@@ -280,22 +279,26 @@ void tst_ServiceGuard::crossSiteAndHostileRequests_data()
         << QByteArray("POST") << host + json
         << "{\"config_path\": \"%CONFIG%\", \"pad\": \"" + QByteArray(70000, 'a') + "\"}" << 413 << "larger";
     QTest::newRow("gzip body") << QByteArray("POST") << host + json + "Content-Encoding: gzip\r\n"
-                               << QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10) + QByteArray(64, 'z')
+                               << QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10) +
+                                      QByteArray(64, 'z')
                                << 415 << "compressed";
     QTest::newRow("chunked body") << QByteArray("POST") << host + json + "Transfer-Encoding: chunked\r\n"
                                   << QByteArray("5\r\n{\"a\":\r\n0\r\n\r\n") << 411 << "Content-Length";
     QTest::newRow("OPTIONS preflight")
-        << QByteArray("OPTIONS") << host + "Origin: http://evil.example\r\nAccess-Control-Request-Method: POST\r\n"
+        << QByteArray("OPTIONS")
+        << host + "Origin: http://evil.example\r\nAccess-Control-Request-Method: POST\r\n"
         << QByteArray() << 405 << "OPTIONS";
-    QTest::newRow("loopback origin") << QByteArray("POST") << host + json + "Origin: http://127.0.0.1:5173\r\n"
+    QTest::newRow("loopback origin") << QByteArray("POST")
+                                     << host + json + "Origin: http://127.0.0.1:5173\r\n"
                                      << config << 200 << QString();
     QTest::newRow("localhost origin") << QByteArray("POST") << host + json + "Origin: http://LOCALHOST\r\n"
                                       << config << 200 << QString();
-    QTest::newRow("[::1] origin") << QByteArray("POST") << host + json + "Origin: http://[::1]:8080\r\n" << config
-                                  << 200 << QString();
+    QTest::newRow("[::1] origin") << QByteArray("POST") << host + json + "Origin: http://[::1]:8080\r\n"
+                                  << config << 200 << QString();
     QTest::newRow("localhost host, charset")
-        << QByteArray("POST") << QByteArray("Host: localhost:%PORT%\r\nContent-Type: application/json; charset=utf-8\r\n")
-        << config << 200 << QString();
+        << QByteArray("POST")
+        << QByteArray("Host: localhost:%PORT%\r\nContent-Type: application/json; charset=utf-8\r\n") << config
+        << 200 << QString();
 }
 
 void tst_ServiceGuard::crossSiteAndHostileRequests()
@@ -309,8 +312,8 @@ void tst_ServiceGuard::crossSiteAndHostileRequests()
     const QString id = QString("X%1").arg(QTest::currentDataTag()).remove(QRegularExpression("[^A-Za-z]"));
     headers.replace("%PORT%", QByteArray::number(m_service->Port()));
     body.replace("%CONFIG%", EmptyProjectConfig().toUtf8());
-    const Reply reply = Send(m_service->Port(), Request(method, nexil::kStartTrainTask + ("/" + id.toUtf8()),
-                                                        headers, body));
+    const Reply reply =
+        Send(m_service->Port(), Request(method, nexil::kStartTrainTask + ("/" + id.toUtf8()), headers, body));
     QCOMPARE(reply.code, code);
     if (code == 200)
     {
@@ -473,10 +476,9 @@ void tst_ServiceGuard::testConfigConfined_data()
     QTest::newRow("program's layout") << config << "%P/datas"
                                       << "%P/test/V1"
                                       << "done" << QString();
-    QTest::newRow("images outside the project")
-        << config << "%T/images"
-        << "%P/test/V1"
-        << "done" << QString();
+    QTest::newRow("images outside the project") << config << "%T/images"
+                                                << "%P/test/V1"
+                                                << "done" << QString();
     QTest::newRow("prediction cannot be written") << config << "%P/datas"
                                                   << "%P/test/V1"
                                                   << "failed"
