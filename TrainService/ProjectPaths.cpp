@@ -183,6 +183,8 @@ bool RemoveMarkedDir(const QString& dir, QString& error)
 
 void ClearStaleParts(const QString& project)
 {
+    if (project.isEmpty())
+        return;
     const QDir train(project + QLatin1Char('/') + QLatin1String(kTrainDir));
     for (const QString& version : train.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
     {
