@@ -69,9 +69,9 @@ bool HasDuplicate(const httplib::Request& req)
 // 127.0.0.1, localhost or [::1], with the port when given (-1 when not).
 bool LoopbackAuthority(const std::string& text, int& port)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral(R"(^(127\.0\.0\.1|localhost|\[::1\])(?::([0-9]{1,5}))?$)"),
-        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(QStringLiteral(
+                                                R"((127\.0\.0\.1|localhost|\[::1\])(?::([0-9]{1,5}))?)")),
+                                            QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = pattern.match(QString::fromStdString(text));
     if (!match.hasMatch())
         return false;
