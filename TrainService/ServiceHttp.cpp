@@ -227,10 +227,16 @@ void ServiceHttp::Route()
     m_server->set_logger(
         [](const Request& req, const Response& res)
         {
+            // The library has compressed the body by now when the client accepts gzip, as the program does.
+            const std::string encoding = res.get_header_value("Content-Encoding");
+            const QString body = encoding.empty()
+                                     ? trainsvc::Printable(QString::fromStdString(res.body), kLoggedChars)
+                                     : QStringLiteral("(%1 bytes, %2)")
+                                           .arg(res.body.size())
+                                           .arg(trainsvc::Printable(QString::fromStdString(encoding), 10));
             qInfo().noquote() << trainsvc::Printable(QString::fromStdString(req.method), 10)
                               << trainsvc::Printable(QString::fromStdString(req.path), kLoggedChars)
-                              << res.status
-                              << trainsvc::Printable(QString::fromStdString(res.body), kLoggedChars);
+                              << res.status << body;
         });
     m_server->set_pre_routing_handler(
         [this](const Request& req, Response& res)
