@@ -1,5 +1,6 @@
 #include "TrainService/DataSet.h"
 
+#include "ComLib/SeededShuffle.h"
 #include "TrainService/Raster.h"
 
 #include <QDir>
@@ -12,8 +13,7 @@
 #include <QtDebug>
 
 #include <algorithm>
-#include <numeric>
-#include <random>
+#include <cmath>
 
 using trainsvc::Sample;
 using trainsvc::Shape;
@@ -106,15 +106,12 @@ void DataSet::Load(const QString& folder, const QStringList& classes)
 void DataSet::Split(double trainPercent, unsigned seed, std::vector<Sample>& train,
                     std::vector<Sample>& val) const
 {
-    std::vector<size_t> order(m_samples.size());
-    std::iota(order.begin(), order.end(), size_t(0));
-    std::mt19937 rng(seed);
-    std::shuffle(order.begin(), order.end(), rng);
+    const QVector<int> order = comlib::SeededShuffle(int(m_samples.size()), seed);
     size_t trainCount = size_t(std::lround(trainPercent * double(order.size())));
     if (order.size() >= 2)
         trainCount = std::clamp<size_t>(trainCount, 1, order.size() - 1);
     train.clear();
     val.clear();
-    for (size_t i = 0; i < order.size(); ++i)
-        (i < trainCount ? train : val).push_back(m_samples[order[i]]);
+    for (int i = 0; i < order.size(); ++i)
+        (size_t(i) < trainCount ? train : val).push_back(m_samples[size_t(order[i])]);
 }

@@ -1,6 +1,7 @@
 #include "TrainService/JobConfig.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,17 +22,24 @@ struct Fineness
 
 // Larger inputs keep small defects visible; wider networks learn more varied backgrounds.
 constexpr Fineness kFineness[] = {{128, 12}, {192, 16}, {256, 16}, {320, 24}, {384, 32}};
+// The program's configs take a few hundred bytes; a path may name any file, /dev/zero included.
+constexpr qint64 kMaxConfigBytes = 1024 * 1024;
 
 bool ReadObject(const QString& path, QJsonObject& object, QString& error)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
     {
         error = QStringLiteral("cannot read %1").arg(path);
         return false;
     }
+    if (file.size() > kMaxConfigBytes)
+    {
+        error = QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(kMaxConfigBytes);
+        return false;
+    }
     QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+    const QJsonDocument doc = QJsonDocument::fromJson(file.read(kMaxConfigBytes), &parseError);
     if (!doc.isObject())
     {
         error = QStringLiteral("%1 is not a JSON object (%2)").arg(path, parseError.errorString());

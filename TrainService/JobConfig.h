@@ -22,6 +22,8 @@ struct TrainConfig
     double trainPercent = 0.9;
     NetLayout net;
     TrainSettings settings;
+    // The resolved project folder, once the config is confined to it.
+    QString project;
 };
 
 struct TestConfig
@@ -30,6 +32,7 @@ struct TestConfig
     QString predictPath;
     QString savePredictPath;
     QString modelPath;
+    QString project;
 };
 
 // Input side and base channel width of the networks for fineness 1 to 5 (clamped).

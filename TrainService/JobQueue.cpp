@@ -1,6 +1,10 @@
 #include "TrainService/JobQueue.h"
 
+#include "TrainService/PrintableText.h"
+
 #include <QtDebug>
+
+#include <algorithm>
 
 namespace
 {
@@ -8,6 +12,13 @@ namespace
 QJsonObject StatusOnly(const char* status)
 {
     return QJsonObject{{QStringLiteral("status"), QLatin1String(status)}};
+}
+
+bool IsFinal(const QJsonObject& status)
+{
+    const QString text = status.value(QLatin1String("status")).toString();
+    return text == QLatin1String("done") || text == QLatin1String("failed") ||
+           text == QLatin1String("cancelled");
 }
 
 } // namespace
@@ -29,7 +40,7 @@ JobQueue::~JobQueue()
 QJsonObject JobQueue::Failed(const QString& message)
 {
     return QJsonObject{{QStringLiteral("status"), QStringLiteral("failed")},
-                       {QStringLiteral("message"), message}};
+                       {QStringLiteral("message"), trainsvc::Printable(message, kMaxMessageChars)}};
 }
 
 bool JobQueue::Submit(const std::string& id, Work work)
@@ -50,8 +61,10 @@ bool JobQueue::Submit(const std::string& id, Work work)
 void JobQueue::AddFailed(const std::string& id, const QString& message)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_jobs.count(id) == 0)
-        m_jobs[id].status = Failed(message);
+    if (m_jobs.count(id) > 0)
+        return;
+    m_jobs[id].status = Failed(message);
+    Finished(id);
 }
 
 void JobQueue::Cancel(const std::string& id)
@@ -61,8 +74,12 @@ void JobQueue::Cancel(const std::string& id)
     if (it == m_jobs.end())
         return;
     *it->second.cancel = true;
-    if (it->second.status.value(QLatin1String("status")).toString() == QLatin1String("queued"))
-        it->second.status = StatusOnly("cancelled");
+    if (it->second.status.value(QLatin1String("status")).toString() != QLatin1String("queued"))
+        return;
+    it->second.status = StatusOnly("cancelled");
+    it->second.work = nullptr;
+    m_pending.erase(std::remove(m_pending.begin(), m_pending.end(), id), m_pending.end());
+    Finished(id);
 }
 
 QJsonObject JobQueue::Status(const std::string& id) const
@@ -77,7 +94,19 @@ QJsonObject JobQueue::Status(const std::string& id) const
 void JobQueue::SetStatus(const std::string& id, const QJsonObject& status)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_jobs[id].status = status;
+    const auto it = m_jobs.find(id);
+    if (it != m_jobs.end())
+        it->second.status = status;
+}
+
+void JobQueue::Finished(const std::string& id)
+{
+    m_finished.push_back(id);
+    while (m_finished.size() > kMaxFinished)
+    {
+        m_jobs.erase(m_finished.front());
+        m_finished.pop_front();
+    }
 }
 
 void JobQueue::Loop()
@@ -94,9 +123,7 @@ void JobQueue::Loop()
                 return;
             id = m_pending.front();
             m_pending.pop_front();
-            Job& job = m_jobs[id];
-            if (*job.cancel)
-                continue;
+            Job& job = m_jobs.at(id);
             work = std::move(job.work);
             cancel = job.cancel;
             job.status = StatusOnly("running");
@@ -110,7 +137,16 @@ void JobQueue::Loop()
         {
             SetStatus(id, Failed(QString::fromLocal8Bit(e.what())));
         }
-        const QJsonObject last = Status(id);
+        QJsonObject last;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            QJsonObject& status = m_jobs.at(id).status;
+            if (!IsFinal(status))
+                status = Failed(QStringLiteral("the job ended without a final status (last: %1)")
+                                    .arg(status.value(QLatin1String("status")).toString()));
+            last = status;
+            Finished(id);
+        }
         qInfo().noquote() << "job" << QString::fromStdString(id)
                           << "ended:" << last.value(QLatin1String("status")).toString()
                           << last.value(QLatin1String("message")).toString();

@@ -14,13 +14,18 @@
 
 // Runs the service's jobs one at a time in arrival order on a thread of its own (the machine has two
 // cores; two trainings side by side would only slow each other down), and keeps the last status of
-// every job so that status requests answer at once from any of the server's threads.
+// every job so that status requests answer at once from any of the server's threads. Of the finished
+// jobs only the last kMaxFinished are kept (the oldest finished goes first).
 class JobQueue
 {
 public:
+    static constexpr size_t kMaxFinished = 100;
+    // Failure messages are cut to this many characters: they may quote what a request sent.
+    static constexpr int kMaxMessageChars = 600;
+
     using Report = std::function<void(const QJsonObject&)>;
     // A job's work: checks cancel often, reports its status through report and ends with a final
-    // status ("done", "failed" or "cancelled").
+    // status ("done", "failed" or "cancelled"); a job that returns without one has failed.
     using Work = std::function<void(const std::atomic_bool& cancel, const Report& report)>;
 
     JobQueue();
@@ -50,11 +55,14 @@ private:
 
     void Loop();
     void SetStatus(const std::string& id, const QJsonObject& status);
+    // With m_mutex held: id has its final status; drops the oldest finished jobs beyond the limit.
+    void Finished(const std::string& id);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::map<std::string, Job> m_jobs;
     std::deque<std::string> m_pending;
+    std::deque<std::string> m_finished;
     bool m_stopping = false;
     std::thread m_thread;
 };

@@ -1,7 +1,8 @@
 #include "TrainService/PredictionFile.h"
 
+#include "ComLib/AtomicFile.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -48,14 +49,7 @@ bool WritePredictionFile(const QString& path, const QString& imageName, cv::Size
         error = QStringLiteral("cannot create the folder of %1").arg(path);
         return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(QJsonDocument(root).toJson(QJsonDocument::Compact)) < 0)
-    {
-        error = QStringLiteral("cannot write %1").arg(path);
-        return false;
-    }
-    return true;
+    return comlib::WriteFileAtomically(path, QJsonDocument(root).toJson(QJsonDocument::Compact), error);
 }
 
 } // namespace trainsvc

@@ -12,7 +12,9 @@ class Server;
 
 // The service's HTTP face: the six requests of the program (start, status and cancel of training and
 // test runs, each followed by "/" and the task id), answered with status objects. Everything it
-// accepts runs in its JobQueue.
+// accepts runs in its JobQueue. Before a body is read, every request must name the loopback host and
+// port, come from no origin or a loopback one, and a start must carry a small, uncompressed JSON body;
+// anything else gets a "failed" status with a 4xx code.
 class ServiceHttp
 {
 public:

@@ -3,6 +3,7 @@
 #include "TrainService/DataSet.h"
 #include "TrainService/ModelEngine.h"
 #include "TrainService/PredictionFile.h"
+#include "TrainService/ProjectPaths.h"
 #include "TrainService/Raster.h"
 #include "TrainService/TestRates.h"
 #include "TrainService/TrainJob.h"
@@ -67,6 +68,7 @@ bool TestJob::LoadModel(const QString& modelDir, ModelEngine& engine, QStringLis
 
 void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report)
 {
+    ClearStaleParts(m_config.project);
     ModelEngine engine;
     QStringList classes;
     QString error;
@@ -106,6 +108,13 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
                 ? raster::BoxesToShapes(prediction.boxes)
                 : raster::MaskToShapes(prediction.labels, kMinInputArea * image.total() / inputArea);
         const QString target = PredictionPath(m_config.predictPath, m_config.savePredictPath, path);
+        // A link inside the result folder must not lead the file elsewhere.
+        if (!SameOrInside(ResolvedPath(QFileInfo(target).path()), m_config.savePredictPath))
+        {
+            report(JobQueue::Failed(
+                QStringLiteral("%1 leads outside %2").arg(target, m_config.savePredictPath)));
+            return;
+        }
         if (!WritePredictionFile(target, QFileInfo(path).fileName(), image.size(), shapes, classes, error))
         {
             report(JobQueue::Failed(error));

@@ -1,10 +1,12 @@
 #include "TrainService/TrainJob.h"
 
+#include "ComLib/AtomicFile.h"
+#include "Nexil/NexilConst.h"
 #include "TrainService/DataSet.h"
 #include "TrainService/ModelEngine.h"
+#include "TrainService/ProjectPaths.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QtDebug>
@@ -43,6 +45,7 @@ TrainJob::TrainJob(TrainConfig config) : m_config(std::move(config)) {}
 
 void TrainJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report)
 {
+    ClearStaleParts(m_config.project);
     DataSet data;
     data.Load(m_config.datasPath, m_config.classes);
     if (data.Samples().empty())
@@ -90,20 +93,21 @@ void TrainJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& repor
 
 bool TrainJob::Export(ModelEngine& engine, QString& error) const
 {
-    const QString finalDir = m_config.trainPath + QStringLiteral("/model");
-    const QString partDir = m_config.trainPath + QStringLiteral("/model.part");
-    QDir(partDir).removeRecursively();
-    if (!QDir().mkpath(partDir))
-    {
-        error = QStringLiteral("cannot create %1").arg(partDir);
+    const QString finalDir = m_config.trainPath + QLatin1String(nexil::kModelDir);
+    const QString partDir = m_config.trainPath + QLatin1Char('/') + QLatin1String(kPartDir);
+    if (!RemoveMarkedDir(partDir, error) || !MakeMarkedDir(partDir, error))
         return false;
-    }
+    const auto fail = [&partDir]
+    {
+        QString ignored;
+        RemoveMarkedDir(partDir, ignored);
+        return false;
+    };
     std::string saveError;
     if (!engine.Save((partDir + QLatin1Char('/') + QLatin1String(kWeightsFile)).toStdString(), saveError))
     {
         error = QString::fromStdString(saveError);
-        QDir(partDir).removeRecursively();
-        return false;
+        return fail();
     }
     QJsonArray classes;
     for (const QString& name : m_config.classes)
@@ -123,21 +127,14 @@ bool TrainJob::Export(ModelEngine& engine, QString& error) const
                              {QStringLiteral("version"), m_config.version},
                              {QStringLiteral("weights"), QLatin1String(kWeightsFile)},
                              {QStringLiteral("history"), history}};
-    QFile file(partDir + QLatin1Char('/') + QLatin1String(kConfigFile));
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(config).toJson(QJsonDocument::Indented)) < 0)
-    {
-        error = QStringLiteral("cannot write %1").arg(file.fileName());
-        QDir(partDir).removeRecursively();
-        return false;
-    }
-    file.close();
-    QDir(finalDir).removeRecursively();
+    if (!comlib::WriteFileAtomically(partDir + QLatin1Char('/') + QLatin1String(kConfigFile),
+                                     QJsonDocument(config).toJson(QJsonDocument::Indented), error) ||
+        !RemoveMarkedDir(finalDir, error))
+        return fail();
     if (!QDir().rename(partDir, finalDir))
     {
         error = QStringLiteral("cannot rename %1 to %2").arg(partDir, finalDir);
-        QDir(partDir).removeRecursively();
-        return false;
+        return fail();
     }
     return true;
 }

@@ -6,6 +6,7 @@
 // One training run: reads the project's annotated images, trains, and exports the version into
 // "train_path" + "/model". The folder appears only once complete (written under another name, then
 // renamed), so a cancelled or failed run never leaves a version that could be offered for testing.
+// Both folders carry the service's marker; a "model" folder without it is never replaced.
 class TrainJob
 {
 public:

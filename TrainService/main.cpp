@@ -1,6 +1,7 @@
 #include "ComLib/ComFunc.h"
 #include "ComLib/Log/Log.h"
 #include "Nexil/NexilConst.h"
+#include "TrainService/PrintableText.h"
 #include "TrainService/ServiceHttp.h"
 
 #include <QCommandLineParser>
@@ -20,12 +21,14 @@ namespace
 {
 
 constexpr char kLoggerName[] = "TrainService";
+// Paths in a message may come from a hostile file; one message stays one bounded line.
+constexpr int kMaxLogChars = 4000;
 
 void LogMessage(QtMsgType type, const QMessageLogContext&, const QString& msg)
 {
     const std::shared_ptr<spdlog::logger> logger = spdlog::get(kLoggerName);
     // Passed as an argument, never as the format: replies are JSON full of braces.
-    const std::string text = msg.toStdString();
+    const std::string text = trainsvc::Printable(msg, kMaxLogChars).toStdString();
     if (!logger)
     {
         std::fprintf(stderr, "%s\n", text.c_str());

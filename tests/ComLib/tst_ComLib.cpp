@@ -1,3 +1,4 @@
+#include "ComLib/AtomicFile.h"
 #include "ComLib/ComFunc.h"
 #include "ComLib/IniFile.h"
 #include "ComLib/ProjectName.h"
@@ -65,6 +66,8 @@ private slots:
     void locationsFollowTheProgram();
     void nowStringLayout();
     void installRecordKeepsUnicode();
+    void atomicWrite_data();
+    void atomicWrite();
 };
 
 void TestComLib::iniRewriteOfHandWrittenFile()
@@ -372,6 +375,61 @@ void TestComLib::installRecordKeepsUnicode()
     QSettings read(QSettings::NativeFormat, QSettings::UserScope, "QARNO", "VELTA");
     QCOMPARE(read.value("Path").toString(), QStringLiteral("/opt/训练/bin"));
     QCOMPARE(read.value("Version").toString(), QStringLiteral("1.0.0"));
+}
+
+void TestComLib::atomicWrite_data()
+{
+    QTest::addColumn<QString>("target");
+    // What is at the target before: "", "old" (a file), "dir" (a folder with a file), "link" (a link to
+    // a file outside the folder), "file-parent" (a file where the folder should be).
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<bool>("ok");
+
+    QTest::newRow("new file") << "out/a.json"
+                              << "" << true;
+    QTest::newRow("replaces a file") << "out/a.json"
+                                     << "old" << true;
+    QTest::newRow("replaces a link, not its target") << "out/a.json"
+                                                     << "link" << true;
+    QTest::newRow("folder missing") << "missing/a.json"
+                                    << "" << false;
+    QTest::newRow("folder is a file") << "out/a.json/b.json"
+                                      << "file-parent" << false;
+    QTest::newRow("target is a folder") << "out/a.json"
+                                        << "dir" << false;
+}
+
+void TestComLib::atomicWrite()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, before);
+    QFETCH(bool, ok);
+
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("out"));
+    const QString path = dir.filePath(target);
+    const QString outside = dir.filePath("outside.txt");
+    WriteAll(outside, "outside");
+    if (before == "old" || before == "file-parent")
+        WriteAll(dir.filePath("out/a.json"), "old content that is longer than the new one");
+    else if (before == "dir")
+        QVERIFY(QDir(dir.path()).mkpath("out/a.json/inner"));
+    else if (before == "link")
+        QVERIFY(QFile::link(outside, path));
+
+    QString error;
+    QCOMPARE(comlib::WriteFileAtomically(path, "{\"new\": 1}", error), ok);
+    QCOMPARE(ReadAll(outside), QByteArray("outside"));
+    // No temporary file is left beside the target, whatever happened.
+    const QStringList left = QDir(dir.filePath("out")).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    QVERIFY2(left.filter(".tmp").isEmpty(), qPrintable(left.join(' ')));
+    if (!ok)
+    {
+        QVERIFY2(error.contains(path), qPrintable(error));
+        return;
+    }
+    QVERIFY(!QFileInfo(path).isSymLink());
+    QCOMPARE(ReadAll(path), QByteArray("{\"new\": 1}"));
 }
 
 QTEST_GUILESS_MAIN(TestComLib)

@@ -1,3 +1,4 @@
+#include "ComLib/SeededShuffle.h"
 #include "TrainService/DataSet.h"
 #include "TrainService/JobConfig.h"
 #include "TrainService/PredictionFile.h"
@@ -285,6 +286,11 @@ void tst_TrainData::splitIsFixedAndCoversAll()
     QCOMPARE(int(train1.size()), 9);
     QCOMPARE(int(val1.size()), 1);
     QCOMPARE(val1[0].imagePath, val2[0].imagePath);
+    // The order is the seeded shuffle's, the same on every standard library.
+    const QVector<int> order = comlib::SeededShuffle(10, 5);
+    QCOMPARE(val1[0].imagePath, data.Samples()[size_t(order.last())].imagePath);
+    for (int i = 0; i < 9; ++i)
+        QCOMPARE(train1[size_t(i)].imagePath, data.Samples()[size_t(order[i])].imagePath);
     // Even a split of everything for training keeps one image to validate on.
     data.Split(1.0, 5, train1, val1);
     QCOMPARE(int(val1.size()), 1);

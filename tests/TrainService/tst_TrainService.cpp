@@ -4,6 +4,7 @@
 #include "TrainService/DataSet.h"
 #include "TrainService/ModelEngine.h"
 #include "TrainService/PredictionFile.h"
+#include "TrainService/ProjectPaths.h"
 #include "TrainService/ServiceHttp.h"
 #include "TrainService/TestJob.h"
 #include "TrainService/TestRates.h"
@@ -316,6 +317,7 @@ void tst_TrainService::trainAndTest()
 
     // The version: classes in order, a falling validation loss, weights that load.
     const QString modelDir = project + "/train/" + version + nexil::kModelDir;
+    QVERIFY(trainsvc::IsMarkedDir(modelDir));
     const QJsonObject modelConfig = ReadJson(modelDir + "/Config.json");
     const QJsonArray names = modelConfig.value("classes").toArray();
     QCOMPARE(names.size(), classes.size());
