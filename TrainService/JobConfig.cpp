@@ -1,12 +1,14 @@
 #include "TrainService/JobConfig.h"
 
+#include "ComLib/Service/ServiceProtocol.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace trainsvc
 {
@@ -49,14 +51,16 @@ bool ReadObject(const QString& path, QJsonObject& object, QString& error)
     return true;
 }
 
-bool RequireString(const QJsonObject& object, const char* key, QString& value, QString& error)
+bool NoneEmpty(std::initializer_list<const QString*> paths, const QString& file, QString& error)
 {
-    if (!object.value(QLatin1String(key)).isString() || object.value(QLatin1String(key)).toString().isEmpty())
+    for (const QString* path : paths)
     {
-        error = QStringLiteral("missing key \"%1\"").arg(QLatin1String(key));
-        return false;
+        if (path->isEmpty())
+        {
+            error = QStringLiteral("empty path in %1").arg(file);
+            return false;
+        }
     }
-    value = object.value(QLatin1String(key)).toString();
     return true;
 }
 
@@ -75,54 +79,56 @@ NetLayout NetForFineness(bool detection, int fineness)
 bool ReadTrainConfig(const QString& path, TrainConfig& config, QString& error)
 {
     QJsonObject object;
-    if (!ReadObject(path, object, error))
+    comlib::protocol::TrainRequest request;
+    if (!ReadObject(path, object, error) ||
+        !comlib::protocol::TrainRequest::FromJson(object, request, error) ||
+        !NoneEmpty({&request.datasPath, &request.trainPath}, path, error))
         return false;
-    if (!RequireString(object, "datas_path", config.datasPath, error) ||
-        !RequireString(object, "train_path", config.trainPath, error) ||
-        !RequireString(object, "ai_type", config.aiType, error))
-        return false;
-    if (config.aiType != QLatin1String("Segment") && config.aiType != QLatin1String("Object"))
+    if (request.aiType != QLatin1String("Segment") && request.aiType != QLatin1String("Object"))
     {
-        error = QStringLiteral("unknown ai_type \"%1\"").arg(config.aiType);
+        error = QStringLiteral("unknown ai_type \"%1\"").arg(request.aiType);
         return false;
     }
     config.classes.clear();
-    for (const QJsonValue& name : object.value(QLatin1String("classes_name")).toArray())
+    for (const QString& name : request.classes)
     {
-        if (!name.toString().isEmpty() && !config.classes.contains(name.toString()))
-            config.classes.append(name.toString());
+        if (!name.isEmpty() && !config.classes.contains(name))
+            config.classes.append(name);
     }
     if (config.classes.isEmpty())
     {
         error = QStringLiteral("no classes in \"classes_name\"");
         return false;
     }
-    config.version = object.value(QLatin1String("version")).toString();
-    config.netType = object.value(QLatin1String("net_type")).toString();
-    config.fineness = std::clamp(object.value(QLatin1String("fineness")).toInt(2), 1, 5);
-    config.trainPercent = std::clamp(object.value(QLatin1String("train_percent")).toDouble(0.9), 0.05, 1.0);
+    config.datasPath = request.datasPath;
+    config.trainPath = request.trainPath;
+    config.aiType = request.aiType;
+    config.version = request.version;
+    config.netType = request.netType;
+    config.fineness = std::clamp(request.fineness, 1, 5);
+    config.trainPercent = std::clamp(request.trainPercent, 0.05, 1.0);
     config.net = NetForFineness(config.aiType == QLatin1String("Object"), config.fineness);
     config.net.numClasses = int(config.classes.size());
-    const int inputSize = object.value(QLatin1String("input_size")).toInt(0);
-    if (inputSize > 0)
-        config.net.inputSize = std::clamp(inputSize / 16 * 16, 32, 1024);
-    config.settings.epochs =
-        std::clamp(object.value(QLatin1String("unfreeze_train_epoch")).toInt(50), 1, 300);
-    config.settings.batchSize = std::clamp(object.value(QLatin1String("batch_size")).toInt(8), 1, 64);
-    config.settings.seed = unsigned(object.value(QLatin1String("seed")).toInt(7));
+    if (request.inputSize && *request.inputSize > 0)
+        config.net.inputSize = std::clamp(*request.inputSize / 16 * 16, 32, 1024);
+    config.settings.epochs = std::clamp(request.epochs, 1, 300);
+    config.settings.batchSize = std::clamp(request.batchSize.value_or(8), 1, 64);
+    config.settings.seed = unsigned(request.seed.value_or(7));
     return true;
 }
 
 bool ReadTestConfig(const QString& path, TestConfig& config, QString& error)
 {
     QJsonObject object;
-    if (!ReadObject(path, object, error))
+    comlib::protocol::TestRequest request;
+    if (!ReadObject(path, object, error) ||
+        !comlib::protocol::TestRequest::FromJson(object, request, error) ||
+        !NoneEmpty({&request.predictPath, &request.savePredictPath, &request.modelPath}, path, error))
         return false;
-    if (!RequireString(object, "predict_path", config.predictPath, error) ||
-        !RequireString(object, "save_predict_path", config.savePredictPath, error) ||
-        !RequireString(object, "test_model_path", config.modelPath, error))
-        return false;
-    config.labeled = object.value(QLatin1String("predict_mode")).toString() == QLatin1String("labeled");
+    config.labeled = request.labeled;
+    config.predictPath = request.predictPath;
+    config.savePredictPath = request.savePredictPath;
+    config.modelPath = request.modelPath;
     return true;
 }
 

@@ -2,6 +2,8 @@
 
 #include "TrainService/PrintableText.h"
 
+#include "ComLib/Service/ServiceProtocol.h"
+
 #include <QtDebug>
 
 #include <algorithm>
@@ -9,16 +11,26 @@
 namespace
 {
 
+using comlib::protocol::StatusReply;
+
 QJsonObject StatusOnly(const char* status)
 {
-    return QJsonObject{{QStringLiteral("status"), QLatin1String(status)}};
+    StatusReply reply;
+    reply.status = QLatin1String(status);
+    return reply.ToJson();
+}
+
+QString StatusOf(const QJsonObject& status)
+{
+    return StatusReply::FromJson(status).status.value_or(QString());
 }
 
 bool IsFinal(const QJsonObject& status)
 {
-    const QString text = status.value(QLatin1String("status")).toString();
-    return text == QLatin1String("done") || text == QLatin1String("failed") ||
-           text == QLatin1String("cancelled");
+    const QString text = StatusOf(status);
+    return text == QLatin1String(comlib::protocol::kStatusDone) ||
+           text == QLatin1String(comlib::protocol::kStatusFailed) ||
+           text == QLatin1String(comlib::protocol::kStatusCancelled);
 }
 
 } // namespace
@@ -39,8 +51,15 @@ JobQueue::~JobQueue()
 
 QJsonObject JobQueue::Failed(const QString& message)
 {
-    return QJsonObject{{QStringLiteral("status"), QStringLiteral("failed")},
-                       {QStringLiteral("message"), trainsvc::Printable(message, kMaxMessageChars)}};
+    StatusReply reply;
+    reply.status = QLatin1String(comlib::protocol::kStatusFailed);
+    reply.message = trainsvc::Printable(message, kMaxMessageChars);
+    return reply.ToJson();
+}
+
+QJsonObject JobQueue::Cancelled()
+{
+    return StatusOnly(comlib::protocol::kStatusCancelled);
 }
 
 bool JobQueue::Submit(const std::string& id, Work work)
@@ -51,7 +70,7 @@ bool JobQueue::Submit(const std::string& id, Work work)
             return false;
         Job& job = m_jobs[id];
         job.work = std::move(work);
-        job.status = StatusOnly("queued");
+        job.status = StatusOnly(comlib::protocol::kStatusQueued);
         m_pending.push_back(id);
     }
     m_wake.notify_all();
@@ -74,9 +93,9 @@ void JobQueue::Cancel(const std::string& id)
     if (it == m_jobs.end())
         return;
     *it->second.cancel = true;
-    if (it->second.status.value(QLatin1String("status")).toString() != QLatin1String("queued"))
+    if (StatusOf(it->second.status) != QLatin1String(comlib::protocol::kStatusQueued))
         return;
-    it->second.status = StatusOnly("cancelled");
+    it->second.status = StatusOnly(comlib::protocol::kStatusCancelled);
     it->second.work = nullptr;
     m_pending.erase(std::remove(m_pending.begin(), m_pending.end(), id), m_pending.end());
     Finished(id);
@@ -126,7 +145,7 @@ void JobQueue::Loop()
             Job& job = m_jobs.at(id);
             work = std::move(job.work);
             cancel = job.cancel;
-            job.status = StatusOnly("running");
+            job.status = StatusOnly(comlib::protocol::kStatusRunning);
         }
         qInfo().noquote() << "job" << QString::fromStdString(id) << "started";
         try

@@ -44,6 +44,7 @@ public:
     QJsonObject Status(const std::string& id) const;
 
     static QJsonObject Failed(const QString& message);
+    static QJsonObject Cancelled();
 
 private:
     struct Job

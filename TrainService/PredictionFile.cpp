@@ -11,17 +11,6 @@
 namespace trainsvc
 {
 
-QString PredictionPath(const QString& sourceRoot, const QString& saveRoot, const QString& imagePath)
-{
-    const QString relative = QDir(sourceRoot).relativeFilePath(imagePath);
-    const QFileInfo info(relative);
-    const QString name = info.fileName();
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    const QString jsonName = (dot < 0 ? name : name.left(dot)) + QStringLiteral(".json");
-    const QString folder = info.path() == QLatin1String(".") ? QString() : info.path() + QLatin1Char('/');
-    return QDir::cleanPath(saveRoot + QLatin1Char('/') + folder + jsonName);
-}
-
 bool WritePredictionFile(const QString& path, const QString& imageName, cv::Size imageSize,
                          const std::vector<Shape>& shapes, const QStringList& classes, QString& error)
 {

@@ -11,10 +11,6 @@
 namespace trainsvc
 {
 
-// The prediction file of an image below sourceRoot: the same relative place below saveRoot, with the
-// file's extension replaced by ".json".
-QString PredictionPath(const QString& sourceRoot, const QString& saveRoot, const QString& imagePath);
-
 // Writes the file whole or not at all (creating its folder); false with the reason in error.
 bool WritePredictionFile(const QString& path, const QString& imageName, cv::Size imageSize,
                          const std::vector<Shape>& shapes, const QStringList& classes, QString& error);

@@ -1,6 +1,6 @@
 #include "TrainService/ServiceHttp.h"
 
-#include "Nexil/NexilConst.h"
+#include "ComLib/Service/ServiceProtocol.h"
 #include "TrainService/PrintableText.h"
 #include "TrainService/ProjectPaths.h"
 #include "TrainService/TestJob.h"
@@ -29,8 +29,9 @@ constexpr time_t kReadTimeoutSeconds = 5;
 constexpr time_t kWriteTimeoutSeconds = 5;
 constexpr int kLoggedChars = 400;
 
-constexpr const char* kRequests[] = {nexil::kStartTrainTask, nexil::kGetTrainStatus, nexil::kCancelTrainTask,
-                                     nexil::kTestModel, nexil::kGetTestStatus};
+constexpr const char* kRequests[] = {comlib::protocol::kStartTrainTask, comlib::protocol::kGetTrainStatus,
+                                     comlib::protocol::kCancelTrainTask, comlib::protocol::kTestModel,
+                                     comlib::protocol::kGetTestStatus};
 
 void Reply(httplib::Response& res, const QJsonObject& status, int code = 200)
 {
@@ -146,7 +147,7 @@ bool Admit(const httplib::Request& req, int servicePort, int& code, QString& rea
 QString ConfigPath(const httplib::Request& req)
 {
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(req.body));
-    return doc.object().value(QLatin1String("config_path")).toString();
+    return doc.object().value(QLatin1String(comlib::protocol::kConfigPath)).toString();
 }
 
 // A start request of either kind: reads the configuration the body names and queues its job. A
@@ -259,21 +260,21 @@ void ServiceHttp::Route()
             Reply(res, JobQueue::Failed(message), res.status);
         });
 
-    m_server->Post(Pattern(nexil::kStartTrainTask),
+    m_server->Post(Pattern(comlib::protocol::kStartTrainTask),
                    [this](const Request& req, Response& res) {
                        StartJob<TrainJob>(m_queue, req, res, &trainsvc::ReadTrainConfig,
                                           &trainsvc::ConfineTrainConfig);
                    });
     m_server->Post(
-        Pattern(nexil::kTestModel), [this](const Request& req, Response& res)
+        Pattern(comlib::protocol::kTestModel), [this](const Request& req, Response& res)
         { StartJob<TestJob>(m_queue, req, res, &trainsvc::ReadTestConfig, &trainsvc::ConfineTestConfig); });
-    for (const char* path : {nexil::kGetTrainStatus, nexil::kGetTestStatus})
+    for (const char* path : {comlib::protocol::kGetTrainStatus, comlib::protocol::kGetTestStatus})
     {
         m_server->Get(Pattern(path), [this](const Request& req, Response& res)
                       { Reply(res, m_queue.Status(req.matches[1])); });
     }
     // A GET on the test path stops the test, as the cancel path stops a training.
-    for (const char* path : {nexil::kCancelTrainTask, nexil::kTestModel})
+    for (const char* path : {comlib::protocol::kCancelTrainTask, comlib::protocol::kTestModel})
     {
         m_server->Get(Pattern(path),
                       [this](const Request& req, Response& res)

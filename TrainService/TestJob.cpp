@@ -1,6 +1,8 @@
 #include "TrainService/TestJob.h"
 
 #include "TrainService/DataSet.h"
+
+#include "ComLib/Service/ServiceProtocol.h"
 #include "TrainService/ModelEngine.h"
 #include "TrainService/PredictionFile.h"
 #include "TrainService/ProjectPaths.h"
@@ -22,12 +24,9 @@ namespace
 // Predicted regions smaller than this many input pixels are noise, not defects.
 constexpr double kMinInputArea = 6.0;
 
-QJsonArray ToArray(const std::vector<double>& values)
+QVector<double> ToVector(const std::vector<double>& values)
 {
-    QJsonArray array;
-    for (const double v : values)
-        array.append(v);
-    return array;
+    return QVector<double>(values.begin(), values.end());
 }
 
 } // namespace
@@ -43,9 +42,7 @@ bool TestJob::LoadModel(const QString& modelDir, ModelEngine& engine, QStringLis
         return false;
     }
     const QJsonObject config = QJsonDocument::fromJson(file.readAll()).object();
-    classes.clear();
-    for (const QJsonValue& value : config.value(QLatin1String("classes")).toArray())
-        classes.append(value.toObject().value(QLatin1String("name")).toString());
+    classes = comlib::protocol::ModelClassesFromJson(config);
     NetLayout layout;
     layout.detection = config.value(QLatin1String("ai_type")).toString() == QLatin1String("Object");
     layout.numClasses = int(classes.size());
@@ -89,12 +86,13 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
     {
         if (cancel)
         {
-            report(QJsonObject{{QStringLiteral("status"), QStringLiteral("cancelled")}});
+            report(JobQueue::Cancelled());
             return;
         }
-        report(QJsonObject{{QStringLiteral("status"), QStringLiteral("running")},
-                           {QStringLiteral("image"), i},
-                           {QStringLiteral("all_image"), int(images.size())}});
+        comlib::protocol::StatusReply progress;
+        progress.status = QLatin1String(comlib::protocol::kStatusRunning);
+        progress.progress = {i, int(images.size())};
+        report(progress.ToJson());
         const QString& path = images.at(i);
         const cv::Mat image = raster::ReadImage(path.toStdString());
         if (image.empty())
@@ -107,7 +105,8 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
             engine.Layout().detection
                 ? raster::BoxesToShapes(prediction.boxes)
                 : raster::MaskToShapes(prediction.labels, kMinInputArea * image.total() / inputArea);
-        const QString target = PredictionPath(m_config.predictPath, m_config.savePredictPath, path);
+        const QString target =
+            comlib::protocol::PredictionPath(m_config.predictPath, m_config.savePredictPath, path);
         // A link inside the result folder must not lead the file elsewhere.
         if (!SameOrInside(ResolvedPath(QFileInfo(target).path()), m_config.savePredictPath))
         {
@@ -127,10 +126,11 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
             rates.Add(path, image.size(), truth.shapes, shapes);
     }
     const bool labeled = m_config.labeled;
-    report(QJsonObject{
-        {QStringLiteral("status"), QStringLiteral("done")},
-        {QStringLiteral("loss_rate"), labeled ? ToArray(rates.MissedRates()) : QJsonArray()},
-        {QStringLiteral("overkill_rate"), labeled ? ToArray(rates.OverkillRates()) : QJsonArray()},
-        {QStringLiteral("loss_image_path"), QJsonArray::fromStringList(rates.MissedImages())},
-        {QStringLiteral("overkill_image_path"), QJsonArray::fromStringList(rates.OverkillImages())}});
+    comlib::protocol::StatusReply done;
+    done.status = QLatin1String(comlib::protocol::kStatusDone);
+    done.lossRate = labeled ? ToVector(rates.MissedRates()) : QVector<double>();
+    done.overkillRate = labeled ? ToVector(rates.OverkillRates()) : QVector<double>();
+    done.lossImagePaths = rates.MissedImages();
+    done.overkillImagePaths = rates.OverkillImages();
+    report(done.ToJson());
 }

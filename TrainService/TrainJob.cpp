@@ -1,6 +1,7 @@
 #include "TrainService/TrainJob.h"
 
 #include "ComLib/AtomicFile.h"
+#include "ComLib/Service/ServiceProtocol.h"
 #include "Nexil/NexilConst.h"
 #include "TrainService/DataSet.h"
 #include "TrainService/ModelEngine.h"
@@ -26,17 +27,14 @@ QJsonObject ProgressStatus(const char* status, const TrainProgress& p, int epoch
     // Between epochs the finished epoch shows all its batches rather than batch 0.
     const bool epochEnd = p.batch == 0 && p.epoch > 0;
     const double part = p.allBatch > 0 && !epochEnd ? double(p.batch) / p.allBatch : 0.0;
-    QJsonObject o{{QStringLiteral("status"), QLatin1String(status)},
-                  {QStringLiteral("batch"), epochEnd ? p.allBatch : p.batch},
-                  {QStringLiteral("all_batch"), p.allBatch},
-                  {QStringLiteral("epoch"), double(p.epoch) + part},
-                  {QStringLiteral("all_epoch"), epochs},
-                  {QStringLiteral("total_loss"), p.trainLoss},
-                  {QStringLiteral("remain_time"), p.remainSeconds}};
-    // Before the first validation the group would plot a made-up point: leave it incomplete.
+    comlib::protocol::StatusReply reply;
+    reply.status = QLatin1String(status);
+    reply.batch = {epochEnd ? p.allBatch : p.batch, p.allBatch};
+    // Before the first validation the loss group would plot a made-up point: it is left out.
     if (p.valLoss >= 0.0)
-        o.insert(QStringLiteral("val_loss"), p.valLoss);
-    return o;
+        reply.loss = {double(p.epoch) + part, epochs, p.trainLoss, p.valLoss};
+    reply.remainTime = p.remainSeconds;
+    return reply.ToJson();
 }
 
 } // namespace
@@ -77,11 +75,10 @@ void TrainJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& repor
     std::string error;
     if (!engine.Train(train, val, m_config.settings, progress, cancel, m_history, error))
     {
-        report(cancel ? QJsonObject{{QStringLiteral("status"), QStringLiteral("cancelled")}}
-                      : JobQueue::Failed(QString::fromStdString(error)));
+        report(cancel ? JobQueue::Cancelled() : JobQueue::Failed(QString::fromStdString(error)));
         return;
     }
-    report(ProgressStatus("export", last, epochs));
+    report(ProgressStatus(comlib::protocol::kStatusExport, last, epochs));
     QString exportError;
     if (!Export(engine, exportError))
     {
@@ -109,24 +106,22 @@ bool TrainJob::Export(ModelEngine& engine, QString& error) const
         error = QString::fromStdString(saveError);
         return fail();
     }
-    QJsonArray classes;
-    for (const QString& name : m_config.classes)
-        classes.append(QJsonObject{{QStringLiteral("name"), name}});
     QJsonArray history;
     for (const EpochLoss& row : m_history)
         history.append(QJsonObject{{QStringLiteral("epoch"), row.epoch},
                                    {QStringLiteral("total_loss"), row.trainLoss},
                                    {QStringLiteral("val_loss"), row.valLoss}});
     const NetLayout& net = engine.Layout();
-    const QJsonObject config{{QStringLiteral("classes"), classes},
-                             {QStringLiteral("ai_type"), m_config.aiType},
-                             {QStringLiteral("net_type"), m_config.netType},
-                             {QStringLiteral("input_size"), net.inputSize},
-                             {QStringLiteral("width"), net.width},
-                             {QStringLiteral("fineness"), m_config.fineness},
-                             {QStringLiteral("version"), m_config.version},
-                             {QStringLiteral("weights"), QLatin1String(kWeightsFile)},
-                             {QStringLiteral("history"), history}};
+    const QJsonObject config{
+        {QStringLiteral("classes"), comlib::protocol::ModelClassesToJson(m_config.classes)},
+        {QStringLiteral("ai_type"), m_config.aiType},
+        {QStringLiteral("net_type"), m_config.netType},
+        {QStringLiteral("input_size"), net.inputSize},
+        {QStringLiteral("width"), net.width},
+        {QStringLiteral("fineness"), m_config.fineness},
+        {QStringLiteral("version"), m_config.version},
+        {QStringLiteral("weights"), QLatin1String(kWeightsFile)},
+        {QStringLiteral("history"), history}};
     if (!comlib::WriteFileAtomically(partDir + QLatin1Char('/') + QLatin1String(kConfigFile),
                                      QJsonDocument(config).toJson(QJsonDocument::Indented), error) ||
         !RemoveMarkedDir(finalDir, error))

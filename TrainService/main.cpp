@@ -1,6 +1,6 @@
 #include "ComLib/ComFunc.h"
 #include "ComLib/Log/Log.h"
-#include "Nexil/NexilConst.h"
+#include "ComLib/Service/ServiceProtocol.h"
 #include "TrainService/PrintableText.h"
 #include "TrainService/ServiceHttp.h"
 
@@ -76,7 +76,7 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral("Training service: trains and tests models for Lumora."));
     parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("TCP port on 127.0.0.1."),
-                                        QStringLiteral("N"), QString::number(nexil::kServicePort));
+                                        QStringLiteral("N"), QString::number(comlib::protocol::kServicePort));
     const QCommandLineOption logOption(QStringLiteral("log-dir"), QStringLiteral("Folder of the log files."),
                                        QStringLiteral("DIR"),
                                        QString::fromStdString(comlib::RootDir()) + QStringLiteral("/Log"));

@@ -1,3 +1,4 @@
+#include "ComLib/Service/ServiceProtocol.h"
 #include "Nexil/NexilConst.h"
 #include "TrainService/JobQueue.h"
 #include "TrainService/ModelEngine.h"
@@ -95,6 +96,24 @@ QByteArray ReadFile(const QString& path)
 QByteArray Json(const QJsonObject& object)
 {
     return QJsonDocument(object).toJson();
+}
+
+// config.json as the program writes it: a short segmentation run of kClasses.
+QByteArray TrainConfig(const QString& datasPath, const QString& trainPath)
+{
+    comlib::protocol::TrainRequest request;
+    request.imageRows = 48;
+    request.imageColumns = 48;
+    request.classes = kClasses;
+    request.datasPath = datasPath;
+    request.trainPath = trainPath;
+    request.version = QFileInfo(trainPath).fileName();
+    request.projectName = "P";
+    request.fineness = 1;
+    request.epochs = 1;
+    request.aiType = "Segment";
+    request.netType = "DeepLabV3Plus";
+    return Json(request.ToJson());
 }
 
 // Three annotated 32 x 32 images in folder.
@@ -239,10 +258,7 @@ QString tst_ServiceGuard::EmptyProjectConfig()
     const QString project = m_dir.filePath(QString("empty%1").arg(++count));
     const QString version = project + "/train/V1";
     QDir().mkpath(project + nexil::kDatasDir);
-    WriteFile(version + "/config.json", Json({{"classes_name", QJsonArray::fromStringList(kClasses)},
-                                              {"datas_path", project + nexil::kDatasDir},
-                                              {"train_path", version},
-                                              {"ai_type", "Segment"}}));
+    WriteFile(version + "/config.json", TrainConfig(project + nexil::kDatasDir, version));
     return version + "/config.json";
 }
 
@@ -442,10 +458,7 @@ void tst_ServiceGuard::trainConfigConfined()
     QDir().mkpath(project + nexil::kDatasDir);
     for (QString* text : {&configPath, &trainPath, &userFile, &messagePart})
         text->replace("%P", project).replace("%T", dir.path());
-    QVERIFY(WriteFile(configPath, Json({{"classes_name", QJsonArray::fromStringList(kClasses)},
-                                        {"datas_path", project + nexil::kDatasDir},
-                                        {"train_path", trainPath},
-                                        {"ai_type", "Segment"}})));
+    QVERIFY(WriteFile(configPath, TrainConfig(project + nexil::kDatasDir, trainPath)));
     if (!userFile.isEmpty())
         QVERIFY(WriteFile(userFile, "the user's own file"));
 

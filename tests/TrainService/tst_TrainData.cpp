@@ -1,4 +1,5 @@
 #include "ComLib/SeededShuffle.h"
+#include "ComLib/Service/ServiceProtocol.h"
 #include "TrainService/DataSet.h"
 #include "TrainService/JobConfig.h"
 #include "TrainService/PredictionFile.h"
@@ -442,6 +443,12 @@ void tst_TrainData::predictionPath_data()
     QTest::newRow("trailing slash") << "/u/imgs/"
                                     << "/u/imgs/d.png"
                                     << "/s/V1/d.json";
+    QTest::newRow("no extension") << "/u/imgs"
+                                  << "/u/imgs/e"
+                                  << "/s/V1/e.json";
+    QTest::newRow("outside the root") << "/u/imgs"
+                                      << "/u/imgs2/f.png"
+                                      << "";
 }
 
 void tst_TrainData::predictionPath()
@@ -449,7 +456,7 @@ void tst_TrainData::predictionPath()
     QFETCH(QString, root);
     QFETCH(QString, image);
     QFETCH(QString, expected);
-    QCOMPARE(trainsvc::PredictionPath(root, "/s/V1", image), expected);
+    QCOMPARE(comlib::protocol::PredictionPath(root, "/s/V1", image), expected);
 }
 
 void tst_TrainData::predictionFileFormat()

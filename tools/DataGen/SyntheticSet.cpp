@@ -1,5 +1,6 @@
 #include "SyntheticSet.h"
 
+#include "ComLib/Service/ServiceProtocol.h"
 #include "TrainService/PredictionFile.h"
 
 #include <QDir>
@@ -143,8 +144,8 @@ bool SyntheticSet::Generate(const QString& folder, const Options& options, QStri
             error = QStringLiteral("cannot write %1").arg(path);
             return false;
         }
-        if (!trainsvc::WritePredictionFile(trainsvc::PredictionPath(folder, folder, path), name, image.size(),
-                                           shapes, classes, error))
+        if (!trainsvc::WritePredictionFile(comlib::protocol::PredictionPath(folder, folder, path), name,
+                                           image.size(), shapes, classes, error))
             return false;
         m_fileNames.append(name);
         m_shapes.push_back(std::move(shapes));

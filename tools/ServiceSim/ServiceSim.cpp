@@ -3,6 +3,7 @@
 //   ServiceSim serve <port> [fail-after-polls]   answers the training requests with a falling loss curve,
 //                                                and test runs with predictions and rates after a few polls
 //   ServiceSim seed <workspace> <project> <type>  makes a project with a few annotated images
+#include "ComLib/Service/ServiceProtocol.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/ROI/RectROIItem.h"
 
@@ -29,38 +30,52 @@
 namespace
 {
 
+namespace protocol = comlib::protocol;
+using protocol::StatusReply;
+
 struct Run
 {
     int epochs = 10;
     int polls = 0;
 };
 
+QByteArray Json(const StatusReply& status)
+{
+    return QJsonDocument(status.ToJson()).toJson();
+}
+
+QByteArray StatusOnly(const char* text)
+{
+    StatusReply status;
+    status.status = QLatin1String(text);
+    return Json(status);
+}
+
 QByteArray StatusOf(Run& run)
 {
     ++run.polls;
     // Two polls per epoch, so the curve fills at a pace one can watch.
     const double epoch = run.polls / 2.0;
-    QJsonObject status;
     if (epoch > run.epochs + 1)
-    {
-        status.insert("status", "done");
-        return QJsonDocument(status).toJson();
-    }
+        return StatusOnly(protocol::kStatusDone);
     if (epoch > run.epochs)
-    {
-        status.insert("status", "export");
-        return QJsonDocument(status).toJson();
-    }
+        return StatusOnly(protocol::kStatusExport);
     const double total = 2.0 * std::exp(-0.25 * epoch) + 0.05 + 0.03 * std::sin(epoch * 3);
-    status.insert("status", "running");
-    status.insert("batch", run.polls % 2 == 0 ? 40 : 20);
-    status.insert("all_batch", 40);
-    status.insert("epoch", epoch);
-    status.insert("all_epoch", run.epochs);
-    status.insert("total_loss", total);
-    status.insert("val_loss", total * 1.15 + 0.04);
-    status.insert("remain_time", (run.epochs - epoch) * 3.7);
-    return QJsonDocument(status).toJson();
+    StatusReply status;
+    status.status = QLatin1String(protocol::kStatusRunning);
+    status.batch = {run.polls % 2 == 0 ? 40 : 20, 40};
+    status.loss = {epoch, run.epochs, total, total * 1.15 + 0.04};
+    status.remainTime = (run.epochs - epoch) * 3.7;
+    return Json(status);
+}
+
+// The request a start body names; false when the file cannot be read as one.
+template <typename Request> bool ReadRequest(const QByteArray& body, Request& request)
+{
+    QFile file(QJsonDocument::fromJson(body).object().value(QLatin1String(protocol::kConfigPath)).toString());
+    QString error;
+    return file.open(QIODevice::ReadOnly) &&
+           Request::FromJson(QJsonDocument::fromJson(file.readAll()).object(), request, error);
 }
 
 struct TestRun
@@ -71,13 +86,10 @@ struct TestRun
 
 // Writes a prediction beside each tested image's place under save_predict_path: a box that moves with
 // the version, so two panels show different shapes.
-TestRun StartTest(const QString& configPath)
+TestRun StartTest(const protocol::TestRequest& config)
 {
-    QFile file(configPath);
-    file.open(QIODevice::ReadOnly);
-    const QJsonObject config = QJsonDocument::fromJson(file.readAll()).object();
-    const QString from = config.value("predict_path").toString();
-    const QString to = config.value("save_predict_path").toString();
+    const QString& from = config.predictPath;
+    const QString& to = config.savePredictPath;
     const int shift = int(std::hash<std::string>()(to.toStdString()) % 160);
     TestRun run;
     QDirIterator it(from, {"*.png", "*.jpg", "*.jpeg", "*.bmp", "*.tif", "*.tiff"}, QDir::Files,
@@ -86,14 +98,13 @@ TestRun StartTest(const QString& configPath)
     {
         const QString image = it.next();
         run.images.append(image);
-        QString relative = image.mid(from.size());
-        relative = relative.left(relative.lastIndexOf('.')) + ".json";
-        QDir().mkpath(QFileInfo(to + relative).path());
+        const QString target = protocol::PredictionPath(from, to, image);
+        QDir().mkpath(QFileInfo(target).path());
         const double x = 100 + shift + 25 * (run.images.size() % 4);
         const QJsonObject shape{{"label", run.images.size() % 2 ? "dent" : "scratch"},
                                 {"shape_type", "rectangle"},
                                 {"points", QJsonArray{QJsonArray{x, 180}, QJsonArray{x + 110, 290}}}};
-        QFile out(to + relative);
+        QFile out(target);
         out.open(QIODevice::WriteOnly);
         out.write(QJsonDocument(QJsonObject{{"imagePath", QFileInfo(image).fileName()},
                                             {"imageData", QJsonValue()},
@@ -106,14 +117,15 @@ TestRun StartTest(const QString& configPath)
 QByteArray TestStatusOf(TestRun& run)
 {
     if (++run.polls < 4)
-        return R"({"status":"running"})";
+        return StatusOnly(protocol::kStatusRunning);
     const double spread = (run.images.size() % 5) / 20.0;
-    QJsonObject status{{"status", "done"},
-                       {"loss_rate", QJsonArray{0.05 + spread, 0.125}},
-                       {"overkill_rate", QJsonArray{0.1, 0.0 + spread}},
-                       {"loss_image_path", QJsonArray::fromStringList(run.images.mid(0, 2))},
-                       {"overkill_image_path", QJsonArray::fromStringList(run.images.mid(2, 1))}};
-    return QJsonDocument(status).toJson();
+    StatusReply status;
+    status.status = QLatin1String(protocol::kStatusDone);
+    status.lossRate = QVector<double>{0.05 + spread, 0.125};
+    status.overkillRate = QVector<double>{0.1, 0.0 + spread};
+    status.lossImagePaths = run.images.mid(0, 2);
+    status.overkillImagePaths = run.images.mid(2, 1);
+    return Json(status);
 }
 
 void Answer(QTcpSocket* socket, int code, const QByteArray& body)
@@ -166,50 +178,51 @@ int Serve(int port, int failAfter)
                     const QString path = QString::fromUtf8(first.value(1));
                     const QString id = path.section('/', 2);
                     std::cout << first.value(0).constData() << " " << path.toStdString() << std::endl;
-                    if (path.startsWith("/start_train_task"))
+                    const QByteArray body = buffer.mid(end + 4, length);
+                    if (path.startsWith(protocol::kStartTrainTask))
                     {
-                        const QString config = QJsonDocument::fromJson(buffer.mid(end + 4, length))
-                                                   .object()
-                                                   .value("config_path")
-                                                   .toString();
-                        QFile file(config);
-                        file.open(QIODevice::ReadOnly);
+                        protocol::TrainRequest request;
+                        if (!ReadRequest(body, request))
+                        {
+                            Answer(socket, 200, StatusOnly(protocol::kStatusFailed));
+                            return;
+                        }
                         Run run;
-                        run.epochs = QJsonDocument::fromJson(file.readAll())
-                                         .object()
-                                         .value("unfreeze_train_epoch")
-                                         .toInt(10);
+                        run.epochs = request.epochs;
                         runs.insert(id, run);
-                        Answer(socket, 200, R"({"status":"running"})");
+                        Answer(socket, 200, StatusOnly(protocol::kStatusRunning));
                     }
-                    else if (path.startsWith("/get_train_status") && runs.contains(id))
+                    else if (path.startsWith(protocol::kGetTrainStatus) && runs.contains(id))
                     {
                         if (failAfter > 0 && ++polls > failAfter)
                             Answer(socket, 500, R"({"detail":"trainer crashed"})");
                         else
                             Answer(socket, 200, StatusOf(runs[id]));
                     }
-                    else if (path.startsWith("/test_model") && first.value(0) == "POST")
+                    else if (path.startsWith(protocol::kTestModel) && first.value(0) == "POST")
                     {
-                        tests.insert(id, StartTest(QJsonDocument::fromJson(buffer.mid(end + 4, length))
-                                                       .object()
-                                                       .value("config_path")
-                                                       .toString()));
-                        Answer(socket, 200, R"({"status":"running"})");
+                        protocol::TestRequest request;
+                        if (!ReadRequest(body, request))
+                        {
+                            Answer(socket, 200, StatusOnly(protocol::kStatusFailed));
+                            return;
+                        }
+                        tests.insert(id, StartTest(request));
+                        Answer(socket, 200, StatusOnly(protocol::kStatusRunning));
                     }
-                    else if (path.startsWith("/test_model"))
+                    else if (path.startsWith(protocol::kTestModel))
                     {
                         tests.remove(id);
-                        Answer(socket, 200, R"({"status":"cancelled"})");
+                        Answer(socket, 200, StatusOnly(protocol::kStatusCancelled));
                     }
-                    else if (path.startsWith("/get_test_status") && tests.contains(id))
+                    else if (path.startsWith(protocol::kGetTestStatus) && tests.contains(id))
                     {
                         Answer(socket, 200, TestStatusOf(tests[id]));
                     }
-                    else if (path.startsWith("/cancel_train_task"))
+                    else if (path.startsWith(protocol::kCancelTrainTask))
                     {
                         runs.remove(id);
-                        Answer(socket, 200, R"({"status":"cancelled"})");
+                        Answer(socket, 200, StatusOnly(protocol::kStatusCancelled));
                     }
                     else
                     {
@@ -267,7 +280,9 @@ int Seed(const QString& workspace, const QString& name, int type)
         QDir().mkpath(model);
         QFile config(model + "/Config.json");
         config.open(QIODevice::WriteOnly);
-        config.write(R"({"classes":[{"name":"scratch"},{"name":"dent"}]})");
+        config.write(
+            QJsonDocument(QJsonObject{{"classes", protocol::ModelClassesToJson({"scratch", "dent"})}})
+                .toJson());
     }
     QElapsedTimer waited;
     waited.start();

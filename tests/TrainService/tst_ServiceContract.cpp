@@ -1,0 +1,175 @@
+#include "CallbackLog.h"
+#include "ProjectRecord.h"
+
+#include "ComLib/Service/ServiceProtocol.h"
+#include "ComLib/Service/ServiceReply.h"
+#include "ModelTraining/TrainConfig.h"
+#include "Nexil/NexilApi.h"
+#include "Nexil/ROI/RectROIItem.h"
+#include "TrainService/JobConfig.h"
+#include "TrainService/JobQueue.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <opencv2/imgcodecs.hpp>
+
+// The program and the service read each other's files and replies: what the training page writes is
+// what the service reads, and a status the service builds is what the pages are shown.
+class tst_ServiceContract : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void trainConfigReadAsWritten_data();
+    void trainConfigReadAsWritten();
+    void missingKeyIsNamed_data();
+    void missingKeyIsNamed();
+    void statusReadAsBuilt();
+
+private:
+    // config.json of a one-image project of the given type, as the training page writes it.
+    QString WriteProgramConfig(int type, int epochs, int fineness);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    CallbackLog m_saved;
+};
+
+void tst_ServiceContract::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QVERIFY(QDir().mkpath(m_dir->path() + "/ws"));
+    CreateNexil();
+    QVERIFY(NexilIns().lock()->Init(m_dir->path() + "/ws"));
+    m_saved = CallbackLog();
+}
+
+void tst_ServiceContract::cleanup()
+{
+    ReleaseNexil();
+    m_dir.reset();
+}
+
+QString tst_ServiceContract::WriteProgramConfig(int type, int epochs, int fineness)
+{
+    const auto spCore = NexilIns().lock();
+    const auto info = MakeInfo("P1", "contract", type);
+    if (!spCore->AddPro(info))
+        return QString();
+    spCore->OpenPro("P1");
+    const auto spPrj = PrjIns().lock();
+    spPrj->SetSaveCallback(&CallbackLog::Record, &m_saved);
+    spPrj->AddMarkType("scratch");
+    spPrj->AddMarkType("spot");
+    const QString source = m_dir->path() + "/img.png";
+    cv::imwrite(source.toStdString(), cv::Mat(30, 40, CV_8UC3, cv::Scalar(10, 20, 30)));
+    auto spImg = std::make_shared<pro::ImageInfo>();
+    spImg->path = source;
+    spImg->fileName = "img.png";
+    spImg->addTime = "2024-05-06_07-08-09-010";
+    spImg->rois.append(std::make_shared<RectROIItem>(QRectF(1, 1, 5, 5), 0, "spot"));
+    spPrj->AddImage(spImg);
+    if (!QTest::qWaitFor([this] { return !m_saved.results.isEmpty(); }))
+        return QString();
+    const TrainConfig::Result written = TrainConfig::Write(*spPrj, *info, epochs, fineness);
+    return written.status == TrainConfig::Status::Ok ? written.configPath : QString();
+}
+
+void tst_ServiceContract::trainConfigReadAsWritten_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("epochs");
+    QTest::addColumn<int>("fineness");
+    QTest::addColumn<QString>("aiType");
+    QTest::newRow("segmentation") << 1 << 7 << 2 << "Segment";
+    QTest::newRow("detection") << 2 << 300 << 5 << "Object";
+}
+
+void tst_ServiceContract::trainConfigReadAsWritten()
+{
+    QFETCH(int, type);
+    QFETCH(int, epochs);
+    QFETCH(int, fineness);
+    QFETCH(QString, aiType);
+    const QString path = WriteProgramConfig(type, epochs, fineness);
+    QVERIFY(!path.isEmpty());
+
+    trainsvc::TrainConfig config;
+    QString error;
+    QVERIFY2(trainsvc::ReadTrainConfig(path, config, error), qPrintable(error));
+    const QString prj = m_dir->path() + "/ws/contract";
+    QCOMPARE(config.classes, QStringList({"scratch", "spot"}));
+    QCOMPARE(config.datasPath, prj + "/datas");
+    QCOMPARE(config.trainPath, QFileInfo(path).path());
+    QCOMPARE(config.version, QFileInfo(config.trainPath).fileName());
+    QCOMPARE(config.aiType, aiType);
+    QCOMPARE(config.fineness, fineness);
+    QCOMPARE(config.settings.epochs, epochs);
+    QCOMPARE(config.trainPercent, 0.9);
+    QCOMPARE(config.net.detection, type == 2);
+}
+
+void tst_ServiceContract::missingKeyIsNamed_data()
+{
+    QTest::addColumn<QString>("key");
+    for (const char* key :
+         {"image_size", "num_classes", "classes_name", "train_percent", "datas_path", "train_path", "version",
+          "project_name", "fineness", "unfreeze_train_epoch", "ai_type", "net_type"})
+        QTest::newRow(key) << key;
+}
+
+// A key the program writes and the service needs is never replaced by a default when it is missing.
+void tst_ServiceContract::missingKeyIsNamed()
+{
+    QFETCH(QString, key);
+    const QString path = WriteProgramConfig(1, 3, 1);
+    QVERIFY(!path.isEmpty());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
+    file.close();
+    QVERIFY(object.contains(key));
+    object.remove(key);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QJsonDocument(object).toJson());
+    file.close();
+
+    trainsvc::TrainConfig config;
+    QString error;
+    QVERIFY(!trainsvc::ReadTrainConfig(path, config, error));
+    QVERIFY2(error.contains('"' + key + '"'), qPrintable(error));
+}
+
+void tst_ServiceContract::statusReadAsBuilt()
+{
+    const comlib::ServiceReply failed =
+        comlib::ServiceReply::FromBody(QJsonDocument(JobQueue::Failed("no model")).toJson());
+    QCOMPARE(failed.status.value_or(""), QString("failed"));
+    QCOMPARE(failed.message.value_or(""), QString("no model"));
+    const comlib::ServiceReply cancelled =
+        comlib::ServiceReply::FromBody(QJsonDocument(JobQueue::Cancelled()).toJson());
+    QCOMPARE(cancelled.status.value_or(""), QString("cancelled"));
+
+    comlib::protocol::StatusReply done;
+    done.status = "done";
+    done.batch = {3, 9};
+    done.loss = {1.5, 4, 0.25, 0.5};
+    done.remainTime = 12.5;
+    done.lossRate = QVector<double>{0.5, 0};
+    done.overkillRate = QVector<double>{0, 0.25};
+    done.lossImagePaths = QStringList{"/p/a.png"};
+    done.overkillImagePaths = QStringList{"/p/b.png", "/p/c.png"};
+    const comlib::ServiceReply read = comlib::ServiceReply::FromBody(QJsonDocument(done.ToJson()).toJson());
+    QCOMPARE(read.ToJson(), done.ToJson());
+    QCOMPARE(read.loss->valLoss, 0.5);
+    QCOMPARE(*read.overkillImagePaths, *done.overkillImagePaths);
+}
+
+QTEST_GUILESS_MAIN(tst_ServiceContract)
+#include "tst_ServiceContract.moc"
