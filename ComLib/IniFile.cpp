@@ -1,6 +1,8 @@
 #include "IniFile.h"
 
-#include <QSaveFile>
+#include "AtomicFile.h"
+
+#include <QByteArray>
 #include <QtGlobal>
 
 #include <cerrno>
@@ -134,11 +136,10 @@ int IniFile::Save(const std::string& path)
         for (const auto& [key, value] : keys)
             text += key + '=' + value + "\r\n";
     }
-    QSaveFile out(QString::fromStdString(path));
-    if (!out.open(QIODevice::WriteOnly) ||
-        out.write(text.data(), qint64(text.size())) != qint64(text.size()) || !out.commit())
+    QString error;
+    if (!WriteFileAtomically(QString::fromStdString(path), QByteArray::fromStdString(text), error))
     {
-        qWarning("Cannot write %s: %s", path.c_str(), qUtf8Printable(out.errorString()));
+        qWarning("Cannot write %s", qUtf8Printable(error));
         return -1;
     }
     // The destructor's extra save would write the same bytes again.

@@ -1,11 +1,12 @@
 #include "LumoraExport/ExportPaths.h"
 
+#include "ComLib/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 namespace fs = std::filesystem;
 
@@ -149,10 +150,10 @@ bool HasMarker(const QString& folder)
 
 bool WriteMarker(const QString& folder, const QString& format)
 {
-    QSaveFile file(folder + "/" + kMarkerFile);
     const QByteArray text = QJsonDocument(QJsonObject{{"made_by", "LumoraExport"}, {"format", format}})
                                 .toJson(QJsonDocument::Compact);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+    QString error;
+    return comlib::WriteFileAtomically(folder + "/" + kMarkerFile, text, error);
 }
 
 bool RemoveTree(const QString& path)

@@ -4,13 +4,13 @@
 #include "Nexil/PrjMng.h"
 #include "Nexil/ProMngWork.h"
 
+#include "ComLib/AtomicFile.h"
 #include "ComLib/ProjectName.h"
 
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 namespace
 {
@@ -224,15 +224,10 @@ void Nexil::WriteProjectJson() const
 
     // Written beside the old file and renamed over it, so a crash or a full disk never leaves a
     // truncated export.
-    QSaveFile file(m_path + nexil::kProjectJsonFile);
-    if (!file.open(QIODevice::WriteOnly))
+    QString error;
+    if (!comlib::WriteFileAtomically(m_path + nexil::kProjectJsonFile,
+                                     QJsonDocument(root).toJson(QJsonDocument::Compact), error))
     {
-        qWarning().noquote() << "Write" << file.fileName() << "failed:" << file.errorString();
-        return;
-    }
-    file.write(QJsonDocument(root).toJson(QJsonDocument::Compact));
-    if (!file.commit())
-    {
-        qWarning().noquote() << "Write" << file.fileName() << "failed:" << file.errorString();
+        qWarning().noquote() << "Write failed:" << error;
     }
 }

@@ -5,6 +5,7 @@
 
 #include "ImgMarks/LoadImgWork.h"
 
+#include "ComLib/AtomicFile.h"
 #include "ComLib/ComFunc.h"
 #include "ComLib/Service/ServiceClient.h"
 #include "ComLib/Service/ServiceReply.h"
@@ -164,16 +165,10 @@ bool SingleTestWid::MakeTestReqJson(QString& configPath)
     request.modelPath = modelPath;
     const QJsonObject config = request.ToJson();
     const QString path = versionDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kTestConfigFile);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    QString error;
+    if (!comlib::WriteFileAtomically(path, QJsonDocument(config).toJson(QJsonDocument::Indented), error))
     {
-        qCritical().noquote() << "test.json not written:" << path << file.errorString();
-        return false;
-    }
-    const QByteArray text = QJsonDocument(config).toJson(QJsonDocument::Indented);
-    if (file.write(text) != text.size())
-    {
-        qCritical().noquote() << "test.json not written:" << path << file.errorString();
+        qCritical().noquote() << "test.json not written:" << error;
         return false;
     }
     m_versionName = versionName;

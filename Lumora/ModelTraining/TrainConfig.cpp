@@ -1,5 +1,6 @@
 #include "TrainConfig.h"
 
+#include "ComLib/AtomicFile.h"
 #include "ComLib/ComFunc.h"
 #include "ComLib/Service/ServiceProtocol.h"
 #include "Nexil/IPrjCore.h"
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -92,11 +92,10 @@ TrainConfig::Result TrainConfig::Write(const IPrjCore& prj, const pro::info& inf
     const QJsonObject config = request.ToJson();
 
     // Written aside and renamed, so the service never reads half a file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(config).toJson(QJsonDocument::Indented)) < 0 || !file.commit())
+    QString error;
+    if (!comlib::WriteFileAtomically(path, QJsonDocument(config).toJson(QJsonDocument::Indented), error))
     {
-        qCritical().noquote() << "cannot write" << path << file.errorString();
+        qCritical().noquote() << "cannot write" << error;
         return {Status::WriteFailed, path, QString()};
     }
     return {Status::Ok, QString(), path};
