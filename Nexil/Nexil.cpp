@@ -41,16 +41,7 @@ Nexil::Nexil()
     qRegisterMetaType<std::shared_ptr<pro::info>>("std::shared_ptr<pro::info>");
 }
 
-Nexil::~Nexil()
-{
-    // The exit is queued behind the changes already handed to the worker, so they all reach the database.
-    if (m_thread.isRunning())
-    {
-        QMetaObject::invokeMethod(
-            m_pWork, [this] { m_thread.exit(0); }, Qt::QueuedConnection);
-    }
-    m_thread.wait();
-}
+Nexil::~Nexil() = default;
 
 bool Nexil::Init(const QString& path)
 {
@@ -82,13 +73,11 @@ bool Nexil::Init(const QString& path)
     m_mapPro = mapPro;
     WriteProjectJson();
 
-    m_pWork = upWork.release();
-    m_pWork->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_pWork, &QObject::deleteLater);
+    m_pWork = m_thread.Adopt(upWork.release());
     connect(this, &Nexil::Signal_AddPro, m_pWork, &ProMngWork::Slot_AddPro);
     connect(this, &Nexil::Signal_ModPro, m_pWork, &ProMngWork::Slot_ModPro);
     connect(this, &Nexil::Signal_DelPro, m_pWork, &ProMngWork::Slot_DelPro);
-    m_thread.start(QThread::InheritPriority);
+    m_thread.Start();
     return true;
 }
 

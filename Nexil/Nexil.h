@@ -3,10 +3,11 @@
 #include "Nexil/INexil.h"
 #include "Nexil/ProInfo.h"
 
+#include "ComLib/WorkerThread.h"
+
 #include <QMap>
 #include <QObject>
 #include <QString>
-#include <QThread>
 
 #include <memory>
 
@@ -43,7 +44,6 @@ signals:
 private:
     void WriteProjectJson() const;
 
-    QThread m_thread;
     QString m_path;
     QMap<QString, std::shared_ptr<pro::info>> m_mapPro;
     QString m_lastOpenId;
@@ -52,4 +52,8 @@ private:
     // Lives in m_thread from a successful Init until the thread finishes; not owned.
     ProMngWork* m_pWork = nullptr;
     QString m_lastError;
+    // Last, so it ends first. The exit is queued behind the changes already handed to the worker, so they
+    // all reach the database.
+    comlib::WorkerThread m_thread{QStringLiteral("ProMngWork"),
+                                  comlib::WorkerThread::Ending::AfterQueuedCalls};
 };

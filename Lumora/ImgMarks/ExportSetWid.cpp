@@ -60,13 +60,11 @@ ExportSetWid::ExportSetWid(ExportSet set, QWidget* parent)
     ui->edtOutput->setText(
         Native(documents + "/" + m_set.name + "_" + ExportOptions::FormatName(kFormats[0])));
 
-    m_work->moveToThread(&m_thread);
-    m_thread.setObjectName(QStringLiteral("ExportThread"));
-    connect(&m_thread, &QThread::finished, m_work, &QObject::deleteLater);
+    m_thread.Adopt(m_work);
     connect(this, &ExportSetWid::Signal_Export, m_work, &ExportWork::Slot_Export);
     connect(m_work, &ExportWork::Signal_Progress, this, &ExportSetWid::Slot_Progress);
     connect(m_work, &ExportWork::Signal_ExportDone, this, &ExportSetWid::Slot_ExportDone);
-    m_thread.start(QThread::InheritPriority);
+    m_thread.Start();
 
     connect(ui->btnClose, &QPushButton::clicked, this, &ExportSetWid::reject);
     connect(ui->btnCancel, &QPushButton::clicked, this, &ExportSetWid::Slot_BtnCancelClicked);
@@ -86,8 +84,6 @@ ExportSetWid::ExportSetWid(ExportSet set, QWidget* parent)
 ExportSetWid::~ExportSetWid()
 {
     m_work->Cancel();
-    m_thread.exit(0);
-    m_thread.wait();
 }
 
 QString ExportSetWid::ProposedOutput(ExportFormat format) const

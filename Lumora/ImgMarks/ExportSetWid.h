@@ -1,10 +1,11 @@
 #pragma once
 
+#include "ComLib/WorkerThread.h"
+
 #include "LumoraExport/ExportData.h"
 #include "LumoraExport/ExportOptions.h"
 
 #include <QDialog>
-#include <QThread>
 
 #include <memory>
 
@@ -57,5 +58,5 @@ private:
     bool m_running = false;
     // Closing was asked for while the export ran: the dialog goes once the worker has cleaned up.
     bool m_closeWhenDone = false;
-    QThread m_thread;
+    comlib::WorkerThread m_thread{QStringLiteral("ExportThread")};
 };

@@ -42,14 +42,11 @@ ModelTestingWid::ModelTestingWid(QWidget* parent)
                 });
     }
 
-    auto* work = new LoadImgWork;
-    work->moveToThread(&m_loaderThread);
+    auto* work = m_loaderThread.Adopt(new LoadImgWork);
     connect(this, &ModelTestingWid::Signal_LoadImgPath, work, &LoadImgWork::Slot_LoadImgPath);
     connect(this, &ModelTestingWid::Signal_LoadImg, work, &LoadImgWork::Slot_LoadImg);
     connect(work, &LoadImgWork::Signal_ImgList, this, &ModelTestingWid::Slot_ImgList);
-    connect(&m_loaderThread, &QThread::finished, work, &QObject::deleteLater);
-    m_loaderThread.setObjectName(QStringLiteral("TestLoadImgWork"));
-    m_loaderThread.start(QThread::InheritPriority);
+    m_loaderThread.Start();
 
     connect(ui->btnImportDir, &QPushButton::clicked, this, &ModelTestingWid::Slot_BtnImportDirClicked);
     connect(ui->btnImportImg, &QPushButton::clicked, this, &ModelTestingWid::Slot_BtnImportImgClicked);
@@ -67,11 +64,7 @@ ModelTestingWid::ModelTestingWid(QWidget* parent)
             &ModelTestingWid::Slot_treeViewOverKillItemClicked);
 }
 
-ModelTestingWid::~ModelTestingWid()
-{
-    m_loaderThread.exit(0);
-    m_loaderThread.wait();
-}
+ModelTestingWid::~ModelTestingWid() = default;
 
 void ModelTestingWid::ReloadModels()
 {

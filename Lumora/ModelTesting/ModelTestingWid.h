@@ -1,12 +1,13 @@
 #pragma once
 
+#include "ComLib/WorkerThread.h"
+
 #include "Nexil/ImageInfo.h"
 
 #include <QList>
 #include <QModelIndex>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 #include <QWidget>
 
 #include <memory>
@@ -62,10 +63,11 @@ private:
 
     std::unique_ptr<Ui::ModelTestingWidClass> ui;
     bool m_testing = false;
-    QThread m_loaderThread;
     TestContainerWid* m_container;
     PathWid* m_pathBar;
     MarksImgModel* m_testModel;
     MarksImgModel* m_lossModel;
     MarksImgModel* m_overkillModel;
+    // Last, so that it ends before the page goes.
+    comlib::WorkerThread m_loaderThread{QStringLiteral("TestLoadImgWork")};
 };

@@ -29,13 +29,10 @@ TestContainerWid::TestContainerWid(QWidget* parent)
     // The annotation is an image like the predictions beside it and gets the same share of the width.
     m_panelRow->addWidget(m_markView, 1);
 
-    auto* work = new LoadModelWork;
-    work->moveToThread(&m_modelThread);
+    auto* work = m_modelThread.Adopt(new LoadModelWork);
     connect(this, &TestContainerWid::Signal_GetModels, work, &LoadModelWork::Slot_GetModels);
     connect(work, &LoadModelWork::Signal_ModelList, this, &TestContainerWid::Slot_ModelList);
-    connect(&m_modelThread, &QThread::finished, work, &QObject::deleteLater);
-    m_modelThread.setObjectName(QStringLiteral("LoadModelWork"));
-    m_modelThread.start(QThread::InheritPriority);
+    m_modelThread.Start();
 
     connect(ui->btnAddTest, &QPushButton::clicked, this, &TestContainerWid::Slot_BtnAddTestClicked);
     connect(ui->ckShowMark, &QCheckBox::stateChanged, this, &TestContainerWid::Slot_ckShowMarkStateChanged);
@@ -45,11 +42,7 @@ TestContainerWid::TestContainerWid(QWidget* parent)
     connect(first, &SingleTestWid::Signal_TestRlt, this, &TestContainerWid::Signal_TestRlt);
 }
 
-TestContainerWid::~TestContainerWid()
-{
-    m_modelThread.exit(0);
-    m_modelThread.wait();
-}
+TestContainerWid::~TestContainerWid() = default;
 
 void TestContainerWid::ReloadModels()
 {

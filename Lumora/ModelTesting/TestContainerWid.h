@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ComLib/WorkerThread.h"
+
 #include "Nexil/ImageInfo.h"
 
 #include <QList>
@@ -7,7 +9,6 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 #include <QWidget>
 
 #include <memory>
@@ -63,5 +64,5 @@ private:
     QMap<QString, SingleTestWid*> m_panels;
     std::weak_ptr<pro::ImageInfo> m_shownImg;
     ComboListModel* m_models;
-    QThread m_modelThread;
+    comlib::WorkerThread m_modelThread{QStringLiteral("LoadModelWork")};
 };

@@ -61,22 +61,17 @@ DatasetCheckWid::DatasetCheckWid(QWidget* parent)
     ui->scrollCheckWarnings->viewport()->setAutoFillBackground(false);
     ui->widCheckWarnings->setAutoFillBackground(false);
 
-    auto* work = new DatasetCheckWork(m_latest);
-    work->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, work, &QObject::deleteLater);
+    auto* work = m_thread.Adopt(new DatasetCheckWork(m_latest));
     connect(this, &DatasetCheckWid::Signal_Check, work, &DatasetCheckWork::Slot_Check);
     connect(work, &DatasetCheckWork::Signal_CheckRlt, this, &DatasetCheckWid::Slot_CheckRlt,
             Qt::QueuedConnection);
-    m_thread.setObjectName(QStringLiteral("DatasetCheckWork"));
-    m_thread.start();
+    m_thread.Start();
 }
 
 DatasetCheckWid::~DatasetCheckWid()
 {
     // A check under way stops at its next look at the number.
     m_latest->store(0);
-    m_thread.exit(0);
-    m_thread.wait();
 }
 
 void DatasetCheckWid::Refresh()

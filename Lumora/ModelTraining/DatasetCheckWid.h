@@ -1,8 +1,9 @@
 #pragma once
 
+#include "ComLib/WorkerThread.h"
+
 #include "DatasetCheck.h"
 
-#include <QThread>
 #include <QWidget>
 
 #include <atomic>
@@ -48,5 +49,5 @@ private:
     DatasetCheckModel* m_model;
     // The number of the newest check asked for; read by the worker to drop outdated ones.
     std::shared_ptr<std::atomic<quint64>> m_latest;
-    QThread m_thread;
+    comlib::WorkerThread m_thread{QStringLiteral("DatasetCheckWork")};
 };

@@ -68,14 +68,11 @@ ModelTrainingWid::ModelTrainingWid(QWidget* parent)
     CreateChart();
 
     // The device query waits on the OpenCL driver, so it never runs in the GUI thread.
-    auto* work = new GetGPUWork;
-    work->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::started, work, &GetGPUWork::Slot_GetGPUInfo);
-    connect(&m_thread, &QThread::finished, work, &QObject::deleteLater);
+    auto* work = m_thread.Adopt(new GetGPUWork);
+    connect(&m_thread.Thread(), &QThread::started, work, &GetGPUWork::Slot_GetGPUInfo);
     connect(work, &GetGPUWork::Signal_GPUInfo, this, &ModelTrainingWid::Slot_SetGPUInfo,
             Qt::QueuedConnection);
-    m_thread.setObjectName(QStringLiteral("GetGPUWork"));
-    m_thread.start(QThread::InheritPriority);
+    m_thread.Start();
 
     ui->sliderEpochs->setValue(50);
     ui->sliderPrecision->setValue(2);
@@ -98,8 +95,6 @@ ModelTrainingWid::~ModelTrainingWid()
 {
     // Replies aborted while the children go must not reach the half-destroyed page.
     m_run->disconnect(this);
-    m_thread.exit(0);
-    m_thread.wait();
 }
 
 void ModelTrainingWid::showEvent(QShowEvent* event)

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "ComLib/WorkerThread.h"
+
 #include <QString>
 #include <QStringList>
-#include <QThread>
 #include <QWidget>
 
 #include <memory>
@@ -70,11 +71,12 @@ private:
     std::unique_ptr<Ui::ModelTrainingWidClass> ui;
     comlib::ServiceRun* m_run;
     QGridLayout* m_devGrid;
-    QThread m_thread;
     QtCharts::QChart* m_chart = nullptr;
     float m_lastEpoch = -1.0f;
     QtCharts::QSplineSeries* m_totalSeries = nullptr;
     QtCharts::QSplineSeries* m_valSeries = nullptr;
     QtCharts::QValueAxis* m_epochAxis = nullptr;
     QtCharts::QValueAxis* m_lossAxis = nullptr;
+    // Last, so that it ends before the page goes.
+    comlib::WorkerThread m_thread{QStringLiteral("GetGPUWork")};
 };

@@ -2,6 +2,7 @@
 #include "ComLib/ComFunc.h"
 #include "ComLib/IniFile.h"
 #include "ComLib/ProjectName.h"
+#include "ComLib/WorkerThread.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -68,6 +69,7 @@ private slots:
     void installRecordKeepsUnicode();
     void atomicWrite_data();
     void atomicWrite();
+    void workerThreadEnds();
 };
 
 void TestComLib::iniRewriteOfHandWrittenFile()
@@ -430,6 +432,36 @@ void TestComLib::atomicWrite()
     }
     QVERIFY(!QFileInfo(path).isSymLink());
     QCOMPARE(ReadAll(path), QByteArray("{\"new\": 1}"));
+}
+
+// A store's worker runs every call queued before its owner goes; every worker is deleted in its own
+// thread, one that never started included.
+void TestComLib::workerThreadEnds()
+{
+    std::atomic_int calls{0};
+    std::atomic_bool deletedInItsThread{false};
+    QString threadName;
+    {
+        comlib::WorkerThread thread("StoreWork", comlib::WorkerThread::Ending::AfterQueuedCalls);
+        auto* worker = thread.Adopt(new QObject);
+        QObject::connect(
+            worker, &QObject::destroyed, worker,
+            [&] { deletedInItsThread = QThread::currentThread() == &thread.Thread(); }, Qt::DirectConnection);
+        thread.Start();
+        for (int i = 0; i < 200; ++i)
+            QMetaObject::invokeMethod(worker,
+                                      [&] { threadName = QThread::currentThread()->objectName(), ++calls; });
+    }
+    QCOMPARE(calls.load(), 200);
+    QVERIFY(deletedInItsThread);
+    QCOMPARE(threadName, QString("StoreWork"));
+
+    QPointer<QObject> idle;
+    {
+        comlib::WorkerThread thread("Idle");
+        idle = thread.Adopt(new QObject);
+    }
+    QVERIFY(idle.isNull());
 }
 
 QTEST_GUILESS_MAIN(TestComLib)
