@@ -1,5 +1,7 @@
 #include "TrainService/DataSet.h"
 
+#include "Nexil/ImageFiles.h"
+
 #include "ComLib/SeededShuffle.h"
 #include "TrainService/Raster.h"
 
@@ -20,22 +22,13 @@ using trainsvc::Shape;
 
 QStringList DataSet::ImageFiles(const QString& folder)
 {
-    static const QStringList kPatterns{"*.jpg", "*.jpeg", "*.png", "*.bmp", "*.tif", "*.tiff"};
     QStringList files;
-    QDirIterator it(folder, kPatterns, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(folder, ::ImageFiles::NameFilters(), QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext())
         files.append(QDir::cleanPath(it.next()));
     // Directory order differs between file systems; the split must not.
     files.sort();
     return files;
-}
-
-QString DataSet::AnnotationPath(const QString& imagePath)
-{
-    const QFileInfo info(imagePath);
-    const QString name = info.fileName();
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    return info.path() + QLatin1Char('/') + (dot < 0 ? name : name.left(dot)) + QStringLiteral(".json");
 }
 
 bool DataSet::ReadAnnotation(const QString& jsonPath, const QStringList& classes, Sample& sample,
@@ -81,7 +74,7 @@ void DataSet::Load(const QString& folder, const QStringList& classes)
     m_unknownTitles = 0;
     for (const QString& image : ImageFiles(folder))
     {
-        const QString jsonPath = AnnotationPath(image);
+        const QString jsonPath = ::ImageFiles::AnnotationPath(image);
         if (!QFileInfo::exists(jsonPath))
             continue;
         Sample sample;

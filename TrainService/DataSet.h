@@ -15,8 +15,6 @@ class DataSet
 public:
     // Image files (JPEG, PNG, BMP, TIFF) below folder, in path order.
     static QStringList ImageFiles(const QString& folder);
-    // The annotation file that belongs to an image.
-    static QString AnnotationPath(const QString& imagePath);
     // Reads one annotation file into sample.shapes (classes by their index in classes); false when the
     // file is missing or not an annotation object. unknownTitles counts the shapes left out.
     static bool ReadAnnotation(const QString& jsonPath, const QStringList& classes, trainsvc::Sample& sample,

@@ -1,5 +1,6 @@
 #include "TrainService/TestJob.h"
 
+#include "Nexil/ImageFiles.h"
 #include "TrainService/DataSet.h"
 
 #include "ComLib/Service/ServiceProtocol.h"
@@ -122,7 +123,7 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
         Sample truth;
         int unknownTitles = 0;
         if (m_config.labeled &&
-            DataSet::ReadAnnotation(DataSet::AnnotationPath(path), classes, truth, unknownTitles))
+            DataSet::ReadAnnotation(ImageFiles::AnnotationPath(path), classes, truth, unknownTitles))
             rates.Add(path, image.size(), truth.shapes, shapes);
     }
     const bool labeled = m_config.labeled;

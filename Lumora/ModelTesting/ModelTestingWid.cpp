@@ -8,6 +8,7 @@
 
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/PathWid.h"
+#include "Nexil/ImageFiles.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
 
@@ -105,9 +106,8 @@ void ModelTestingWid::Slot_BtnImportImgClicked()
     if (!spPrj)
         return;
     m_testModel->clearTree();
-    const QString file = QFileDialog::getOpenFileName(
-        this, tr("选择图片文件"), StartFolder(),
-        tr("Image Files (*.jpg *.jpeg *.png *.bmp *.tif *.tiff);;All Files (*)"));
+    const QString file =
+        QFileDialog::getOpenFileName(this, tr("选择图片文件"), StartFolder(), ImageFiles::DialogFilter());
     if (file.isEmpty())
         return;
     emit Signal_LoadImg(file);

@@ -1,6 +1,7 @@
 #include "DatasetCheck.h"
 
 #include "Nexil/IPrjCore.h"
+#include "Nexil/ImageFiles.h"
 #include "Nexil/ImageHeader.h"
 #include "Nexil/ROI/PolygonROI.h"
 #include "Nexil/ROI/ROIItem.h"
@@ -41,15 +42,6 @@ struct Tally
 QString FileName(const QString& path)
 {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-// Same folder, base name + ".json", as the core library writes it and the service looks for it.
-QString AnnotationPath(const QString& imagePath)
-{
-    const int slash = imagePath.lastIndexOf(QLatin1Char('/'));
-    const int dot = imagePath.lastIndexOf(QLatin1Char('.'));
-    const QString base = dot > slash ? imagePath.left(dot) : imagePath;
-    return base + QStringLiteral(".json");
 }
 
 bool TooSmall(const Check::Shape& shape)
@@ -113,7 +105,7 @@ struct FileTallies
 // annotated is trained on all the same.
 void CheckFile(const Check::Image& image, bool marked, const QString& name, FileTallies& tallies)
 {
-    QFile file(AnnotationPath(image.path));
+    QFile file(ImageFiles::AnnotationPath(image.path));
     if (!file.exists())
     {
         if (marked)

@@ -1,4 +1,5 @@
 #include "Nexil/ImageDecode.h"
+#include "Nexil/ImageFiles.h"
 #include "Nexil/ImageHeader.h"
 
 #include "HostileImage.h"
@@ -132,6 +133,8 @@ private slots:
     void cutFiles();
     void hostileFiles_data();
     void hostileFiles();
+    void imageFileRules_data();
+    void imageFileRules();
 };
 
 void tst_ImageHeader::sizeAsDecoded_data()
@@ -279,6 +282,30 @@ void tst_ImageHeader::hostileFiles()
     QCOMPARE(ImageDecode::Size(path), claimed);
     QVERIFY(ImageDecode::Read(path, cv::IMREAD_COLOR).empty());
     QVERIFY(ImageDecode::Read(path, cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR).empty());
+}
+
+void tst_ImageHeader::imageFileRules_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("image");
+    QTest::addColumn<QString>("annotation");
+    QTest::newRow("plain") << "/p/a.png" << true << "/p/a.json";
+    QTest::newRow("upper case") << "/p/A.TIFF" << true << "/p/A.json";
+    QTest::newRow("two dots") << "/p/b.v2.jpeg" << true << "/p/b.v2.json";
+    QTest::newRow("dot in a folder") << "/p.q/c" << false << "/p.q/c.json";
+    QTest::newRow("not an image") << "/p/d.json" << false << "/p/d.json";
+    QTest::newRow("suffix only as part") << "/p/e.xpng" << false << "/p/e.json";
+}
+
+// Which files are images and where their annotation lies: the store, the loader, the data set check
+// and the service all go by this.
+void tst_ImageHeader::imageFileRules()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, image);
+    QFETCH(QString, annotation);
+    QCOMPARE(ImageFiles::IsImageName(QFileInfo(path).fileName()), image);
+    QCOMPARE(ImageFiles::AnnotationPath(path), annotation);
 }
 
 QTEST_GUILESS_MAIN(tst_ImageHeader)

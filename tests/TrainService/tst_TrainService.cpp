@@ -1,5 +1,6 @@
 #include "SyntheticSet.h"
 
+#include "Nexil/ImageFiles.h"
 #include "Nexil/NexilConst.h"
 #include "TrainService/DataSet.h"
 #include "TrainService/ModelEngine.h"
@@ -363,7 +364,7 @@ void tst_TrainService::trainAndTest()
         QCOMPARE(ReadJson(predicted).value("imagePath").toString(), QFileInfo(image).fileName());
         trainsvc::Sample truth, prediction;
         int unknown = 0;
-        QVERIFY(DataSet::ReadAnnotation(DataSet::AnnotationPath(image), classes, truth, unknown));
+        QVERIFY(DataSet::ReadAnnotation(ImageFiles::AnnotationPath(image), classes, truth, unknown));
         QVERIFY(DataSet::ReadAnnotation(predicted, classes, prediction, unknown));
         QCOMPARE(unknown, 0);
         expected.Add(image, cv::Size(48, 48), truth.shapes, prediction.shapes);

@@ -4,6 +4,7 @@
 //                                                and test runs with predictions and rates after a few polls
 //   ServiceSim seed <workspace> <project> <type>  makes a project with a few annotated images
 #include "ComLib/Service/ServiceProtocol.h"
+#include "Nexil/ImageFiles.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/ROI/RectROIItem.h"
 
@@ -92,8 +93,7 @@ TestRun StartTest(const protocol::TestRequest& config)
     const QString& to = config.savePredictPath;
     const int shift = int(std::hash<std::string>()(to.toStdString()) % 160);
     TestRun run;
-    QDirIterator it(from, {"*.png", "*.jpg", "*.jpeg", "*.bmp", "*.tif", "*.tiff"}, QDir::Files,
-                    QDirIterator::Subdirectories);
+    QDirIterator it(from, ImageFiles::NameFilters(), QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext())
     {
         const QString image = it.next();
