@@ -1,3 +1,4 @@
+#include "Child.h"
 #include "ShownWindows.h"
 
 #include "ComUi/CMsgWnd.h"
@@ -17,11 +18,6 @@
 
 namespace
 {
-
-template <typename T> T* Child(QWidget* wnd, const char* name)
-{
-    return wnd->findChild<T*>(QLatin1String(name));
-}
 
 // A line at least px wide in the font, built from the font's own glyph widths: the window's limits
 // are then reached or missed whatever fonts the machine has.
@@ -104,11 +100,11 @@ void TestCMsgWnd::sizeFollowsTheText()
     if (text.contains(QLatin1String("%1")))
     {
         CMsgWnd measure(nullptr, title, QString(), NOTIFY_ABOUT);
-        text = text.arg(LineOfWidth(QChar(0x6D4B), 400, Child<QLabel>(&measure, "labelTip")->font()));
+        text = text.arg(LineOfWidth(QChar(0x6D4B), 400, Child<QLabel>(measure, "labelTip")->font()));
     }
     CMsgWnd wnd(nullptr, title, text, NOTIFY_ABOUT);
-    auto* tip = Child<QLabel>(&wnd, "labelTip");
-    auto* caption = Child<QLabel>(&wnd, "labelText");
+    auto* tip = Child<QLabel>(wnd, "labelTip");
+    auto* caption = Child<QLabel>(wnd, "labelText");
     QVERIFY(tip && caption);
     // The sizes are measured in the fonts the window's style gives its labels.
     QCOMPARE(tip->font().pixelSize(), 20);
@@ -139,7 +135,7 @@ void TestCMsgWnd::longLinesAreElidedWithFullTooltip()
     QVERIFY(QTest::qWaitForWindowExposed(&wnd));
     QCOMPARE(wnd.width(), 800);
 
-    auto* tip = Child<QLabel>(&wnd, "labelTip");
+    auto* tip = Child<QLabel>(wnd, "labelTip");
     QTRY_VERIFY(tip->text() != text);
     const QStringList shown = tip->text().split(QLatin1Char('\n'));
     QCOMPARE(shown.size(), 3);
@@ -173,8 +169,8 @@ void TestCMsgWnd::iconOrPageByKind()
 
     CMsgWnd wnd(nullptr, QStringLiteral("提示"), QStringLiteral("内容"), kind);
     QCOMPARE(wnd.Kind(), kind);
-    auto* pages = Child<QStackedWidget>(&wnd, "stackedWidget");
-    auto* msgIcon = Child<QLabel>(&wnd, "lbMsgIcon");
+    auto* pages = Child<QStackedWidget>(wnd, "stackedWidget");
+    auto* msgIcon = Child<QLabel>(wnd, "lbMsgIcon");
     QVERIFY(pages && msgIcon);
     if (kind == NOTIFY_WAIT)
     {
@@ -311,7 +307,7 @@ void TestCMsgWnd::waitWindowOffersCloseAfterDelay()
     usualClock.start();
     CMsgWnd usual(nullptr, QString(), QStringLiteral("正在处理"), NOTIFY_WAIT);
     usual.show();
-    auto* usualBar = Child<QWidget>(&usual, "widgetWaitClose");
+    auto* usualBar = Child<QWidget>(usual, "widgetWaitClose");
 
     auto* closeBar = Child<QWidget>(wnd, "widgetWaitClose");
     QVERIFY(!closeBar->isVisible());

@@ -1,3 +1,4 @@
+#include "Child.h"
 #include "HostileImage.h"
 #include "ProjectRecord.h"
 
@@ -28,14 +29,6 @@
 
 namespace
 {
-
-template <typename T> T* Child(QObject& w, const char* name)
-{
-    T* child = w.findChild<T*>(QLatin1String(name));
-    if (!child)
-        qFatal("no child %s", name);
-    return child;
-}
 
 // Values spread evenly between low and high, the same on every run.
 cv::Mat Noise(int type, int width, int height, double low, double high)

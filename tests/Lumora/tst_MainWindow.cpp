@@ -1,3 +1,4 @@
+#include "Child.h"
 #include "Lumora.h"
 #include "ProjectRecord.h"
 
@@ -26,11 +27,6 @@
 
 namespace
 {
-
-template <typename T> T* Child(QWidget& wnd, const char* name)
-{
-    return wnd.findChild<T*>(QLatin1String(name));
-}
 
 // The tool tip the widget shows when the pointer rests at its centre; empty when it shows none.
 QString TipOf(QWidget* widget)

@@ -1,4 +1,5 @@
 #include "CallbackLog.h"
+#include "Child.h"
 #include "FakeTrainService.h"
 #include "MsgWndProbe.h"
 #include "ProjectRecord.h"
@@ -135,10 +136,6 @@ private:
     void Start(SingleTestWid& panel, const QString& version);
     void ChooseInDialog(const QString& path);
 
-    template <typename T> static T* Child(QObject& parent, const char* name)
-    {
-        return parent.findChild<T*>(QLatin1String(name));
-    }
     static bool Running(SingleTestWid& panel)
     {
         return Child<QPushButton>(panel, "btnRunTest")->text() == U("停止测试");

@@ -1,4 +1,5 @@
 #include "CallbackLog.h"
+#include "Child.h"
 #include "FakeTrainService.h"
 #include "MsgWndProbe.h"
 #include "ProjectRecord.h"
@@ -121,10 +122,6 @@ private:
     // Shows the page and waits for the data set check it makes.
     void ShowChecked(ModelTrainingWid& page);
 
-    template <typename T> T* Child(QWidget& page, const char* name)
-    {
-        return page.findChild<T*>(QLatin1String(name));
-    }
     QString Text(ModelTrainingWid& page, const char* label) { return Child<QLabel>(page, label)->text(); }
     QString Log(ModelTrainingWid& page)
     {
