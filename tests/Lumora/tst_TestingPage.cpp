@@ -391,6 +391,7 @@ void tst_TestingPage::refusedStarts()
     SingleTestWid& panel = *Panels(*page).first();
     if (versions)
         QTRY_COMPARE(Child<QComboBox>(panel, "cbModel")->count(), 1);
+    QSignalSpy requests(m_service.get(), &FakeTrainService::Signal_Request);
     Child<QPushButton>(panel, "btnRunTest")->click();
     QCOMPARE(m_probe->Messages().size(), 1);
     QCOMPARE(m_probe->Messages()[0].title, U("提示"));
@@ -398,6 +399,8 @@ void tst_TestingPage::refusedStarts()
     QCOMPARE(m_probe->Messages()[0].kind, int(NOTIFY_ABOUT));
     QVERIFY(!Running(panel));
     QVERIFY(!QFile::exists(PrjPath() + "/train/V2024-01-02_03-04-05/test.json"));
+    // A request would reach the service within a few polls.
+    QVERIFY(!requests.wait(500));
     QVERIFY(m_service->Requests().isEmpty());
 }
 
