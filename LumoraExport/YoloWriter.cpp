@@ -1,11 +1,11 @@
 #include "LumoraExport/YoloWriter.h"
 
+#include "Nexil/ProInfo.h"
+
 #include <QDir>
 
 namespace
 {
-
-constexpr int kSegmentProject = 1;
 
 QString Normalised(double value, double extent)
 {
@@ -48,7 +48,7 @@ bool YoloWriter::AddImage(DatasetPart part, const QString&, const QString& stem,
     for (const ExportShape& shape : shapes)
     {
         QStringList fields{QString::number(shape.Category())};
-        if (m_setup.type == kSegmentProject)
+        if (m_setup.type == pro::kSegmentProject)
         {
             for (const QPointF& p : shape.Polygon())
                 fields << Normalised(p.x(), width) << Normalised(p.y(), height);

@@ -6,6 +6,7 @@
 #include "LumoraExport/DatasetExporter.h"
 #include "LumoraExport/ExportPaths.h"
 #include "LumoraExport/ProjectReader.h"
+#include "Nexil/ProInfo.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -138,9 +139,9 @@ int main(int argc, char* argv[])
         const QString name = parser.value(type).toLower();
         if (name != "segment" && name != "detect")
             return Fail(kBadArguments, "--type must be segment or detect");
-        set.type = name == "segment" ? 1 : 2;
+        set.type = name == "segment" ? pro::kSegmentProject : pro::kObjectProject;
     }
-    if (set.type != 1 && set.type != 2)
+    if (set.type != pro::kSegmentProject && set.type != pro::kObjectProject)
         return Fail(kNoProject, "the workspace catalogue does not give the project's type; pass --type");
 
     DatasetExporter exporter(set, options);

@@ -8,12 +8,19 @@
 namespace pro
 {
 
+// The two kinds of project, by the number the catalogue stores.
+enum ProjectType : int
+{
+    kSegmentProject = 1,
+    kObjectProject = 2,
+};
+
 // One project of the catalogue, shared between the library and the program.
 struct info
 {
     QString id;
     QString name;
-    // 1 = Segment, 2 = Object; always set by whoever makes the record.
+    // A ProjectType; always set by whoever makes the record.
     int type = 0;
     // The user's notes: column "tips", JSON key "notes".
     QString tips;

@@ -3,6 +3,7 @@
 #include "Nexil/IPrjCore.h"
 #include "Nexil/ImageFiles.h"
 #include "Nexil/ImageHeader.h"
+#include "Nexil/ProInfo.h"
 #include "Nexil/ROI/PolygonROI.h"
 #include "Nexil/ROI/ROIItem.h"
 #include "Nexil/ROI/RectROI.h"
@@ -228,7 +229,7 @@ DatasetCheck::Result DatasetCheck::Run(const Input& input, const std::function<b
             }
             if (TooSmall(shape))
                 tiny.Add(name);
-            if (input.type == 1 && shape.rect)
+            if (input.type == pro::kSegmentProject && shape.rect)
                 rects.Add(name);
         }
 

@@ -55,7 +55,7 @@ TrainConfig::Result TrainConfig::Write(const IPrjCore& prj, const pro::info& inf
     if (imageSize.isEmpty())
         return {Status::ImageUnreadable, firstPath, QString()};
     // Checked before the run directory exists, so a refused start leaves nothing behind.
-    if (info.type != 1 && info.type != 2)
+    if (info.type != pro::kSegmentProject && info.type != pro::kObjectProject)
         return {Status::UnsupportedType, QString(), QString()};
 
     const QString prjPath = prj.PrjPath();
@@ -76,7 +76,7 @@ TrainConfig::Result TrainConfig::Write(const IPrjCore& prj, const pro::info& inf
     if (!claimed)
         return {Status::WriteFailed, path, QString()};
 
-    const bool segment = info.type == 1;
+    const bool segment = info.type == pro::kSegmentProject;
     comlib::protocol::TrainRequest request;
     request.imageRows = imageSize.height();
     request.imageColumns = imageSize.width();

@@ -33,12 +33,13 @@ ProInfoWid::ProInfoWid(QWidget* parent)
     if (const auto spCore = NexilIns().lock())
     {
         int cell = 0;
-        for (int type = 1; type <= 2; ++type, ++cell)
+        for (int type : {pro::kSegmentProject, pro::kObjectProject})
         {
             auto* button = new QRadioButton(spCore->TypeName(type), ui->gridLayoutWidget);
             button->setProperty(kTypeProperty, type);
             m_typeGroup->addButton(button);
             ui->gridType->addWidget(button, cell / kTypeColumns, cell % kTypeColumns);
+            ++cell;
         }
     }
     SetTabOrder();
