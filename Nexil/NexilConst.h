@@ -30,6 +30,8 @@ inline constexpr char kGetTestStatus[] = "/get_test_status";
 
 // Project setting read and written by SetLastFilePath / GetLastFilePath.
 inline constexpr char kLastFilePath[] = "LastFilePath";
+// Project setting: the folders images were imported from (a JSON array), rescanned at each open.
+inline constexpr char kImportedFolders[] = "ImportedFolders";
 
 // Font of the widgets.
 inline constexpr char kFontFamily[] = "Microsoft YaHei";

@@ -1,5 +1,7 @@
 #include "MarksImgModel.h"
 
+#include "ImageOrder.h"
+
 #include "Nexil/NexilApi.h"
 #include "Nexil/ROI/ROIItem.h"
 
@@ -220,7 +222,7 @@ void MarksImgModel::putInGroup(const QString& name, const std::shared_ptr<pro::I
     node->kind = TreeNode::kImage;
     node->image = spImg;
     node->parent = target;
-    node->key = spImg->fileName;
+    node->key = ImageOrder::SortKey(spImg->fileName, spImg->path);
     auto& images = target->children;
     if (!notify)
     {

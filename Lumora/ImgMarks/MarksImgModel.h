@@ -13,7 +13,8 @@
 
 // Image records grouped by category: one group per ROI title, plus "OK". A record with ROIs of
 // several titles is listed once in each of their groups. Groups are sorted by name, the images of
-// a group by file name; new records are inserted in place, so a batch never re-sorts the tree.
+// a group in the natural order of their file names; new records are inserted in place, so a batch
+// never re-sorts the tree.
 class MarksImgModel : public QAbstractItemModel
 {
     Q_OBJECT
@@ -35,7 +36,7 @@ public:
         TreeNode* parent = nullptr;
         // The records listed under a group, for the same-record test at any group size.
         std::unordered_set<const pro::ImageInfo*> members;
-        // An image node's file name when it was placed: the sort key, one indirection closer.
+        // An image node's sort key (ImageOrder::SortKey) when it was placed.
         QString key;
 
         TreeNode() = default;
