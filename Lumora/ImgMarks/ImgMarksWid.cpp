@@ -685,22 +685,22 @@ void ImgMarksWid::Slot_BtnAddImgClicked()
     RequestScan(path, true, true);
 }
 
-void ImgMarksWid::Slot_BtnAddImgFoldClicked()
+void ImgMarksWid::ImportFolder(const QString& folder)
 {
-    const QString folder = ChooseFolder();
     if (folder.isEmpty())
         return;
     ImageIntake::rememberFolder(folder);
     RequestScan(folder, true);
 }
 
+void ImgMarksWid::Slot_BtnAddImgFoldClicked()
+{
+    ImportFolder(ChooseFolder());
+}
+
 void ImgMarksWid::Slot_BtnImportMarkClicked()
 {
-    const QString folder = ChooseFolder();
-    if (folder.isEmpty())
-        return;
-    ImageIntake::rememberFolder(folder);
-    RequestScan(folder, true);
+    ImportFolder(ChooseFolder());
 }
 
 void ImgMarksWid::Slot_ImgList(QList<std::shared_ptr<pro::ImageInfo>> vtImgPtr)

@@ -49,6 +49,10 @@ public:
     // The INI file whose [Config] LoadImgPath the initial load scans; the root folder's Config.ini
     // unless set before the initial load.
     void SetConfigFile(const QString& path) { m_configFile = path; }
+    // Lists the images of a folder and its subfolders (statuses from the folder names), adds those
+    // with an annotation file beside them to the project, and remembers the folder for the next
+    // opening of the project; the note below the lists then says what arrived.
+    void ImportFolder(const QString& folder);
 
 signals:
     void Signal_ImportMarkImg(QString path, bool bAddDB);

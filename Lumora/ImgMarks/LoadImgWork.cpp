@@ -292,13 +292,18 @@ QString LoadImgWork::knownId(const QString& path, qint64 size)
     const auto byPath = m_knownPaths.constFind(ImageOrder::PathKey(path));
     if (byPath != m_knownPaths.constEnd())
         return m_known.at(*byPath).id;
-    // A picture moved or renamed since its import: only a copy of the same size can be it, so
-    // nothing is read for the other files.
+    // A picture moved or renamed since its import: only a copy of the same size whose source is
+    // gone (or unknown, in older projects) can be it, so nothing is read for the other files. A
+    // picture whose source is still there is that file's, not a twin's elsewhere.
     if (!m_sizesRead)
     {
         m_sizesRead = true;
         for (int i = 0; i < m_known.size(); ++i)
-            m_knownSizes.insert(QFileInfo(m_known.at(i).file).size(), i);
+        {
+            const QString& source = m_known.at(i).source;
+            if (source.isEmpty() || !QFileInfo::exists(source))
+                m_knownSizes.insert(QFileInfo(m_known.at(i).file).size(), i);
+        }
     }
     const QList<int> candidates = m_knownSizes.values(size);
     if (candidates.isEmpty())

@@ -87,7 +87,8 @@ private:
     KnownImages m_known;
     // Path keys of the copies and sources, to the index in m_known.
     QHash<QString, int> m_knownPaths;
-    // Sizes of the copies, read at the first file no path matches; their hashes when first needed.
+    // Sizes of the copies whose source is gone or unknown, read at the first file no path matches;
+    // their hashes when first needed.
     QMultiHash<qint64, int> m_knownSizes;
     bool m_sizesRead = false;
     QHash<int, QByteArray> m_knownHashes;
