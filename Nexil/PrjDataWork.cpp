@@ -275,8 +275,8 @@ void PrjDataWork::Slot_Init(QString sProPath)
     }
     LoadConfig();
     LoadImages();
-    LoadMarkTypes();
     LoadSources();
+    LoadMarkTypes();
 }
 
 bool PrjDataWork::Open()
@@ -637,7 +637,7 @@ void PrjDataWork::Slot_AddMarkImg(QString id, QString addTime, QString srcImgFil
     QSqlQuery source(m_db);
     source.prepare("INSERT OR REPLACE INTO tbl_image_source (id, source) VALUES (:id, :source)");
     source.bindValue(":id", id);
-    source.bindValue(":source", srcImgFile);
+    source.bindValue(":source", QDir::cleanPath(QFileInfo(srcImgFile).absoluteFilePath()));
     if (!source.exec())
     {
         qWarning().noquote() << "Storing the source of" << id << "failed:" << source.lastError().text();
