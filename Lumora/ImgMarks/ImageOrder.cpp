@@ -5,18 +5,26 @@
 
 namespace
 {
-// Below every character of a file name, so a digit run sorts before letters and punctuation.
-constexpr ushort kNumberMark = 1;
+// Below every character of a name: a folder's own path sorts before any longer name beside it, and
+// a digit run before letters and punctuation.
+constexpr ushort kSeparator = 1;
+constexpr ushort kNumberMark = 2;
 constexpr QChar kPartEnd = QChar(0);
 } // namespace
 
-QString ImageOrder::SortKey(const QString& fileName, const QString& path)
+QString ImageOrder::SortKey(const QString& path)
 {
-    const QString folded = fileName.toCaseFolded();
+    const QString folded = path.toCaseFolded();
     QString key;
-    key.reserve(folded.size() + fileName.size() + path.size() + 8);
+    key.reserve(2 * path.size() + 8);
     for (int i = 0; i < folded.size();)
     {
+        if (folded.at(i) == QLatin1Char('/'))
+        {
+            key.append(QChar(kSeparator));
+            ++i;
+            continue;
+        }
         if (!folded.at(i).isDigit())
         {
             key.append(folded.at(i++));
@@ -34,8 +42,6 @@ QString ImageOrder::SortKey(const QString& fileName, const QString& path)
         key.append(folded.midRef(first, end - first));
         i = end;
     }
-    key.append(kPartEnd);
-    key.append(fileName);
     key.append(kPartEnd);
     key.append(path);
     return key;

@@ -214,7 +214,7 @@ void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
         }
         else if (isImageName(name))
         {
-            images.push_back({ImageOrder::SortKey(name, path), path, name, info.size()});
+            images.push_back({ImageOrder::SortKey(path), path, name, info.size()});
         }
         else if (name.endsWith(QLatin1String(".json"), Qt::CaseInsensitive))
         {
@@ -241,6 +241,9 @@ void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
         }
     }
 
+    std::sort(subfolders.begin(), subfolders.end(),
+              [](const QString& a, const QString& b)
+              { return ImageOrder::SortKey(a) < ImageOrder::SortKey(b); });
     for (const QString& subfolder : subfolders)
     {
         const int own = ImgStatus::CodeOfFolder(QFileInfo(subfolder).fileName());

@@ -139,7 +139,7 @@ int SourceImgModel::appendImages(const QList<std::shared_ptr<pro::ImageInfo>>& i
     for (const auto& spImg : valid)
     {
         m_rows.append(spImg);
-        m_sortKeys.append(ImageOrder::SortKey(spImg->fileName, spImg->path));
+        m_sortKeys.append(ImageOrder::SortKey(spImg->path));
         m_listed.insert(spImg.get());
         m_sources.insert(sourceKey(*spImg), spImg.get());
     }

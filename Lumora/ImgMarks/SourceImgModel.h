@@ -26,7 +26,7 @@ public:
     };
     // Role of column 1 that gives the row's status text.
     static constexpr int kStatusRole = Qt::UserRole + 1;
-    // Role of column 1 whose text order is the natural order of the file names.
+    // Role of column 1 whose text order is the natural order of the paths (ImageOrder::SortKey).
     static constexpr int kSortKeyRole = Qt::UserRole + 2;
 
     explicit SourceImgModel(QObject* parent = nullptr);
