@@ -195,7 +195,6 @@ void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
         QString key;
         QString path;
         QString name;
-        qint64 size = 0;
     };
     std::vector<Image> images;
     QSet<QString> jsonNames;
@@ -214,7 +213,7 @@ void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
         }
         else if (isImageName(name))
         {
-            images.push_back({ImageOrder::SortKey(path), path, name, info.size()});
+            images.push_back({ImageOrder::SortKey(path), path, name});
         }
         else if (name.endsWith(QLatin1String(".json"), Qt::CaseInsensitive))
         {
@@ -228,7 +227,7 @@ void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
     for (const Image& image : images)
     {
         auto record = makeRecord(image.path, image.name, statusText, scan.stamp);
-        record->id = knownId(image.path, image.size);
+        record->id = knownId(image.path);
         const QString jsonName = baseName(image.name) + QLatin1String(".json");
         // A known image keeps what the project holds for it.
         if (record->id.isEmpty() && scan.takeAnnotations && jsonNames.contains(nameKey(jsonName)))
@@ -257,7 +256,7 @@ void LoadImgWork::Slot_LoadImg(QString filePath)
     if (!info.isFile())
         return;
     auto record = makeRecord(filePath, info.fileName(), ImgStatus::Text(ImgStatus::kUnconfirmed), stampNow());
-    record->id = knownId(filePath, info.size());
+    record->id = knownId(filePath);
     if (record->id.isEmpty())
         takeAnnotation(*record, annotationPath(filePath));
     emit Signal_ImgList({record});
@@ -288,7 +287,7 @@ std::shared_ptr<pro::ImageInfo> LoadImgWork::makeRecord(const QString& path, con
     return record;
 }
 
-QString LoadImgWork::knownId(const QString& path, qint64 size)
+QString LoadImgWork::knownId(const QString& path)
 {
     if (m_known.isEmpty())
         return QString();
@@ -308,7 +307,10 @@ QString LoadImgWork::knownId(const QString& path, qint64 size)
                 m_knownSizes.insert(QFileInfo(m_known.at(i).file).size(), i);
         }
     }
-    const QList<int> candidates = m_knownSizes.values(size);
+    if (m_knownSizes.isEmpty())
+        return QString();
+    // Read only now: a scan with nothing to compare by content costs no look-up per image.
+    const QList<int> candidates = m_knownSizes.values(QFileInfo(path).size());
     if (candidates.isEmpty())
         return QString();
     const QByteArray hash = contentHash(path);
