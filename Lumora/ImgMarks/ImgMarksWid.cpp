@@ -165,6 +165,8 @@ void ImgMarksWid::SetupImportNote()
     m_importNote = new QLabel(column);
     m_importNote->setObjectName(QStringLiteral("lbImportNote"));
     m_importNote->setWordWrap(true);
+    // In the page's own colours, so it reads as the answer to the import and not as a status line.
+    m_importNote->setStyleSheet(QStringLiteral("background: #E6F4F2; color: #145369; padding: 4px;"));
     m_importNote->hide();
     layout->addWidget(m_importNote);
 }
