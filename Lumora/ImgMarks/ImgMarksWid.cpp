@@ -430,6 +430,9 @@ void ImgMarksWid::Slot_BtnSaveMarkClicked()
 
 void ImgMarksWid::StoreStarted(const QString& id)
 {
+    // A scan asked for before this store knows the image from here on.
+    if (const auto spPrj = PrjIns().lock())
+        m_intake.remember(spPrj->ImageById(id));
     m_pendingSaveId = id;
     ui->btnSaveMark->setText(tr("保存中..."));
     ui->btnSaveMark->setEnabled(false);
