@@ -323,7 +323,7 @@ void ImgMarksWid::RequestScan(const QString& path, bool report, bool singleFile)
     if (singleFile)
         emit Signal_LoadImg(path);
     else
-        emit Signal_LoadImgPath(path);
+        emit Signal_ImportMarkImg(path, true);
 }
 
 void ImgMarksWid::FillCategories()

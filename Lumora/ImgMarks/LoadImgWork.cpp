@@ -164,7 +164,7 @@ void LoadImgWork::Slot_ImportMarkImg(QString path, bool bAddDB)
 
 void LoadImgWork::Slot_LoadImgPath(QString path)
 {
-    scan(path, true);
+    scan(path, false);
 }
 
 void LoadImgWork::scan(const QString& path, bool takeAnnotations)
@@ -257,8 +257,6 @@ void LoadImgWork::Slot_LoadImg(QString filePath)
         return;
     auto record = makeRecord(filePath, info.fileName(), ImgStatus::Text(ImgStatus::kUnconfirmed), stampNow());
     record->id = knownId(filePath);
-    if (record->id.isEmpty())
-        takeAnnotation(*record, annotationPath(filePath));
     emit Signal_ImgList({record});
     emit Signal_ScanFinished(filePath);
 }

@@ -65,8 +65,11 @@ signals:
 public slots:
     // The project's images the following scans recognise; replaces those given before.
     void Slot_SetKnownImages(KnownImages images);
-    // Folder scans take the annotation files beside the images; bAddDB false leaves them.
+    // A folder scan that takes the annotation files beside the images (unless bAddDB is false),
+    // as the annotation page's imports do.
     void Slot_ImportMarkImg(QString path, bool bAddDB);
+    // A folder scan and a single file without their annotation files, as the testing page lists
+    // the images it predicts.
     void Slot_LoadImgPath(QString path);
     void Slot_LoadImg(QString filePath);
     void Slot_DelImg(QStringList paths);

@@ -508,10 +508,10 @@ void tst_LoadImgWork::annotationsTaken_data()
 {
     QTest::addColumn<int>("call");
     QTest::addColumn<bool>("marked");
-    QTest::newRow("folder scan") << 0 << true;
-    QTest::newRow("import annotated") << 1 << true;
+    QTest::newRow("plain folder scan") << 0 << false;
+    QTest::newRow("import") << 1 << true;
     QTest::newRow("import without annotations") << 2 << false;
-    QTest::newRow("single file") << 3 << true;
+    QTest::newRow("single file") << 3 << false;
 }
 
 void tst_LoadImgWork::annotationsTaken()
@@ -582,11 +582,12 @@ void tst_LoadImgWork::knownImages()
     work.Slot_SetKnownImages({{"id-a", m_dir->filePath("prj/a/a.png"), m_dir->filePath("src/a.png")},
                               {"id-b", m_dir->filePath("prj/b/b.png"), QString()}});
     const QString folder = QFileInfo(m_dir->filePath(scanned)).path();
-    const Records all = All(Batches([&](LoadImgWork& w) { w.Slot_LoadImgPath(folder); }, work));
+    QVERIFY(Touch(LoadImgWork::annotationPath(m_dir->filePath(scanned)), Annotation("null")));
+    const Records all = All(Batches([&](LoadImgWork& w) { w.Slot_ImportMarkImg(folder, true); }, work));
     QCOMPARE(all.size(), 1);
     QCOMPARE(all.at(0)->id, id);
-    // A known image is the project's: its annotation file beside the scanned file is not taken.
-    QVERIFY(!all.at(0)->marked);
+    // A known image is the project's: the annotation file beside the scanned file is not taken.
+    QCOMPARE(all.at(0)->marked, id.isEmpty());
 }
 
 QTEST_MAIN(tst_LoadImgWork)
