@@ -144,9 +144,11 @@ int SourceImgModel::appendImages(const QList<std::shared_ptr<pro::ImageInfo>>& i
         m_sources.insert(sourceKey(*spImg), spImg.get());
     }
     endInsertRows();
-    // Only the new rows: a change over the whole table makes a filter proxy test every row again,
-    // which for a scan arriving in batches of 51 grows with the square of the rows.
-    emit dataChanged(index(first, 0), index(m_rows.size() - 1, m_headers.size() - 1));
+    // Only the new rows' check boxes, which the header's box follows: a change over the whole table
+    // makes a filter proxy test every row again, and one in the name column makes a sorting proxy
+    // place the rows again.
+    emit dataChanged(index(first, kCheckColumn), index(m_rows.size() - 1, kCheckColumn),
+                     {Qt::CheckStateRole});
     emit headerDataChanged(Qt::Horizontal, 0, m_headers.size() - 1);
     return valid.size();
 }
