@@ -53,4 +53,7 @@ public:
     // 17, 18: non-zero when the test images come from the project, memory only.
     virtual void SetTestLabeled(int labeled) = 0;
     virtual int TestLabeled() const = 0;
+    // 19, 20: a setting of the project kept in PrjData.db; empty text when it was never set.
+    virtual void SetSetting(const QString& name, const QString& value) = 0;
+    virtual QString Setting(const QString& name) const = 0;
 };

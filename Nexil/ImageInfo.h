@@ -32,6 +32,8 @@ struct ImageInfo
     QString image;
     // Used by the program's lists only.
     bool checked = false;
+    // The user's file the image was taken from (absolute); empty for images stored before it was kept.
+    QString source;
 };
 
 } // namespace pro

@@ -31,5 +31,7 @@ using comlib::protocol::kTestModel;
 
 // Project setting read and written by SetLastFilePath / GetLastFilePath.
 inline constexpr char kLastFilePath[] = "LastFilePath";
+// Project setting: the folders images were imported from (a JSON array), rescanned at each open.
+inline constexpr char kImportedFolders[] = "ImportedFolders";
 
 } // namespace nexil

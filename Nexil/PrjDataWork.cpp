@@ -39,6 +39,10 @@ const char* const kCreateData =
 const char* const kCreateCategory =
     "CREATE TABLE IF NOT EXISTS tbl_ai_mark_category (name VARCHAR(256) PRIMARY KEY, json TEXT)";
 const char* const kCreateConfig = "CREATE TABLE tbl_prj_config(sName VARCHAR(256),sValue TEXT)";
+// Kept beside tbl_project_data, so projects from before it open unchanged: their images simply
+// have no source.
+const char* const kCreateSource =
+    "CREATE TABLE IF NOT EXISTS tbl_image_source (id VARCHAR(64) PRIMARY KEY, source TEXT)";
 
 QString Text(const char* utf8)
 {
@@ -271,6 +275,7 @@ void PrjDataWork::Slot_Init(QString sProPath)
     }
     LoadConfig();
     LoadImages();
+    LoadSources();
     LoadMarkTypes();
 }
 
@@ -380,6 +385,50 @@ void PrjDataWork::LoadMarkTypes()
     while (query.next())
     {
         emit Signal_MarkTypeInfo(query.value("name").toString());
+    }
+}
+
+void PrjDataWork::LoadSources()
+{
+    QSqlQuery query(m_db);
+    if (!query.exec(kCreateSource))
+    {
+        qWarning().noquote() << "Creating tbl_image_source failed:" << query.lastError().text();
+        return;
+    }
+    query.setForwardOnly(true);
+    if (!query.exec("select id, source from tbl_image_source"))
+    {
+        qWarning() << "load PrjData.db table tbl_image_source failed.";
+        return;
+    }
+    QStringList lstId, lstSource;
+    while (query.next())
+    {
+        lstId.append(query.value(0).toString());
+        lstSource.append(query.value(1).toString());
+    }
+    // After every image batch, so each id is known when its source arrives.
+    if (!lstId.isEmpty())
+    {
+        emit Signal_ImageSources(lstId, lstSource);
+    }
+}
+
+void PrjDataWork::Slot_StoreConfig(QString name, QString val)
+{
+    BeginWrite();
+    QSqlQuery query(m_db);
+    query.prepare("delete from tbl_prj_config where sName=:name");
+    query.bindValue(":name", name);
+    bool stored = query.exec();
+    query.prepare("insert into tbl_prj_config (sName, sValue) values (:name, :value)");
+    query.bindValue(":name", name);
+    query.bindValue(":value", val);
+    stored = stored && query.exec();
+    if (!stored)
+    {
+        qCritical().noquote() << QString("Storing setting %1 failed:").arg(name) << query.lastError().text();
     }
 }
 
@@ -584,6 +633,15 @@ void PrjDataWork::Slot_AddMarkImg(QString id, QString addTime, QString srcImgFil
         Report(result);
         return;
     }
+    // The source only helps to recognise the image later; the image is stored without it.
+    QSqlQuery source(m_db);
+    source.prepare("INSERT OR REPLACE INTO tbl_image_source (id, source) VALUES (:id, :source)");
+    source.bindValue(":id", id);
+    source.bindValue(":source", QDir::cleanPath(QFileInfo(srcImgFile).absoluteFilePath()));
+    if (!source.exec())
+    {
+        qWarning().noquote() << "Storing the source of" << id << "failed:" << source.lastError().text();
+    }
     result.bSucc = true;
     result.msg = Text("添加成功！");
     result.markImg = QStringList{id, image, filter, markAsOK ? "1" : "0", roiJson};
@@ -666,9 +724,13 @@ void PrjDataWork::Slot_DelMarkImg(QStringList lstId)
     BeginWrite();
     QSqlQuery query(m_db);
     query.prepare("delete from tbl_project_data WHERE id=:id;");
+    QSqlQuery source(m_db);
+    source.prepare("delete from tbl_image_source WHERE id=:id;");
     for (const QString& id : lstId)
     {
         const QString image = StoredImage(id);
+        source.bindValue(":id", id);
+        source.exec();
         query.bindValue(":id", id);
         if (!query.exec())
         {

@@ -32,6 +32,8 @@ signals:
     void Signal_SaveMarkImgRlt(QString id, bool bSucc, QString msg);
     void Signal_MarkTypeInfo(QString name);
     void Signal_ConfigInfo(QString name, QString val);
+    // The user's files the images were taken from, for the ids that have one.
+    void Signal_ImageSources(QStringList lstId, QStringList lstSource);
 
 public slots:
     void Slot_Init(QString sProPath);
@@ -41,6 +43,7 @@ public slots:
     void Slot_DelMarkImg(QStringList lstId);
     void Slot_AddMarkType(QString type);
     void Slot_DelMarkType(QString type);
+    void Slot_StoreConfig(QString name, QString val);
 
 private:
     // An annotation file as it was before this worker replaced or removed it.
@@ -68,6 +71,7 @@ private:
     void LoadConfig();
     void LoadImages();
     void LoadMarkTypes();
+    void LoadSources();
     // The stored relative image path of an id, or empty text when there is no such row.
     QString StoredImage(const QString& id) const;
     // Opens the batch's transaction if none is open.

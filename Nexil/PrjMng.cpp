@@ -65,6 +65,8 @@ PrjMng::PrjMng(const QString& workspacePath, std::shared_ptr<pro::info> spInfo)
     connect(this, &PrjMng::Signal_DelMarkImg, m_pWork, &PrjDataWork::Slot_DelMarkImg);
     connect(m_pWork, &PrjDataWork::Signal_MarkImg, this, &PrjMng::Slot_MarkImg);
     connect(m_pWork, &PrjDataWork::Signal_SaveMarkImgRlt, this, &PrjMng::Slot_ModMarkImgRlt);
+    connect(m_pWork, &PrjDataWork::Signal_ImageSources, this, &PrjMng::Slot_ImageSources);
+    connect(this, &PrjMng::Signal_StoreConfig, m_pWork, &PrjDataWork::Slot_StoreConfig);
 
     qInfo().noquote() << "project path:" << m_prjPath;
     m_thread.start(QThread::InheritPriority);
@@ -144,6 +146,11 @@ QString PrjMng::AddImage(std::shared_ptr<pro::ImageInfo> spImg)
         id = QString::fromStdString(comlib::MakeUniqueId());
     } while (m_mapImage.contains(id));
     spImg->id = id;
+    // The file the user chose stays the image's source after path turns into the project's copy.
+    if (spImg->source.isEmpty())
+    {
+        spImg->source = CleanAbsolutePath(spImg->path);
+    }
     m_pendingAdds.insert(id, {spImg, spImg->marked});
     const bool annotated = spImg->markAsOK || !spImg->rois.isEmpty();
     if (annotated)
@@ -256,6 +263,29 @@ void PrjMng::SetTestLabeled(int labeled)
 int PrjMng::TestLabeled() const
 {
     return m_testLabeled;
+}
+
+void PrjMng::SetSetting(const QString& name, const QString& value)
+{
+    m_mapConfig.insert(name, value);
+    emit Signal_StoreConfig(name, value);
+}
+
+QString PrjMng::Setting(const QString& name) const
+{
+    return m_mapConfig.value(name);
+}
+
+void PrjMng::Slot_ImageSources(QStringList lstId, QStringList lstSource)
+{
+    const int count = std::min(lstId.size(), lstSource.size());
+    for (int i = 0; i < count; ++i)
+    {
+        if (const auto spImg = m_mapImage.value(lstId.at(i)))
+        {
+            spImg->source = lstSource.at(i);
+        }
+    }
 }
 
 void PrjMng::Slot_MarkImg(QStringList lstId, QStringList lstImg, QStringList lstFilter,

@@ -42,6 +42,8 @@ public:
     const QString& TestPath() const override;
     void SetTestLabeled(int labeled) override;
     int TestLabeled() const override;
+    void SetSetting(const QString& name, const QString& value) override;
+    QString Setting(const QString& name) const override;
 
 signals:
     void Signal_Init(QString sProPath);
@@ -51,6 +53,7 @@ signals:
     void Signal_SaveMarkImg(QString id, QString imgFile, bool markAsOK, QString roiJson, QString aiJson);
     void Signal_DelMarkImg(QStringList lstId);
     void Signal_AddMarkType(QString type);
+    void Signal_StoreConfig(QString name, QString val);
     void Signal_DelMarkType(QString type);
 
 public slots:
@@ -59,6 +62,7 @@ public slots:
     void Slot_ModMarkImgRlt(QString id, bool bSucc, QString msg);
     void Slot_MarkTypeInfo(QString type);
     void Slot_ConfigInfo(QString name, QString val);
+    void Slot_ImageSources(QStringList lstId, QStringList lstSource);
 
 private:
     std::shared_ptr<pro::info> m_spInfo;

@@ -4,6 +4,7 @@
 #include "AnnotationSession.h"
 #include "DisplayAdjustWid.h"
 #include "ExportSetWid.h"
+#include "ImageOrder.h"
 #include "ImgROIListModel.h"
 #include "ImgStatus.h"
 #include "LoadImgWork.h"
@@ -27,7 +28,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
+#include <QSet>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QTimer>
@@ -85,6 +88,7 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     ui->btnSaveMark->hide();
 
     SetupViews();
+    SetupImportNote();
     SetupLoader();
     SetupShapeButtons();
     SetupShortcuts();
@@ -149,15 +153,35 @@ void ImgMarksWid::SetupViews()
     ui->lstWidCurImgMark->setUniformItemSizes(true);
 }
 
+void ImgMarksWid::SetupImportNote()
+{
+    // Below both tabs, so an import from either tab is answered where the user looks.
+    auto* column = new QWidget(this);
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    delete ui->layRoot->replaceWidget(ui->tabWidget, column);
+    layout->addWidget(ui->tabWidget, 1);
+    m_importNote = new QLabel(column);
+    m_importNote->setObjectName(QStringLiteral("lbImportNote"));
+    m_importNote->setWordWrap(true);
+    // In the page's own colours, so it reads as the answer to the import and not as a status line.
+    m_importNote->setStyleSheet(QStringLiteral("background: #E6F4F2; color: #145369; padding: 4px;"));
+    m_importNote->hide();
+    layout->addWidget(m_importNote);
+}
+
 void ImgMarksWid::SetupLoader()
 {
     auto* pWork = new LoadImgWork();
     pWork->moveToThread(&m_thread);
+    connect(this, &ImgMarksWid::Signal_KnownImages, pWork, &LoadImgWork::Slot_SetKnownImages);
     connect(this, &ImgMarksWid::Signal_LoadImgPath, pWork, &LoadImgWork::Slot_LoadImgPath);
     connect(this, &ImgMarksWid::Signal_LoadImg, pWork, &LoadImgWork::Slot_LoadImg);
     connect(this, &ImgMarksWid::Signal_ImportMarkImg, pWork, &LoadImgWork::Slot_ImportMarkImg);
     connect(this, &ImgMarksWid::Signal_DelImg, pWork, &LoadImgWork::Slot_DelImg);
     connect(pWork, &LoadImgWork::Signal_ImgList, this, &ImgMarksWid::Slot_ImgList);
+    connect(pWork, &LoadImgWork::Signal_ScanFinished, this, &ImgMarksWid::Slot_ScanFinished);
     connect(pWork, &LoadImgWork::Signal_DeleteCompleted, this, &ImgMarksWid::Signal_CloseWaitDailog);
     connect(&m_thread, &QThread::finished, pWork, &QObject::deleteLater);
     m_thread.start(QThread::InheritPriority);
@@ -275,10 +299,31 @@ void ImgMarksWid::InitialLoad()
         spPrj->SetSaveCallback(&PageSaveCallback, this);
         AppendProjectImages();
     }
+    m_intake.indexProject();
+    // The program's folder, then those the user imported into this project: the images waiting
+    // for annotation are listed again, each once.
+    QStringList folders = ImageIntake::importedFolders();
     const QString folder = QString::fromStdString(
         comlib::IniFile::ReadString("Config", "LoadImgPath", std::string(), m_configFile.toStdString()));
     if (!folder.isEmpty())
-        emit Signal_LoadImgPath(folder);
+        folders.prepend(folder);
+    QSet<QString> seen;
+    for (const QString& each : qAsConst(folders))
+    {
+        if (!seen.contains(ImageOrder::PathKey(each)))
+            RequestScan(each, false);
+        seen.insert(ImageOrder::PathKey(each));
+    }
+}
+
+void ImgMarksWid::RequestScan(const QString& path, bool report, bool singleFile)
+{
+    emit Signal_KnownImages(ImageIntake::knownImages());
+    m_intake.scanRequested(report);
+    if (singleFile)
+        emit Signal_LoadImg(path);
+    else
+        emit Signal_ImportMarkImg(path, true);
 }
 
 void ImgMarksWid::FillCategories()
@@ -385,6 +430,9 @@ void ImgMarksWid::Slot_BtnSaveMarkClicked()
 
 void ImgMarksWid::StoreStarted(const QString& id)
 {
+    // A scan asked for before this store knows the image from here on.
+    if (const auto spPrj = PrjIns().lock())
+        m_intake.remember(spPrj->ImageById(id));
     m_pendingSaveId = id;
     ui->btnSaveMark->setText(tr("保存中..."));
     ui->btnSaveMark->setEnabled(false);
@@ -639,38 +687,103 @@ void ImgMarksWid::Slot_BtnAddImgClicked()
     if (path.isEmpty())
         return;
     RememberFolder(QFileInfo(path).absolutePath());
-    emit Signal_LoadImg(path);
+    RequestScan(path, true, true);
+}
+
+void ImgMarksWid::ImportFolder(const QString& folder)
+{
+    if (folder.isEmpty())
+        return;
+    ImageIntake::rememberFolder(folder);
+    RequestScan(folder, true);
 }
 
 void ImgMarksWid::Slot_BtnAddImgFoldClicked()
 {
-    const QString folder = ChooseFolder();
-    if (!folder.isEmpty())
-        emit Signal_LoadImgPath(folder);
+    ImportFolder(ChooseFolder());
 }
 
 void ImgMarksWid::Slot_BtnImportMarkClicked()
 {
-    const QString folder = ChooseFolder();
-    if (!folder.isEmpty())
-        emit Signal_ImportMarkImg(folder, true);
+    ImportFolder(ChooseFolder());
 }
 
 void ImgMarksWid::Slot_ImgList(QList<std::shared_ptr<pro::ImageInfo>> vtImgPtr)
 {
+    const int known = ProjectImport::UseProjectRecords(vtImgPtr) + m_intake.useProjectRecords(vtImgPtr);
+    // Files the lists hold already are no news, unless they arrive annotated.
+    int listed = 0;
+    QList<std::shared_ptr<pro::ImageInfo>> fresh;
+    for (const auto& spImg : qAsConst(vtImgPtr))
+    {
+        if (!spImg || !spImg->id.isEmpty())
+            continue;
+        if (m_srcModel->isListed(*spImg))
+            ++listed;
+        else
+            fresh.append(spImg);
+    }
     // Imported records join the project here, in the GUI thread, before any list shows them.
-    ProjectImport::AddToProject(vtImgPtr);
-    m_marksModel->addImages(vtImgPtr);
-    // Groups an import adds would otherwise arrive folded.
-    ui->treeViewMarks->expandAll();
+    const int annotated = ProjectImport::AddToProject(vtImgPtr);
+    QList<std::shared_ptr<pro::ImageInfo>> marked;
     QList<std::shared_ptr<pro::ImageInfo>> unmarked;
     for (const auto& spImg : qAsConst(vtImgPtr))
     {
-        if (spImg && !spImg->marked)
-            unmarked.append(spImg);
+        if (!spImg)
+            continue;
+        m_intake.remember(spImg);
+        (spImg->marked ? marked : unmarked).append(spImg);
     }
-    m_srcModel->appendImages(unmarked);
+    m_marksModel->addImages(marked);
+    // Groups an import adds would otherwise arrive folded.
+    ui->treeViewMarks->expandAll();
+    // An image annotated by this import leaves the not-annotated list.
+    m_srcModel->removeOtherRecords(marked);
+    QList<std::shared_ptr<pro::ImageInfo>> listable;
+    for (const auto& spImg : qAsConst(unmarked))
+    {
+        if (!m_srcModel->isListed(*spImg))
+            listable.append(spImg);
+    }
+    m_srcModel->appendImages(listable);
     FillCategories();
+
+    if (ImageIntake::Tally* tally = m_intake.runningScan())
+    {
+        tally->known += known + listed;
+        tally->annotated += annotated;
+        tally->fresh += fresh.size();
+        for (const auto& spImg : qAsConst(fresh))
+            ++tally->freshByStatus[ImgStatus::CodeOfFolder(spImg->filter)];
+        for (const auto& spImg : qAsConst(listable))
+            ++tally->listedByStatus[ImgStatus::CodeOfFolder(spImg->filter)];
+    }
+}
+
+void ImgMarksWid::Slot_ScanFinished()
+{
+    const ImageIntake::Tally tally = m_intake.scanFinished();
+    if (tally.report)
+    {
+        m_importNote->setText(ImageIntake::summary(tally));
+        m_importNote->show();
+    }
+    ShowStatusOf(ImageIntake::busiestStatus(tally));
+}
+
+void ImgMarksWid::ShowStatusOf(int code)
+{
+    if (code < 0 || m_proxy->rowCount() > 0)
+        return;
+    QAbstractButton* button = ui->rdoUnConfirm;
+    if (code == ImgStatus::kOk)
+        button = ui->rdoOK;
+    else if (code == ImgStatus::kNg)
+        button = ui->rdoNG;
+    else if (code == ImgStatus::kAddedManually)
+        button = ui->rdoAddManual;
+    button->setChecked(true);
+    Slot_BtnRdoClicked(button);
 }
 
 void ImgMarksWid::Slot_BtnRdoClicked(QAbstractButton* button)
@@ -711,6 +824,8 @@ void ImgMarksWid::Slot_BtnDelUnMarkImgClicked()
 void ImgMarksWid::Slot_BtnClearUnMarkTblClicked()
 {
     m_srcModel->clearImages();
+    // Cleared on purpose: the next opening does not bring these images back.
+    ImageIntake::forgetFolders();
 }
 
 void ImgMarksWid::Slot_BtnDelMarkImgClicked()

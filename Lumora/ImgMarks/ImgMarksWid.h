@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Canvas/CanvasImage.h"
+#include "ImageIntake.h"
 
 #include "Nexil/ImageInfo.h"
 
@@ -22,6 +23,7 @@ class SourceImgModel;
 class StatusFilterProxyModel;
 class QAbstractButton;
 class QButtonGroup;
+class QLabel;
 class QMenu;
 class QShortcut;
 
@@ -47,11 +49,16 @@ public:
     // The INI file whose [Config] LoadImgPath the initial load scans; the root folder's Config.ini
     // unless set before the initial load.
     void SetConfigFile(const QString& path) { m_configFile = path; }
+    // Lists the images of a folder and its subfolders (statuses from the folder names), adds those
+    // with an annotation file beside them to the project, and remembers the folder for the next
+    // opening of the project; the note below the lists then says what arrived.
+    void ImportFolder(const QString& folder);
 
 signals:
     void Signal_ImportMarkImg(QString path, bool bAddDB);
     void Signal_LoadImgPath(QString path);
     void Signal_LoadImg(QString fullPath);
+    void Signal_KnownImages(KnownImages images);
     void Signal_DelImg(QStringList paths);
     void Signal_SaveMarkResult(QString id, bool bSucc, QString msg);
     void Signal_CloseWaitDailog();
@@ -77,6 +84,7 @@ public slots:
     void Slot_BtnDelImgAllMark();
     void Slot_BtnDelImgOneMark();
     void Slot_ImgList(QList<std::shared_ptr<pro::ImageInfo>> vtImgPtr);
+    void Slot_ScanFinished();
     void Slot_TabWidCurrentIndexChanged(int index);
     void Slot_BtnImportMarkClicked();
     void Slot_BtnDelMarkImgClicked();
@@ -116,6 +124,12 @@ private:
     void ApplyDisplayAdjust(const CanvasImage::Adjust& adjust);
     void ShowPixelValues(const QPointF& location, const QVector<double>& values);
     void AppendProjectImages();
+    // Every scan goes through here, after the loader has learnt the project's images. report: the
+    // note says what arrived when it ends.
+    void RequestScan(const QString& path, bool report, bool singleFile = false);
+    // Shows the rows of a status when the shown status holds none.
+    void ShowStatusOf(int code);
+    void SetupImportNote();
     void Navigate(bool next);
     // Asks for a folder, starting where the user last took images from; empty when cancelled.
     QString ChooseFolder();
@@ -142,6 +156,9 @@ private:
     // The shown and the previous image, and the history of the shown image's edits.
     AnnotationSession* m_session;
     QString m_pendingSaveId;
+    ImageIntake m_intake;
+    // What the last import brought, below the lists.
+    QLabel* m_importNote = nullptr;
     QString m_configFile;
     QThread m_thread;
 };

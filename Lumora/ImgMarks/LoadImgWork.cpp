@@ -1,11 +1,13 @@
 #include "LoadImgWork.h"
 
+#include "ImageOrder.h"
 #include "ImgStatus.h"
 
 #include "Nexil/ROI/PolygonROIItem.h"
 #include "Nexil/ROI/RectROIItem.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDirIterator>
 #include <QFile>
@@ -16,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace
 {
@@ -126,6 +129,7 @@ std::shared_ptr<ROIItem> shapeFromJson(const QJsonObject& shape)
 struct LoadImgWork::Scan
 {
     QString stamp;
+    bool takeAnnotations = true;
     QList<std::shared_ptr<pro::ImageInfo>> batch;
     QSet<QString> visited;
 };
@@ -133,25 +137,48 @@ struct LoadImgWork::Scan
 LoadImgWork::LoadImgWork() : QObject(nullptr)
 {
     qRegisterMetaType<QList<std::shared_ptr<pro::ImageInfo>>>("QList<std::shared_ptr<pro::ImageInfo>>");
+    qRegisterMetaType<KnownImages>("KnownImages");
 }
 
 LoadImgWork::~LoadImgWork() = default;
 
+void LoadImgWork::Slot_SetKnownImages(KnownImages images)
+{
+    m_known = std::move(images);
+    m_knownPaths.clear();
+    m_knownSizes.clear();
+    m_knownHashes.clear();
+    m_sizesRead = false;
+    for (int i = 0; i < m_known.size(); ++i)
+    {
+        m_knownPaths.insert(ImageOrder::PathKey(m_known.at(i).file), i);
+        if (!m_known.at(i).source.isEmpty())
+            m_knownPaths.insert(ImageOrder::PathKey(m_known.at(i).source), i);
+    }
+}
+
 void LoadImgWork::Slot_ImportMarkImg(QString path, bool bAddDB)
 {
-    m_addDb = bAddDB;
-    Slot_LoadImgPath(path);
+    scan(path, bAddDB);
 }
 
 void LoadImgWork::Slot_LoadImgPath(QString path)
 {
-    if (path.isEmpty() || !QFileInfo(path).isDir())
-        return;
-    Scan scan;
-    scan.stamp = stampNow();
-    scanFolder(path, ImgStatus::CodeOfPath(path), scan);
-    if (!scan.batch.isEmpty())
-        emit Signal_ImgList(scan.batch);
+    scan(path, false);
+}
+
+void LoadImgWork::scan(const QString& path, bool takeAnnotations)
+{
+    if (!path.isEmpty() && QFileInfo(path).isDir())
+    {
+        Scan scan;
+        scan.stamp = stampNow();
+        scan.takeAnnotations = takeAnnotations;
+        scanFolder(path, ImgStatus::CodeOfPath(path), scan);
+        if (!scan.batch.isEmpty())
+            emit Signal_ImgList(scan.batch);
+    }
+    emit Signal_ScanFinished(path);
 }
 
 void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
@@ -163,8 +190,13 @@ void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
 
     // One listing per folder gives the images, the annotation files beside them and the
     // subfolders, so no image costs a look-up of its own.
-    QStringList images;
-    QStringList names;
+    struct Image
+    {
+        QString key;
+        QString path;
+        QString name;
+    };
+    std::vector<Image> images;
     QSet<QString> jsonNames;
     QStringList subfolders;
     QDirIterator it(folder, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
@@ -181,8 +213,7 @@ void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
         }
         else if (isImageName(name))
         {
-            images.append(path);
-            names.append(name);
+            images.push_back({ImageOrder::SortKey(path), path, name});
         }
         else if (name.endsWith(QLatin1String(".json"), Qt::CaseInsensitive))
         {
@@ -190,12 +221,16 @@ void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
         }
     }
 
+    // In the order the lists show them, so the first batches fill the top of the list.
+    std::sort(images.begin(), images.end(), [](const Image& a, const Image& b) { return a.key < b.key; });
     const QString statusText = ImgStatus::Text(status);
-    for (int i = 0; i < images.size(); ++i)
+    for (const Image& image : images)
     {
-        auto record = makeRecord(images.at(i), names.at(i), statusText, scan.stamp);
-        const QString jsonName = baseName(names.at(i)) + QLatin1String(".json");
-        if (m_addDb && jsonNames.contains(nameKey(jsonName)))
+        auto record = makeRecord(image.path, image.name, statusText, scan.stamp);
+        record->id = knownId(image.path);
+        const QString jsonName = baseName(image.name) + QLatin1String(".json");
+        // A known image keeps what the project holds for it.
+        if (record->id.isEmpty() && scan.takeAnnotations && jsonNames.contains(nameKey(jsonName)))
             takeAnnotation(*record, folder + QLatin1Char('/') + jsonName);
         scan.batch.append(record);
         if (scan.batch.size() == kBatchSize)
@@ -205,6 +240,9 @@ void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
         }
     }
 
+    std::sort(subfolders.begin(), subfolders.end(),
+              [](const QString& a, const QString& b)
+              { return ImageOrder::SortKey(a) < ImageOrder::SortKey(b); });
     for (const QString& subfolder : subfolders)
     {
         const int own = ImgStatus::CodeOfFolder(QFileInfo(subfolder).fileName());
@@ -218,9 +256,9 @@ void LoadImgWork::Slot_LoadImg(QString filePath)
     if (!info.isFile())
         return;
     auto record = makeRecord(filePath, info.fileName(), ImgStatus::Text(ImgStatus::kUnconfirmed), stampNow());
-    if (m_addDb)
-        takeAnnotation(*record, annotationPath(filePath));
+    record->id = knownId(filePath);
     emit Signal_ImgList({record});
+    emit Signal_ScanFinished(filePath);
 }
 
 void LoadImgWork::Slot_DelImg(QStringList paths)
@@ -240,10 +278,60 @@ std::shared_ptr<pro::ImageInfo> LoadImgWork::makeRecord(const QString& path, con
 {
     auto record = std::make_shared<pro::ImageInfo>();
     record->path = path;
+    record->source = ImageOrder::PathKey(path);
     record->fileName = fileName;
     record->filter = status;
     record->addTime = stamp;
     return record;
+}
+
+QString LoadImgWork::knownId(const QString& path)
+{
+    if (m_known.isEmpty())
+        return QString();
+    const auto byPath = m_knownPaths.constFind(ImageOrder::PathKey(path));
+    if (byPath != m_knownPaths.constEnd())
+        return m_known.at(*byPath).id;
+    // A picture moved or renamed since its import: only a copy of the same size whose source is
+    // gone (or unknown, in older projects) can be it, so nothing is read for the other files. A
+    // picture whose source is still there is that file's, not a twin's elsewhere.
+    if (!m_sizesRead)
+    {
+        m_sizesRead = true;
+        for (int i = 0; i < m_known.size(); ++i)
+        {
+            const QString& source = m_known.at(i).source;
+            if (source.isEmpty() || !QFileInfo::exists(source))
+                m_knownSizes.insert(QFileInfo(m_known.at(i).file).size(), i);
+        }
+    }
+    if (m_knownSizes.isEmpty())
+        return QString();
+    // Read only now: a scan with nothing to compare by content costs no look-up per image.
+    const QList<int> candidates = m_knownSizes.values(QFileInfo(path).size());
+    if (candidates.isEmpty())
+        return QString();
+    const QByteArray hash = contentHash(path);
+    if (hash.isEmpty())
+        return QString();
+    for (const int candidate : candidates)
+    {
+        auto known = m_knownHashes.find(candidate);
+        if (known == m_knownHashes.end())
+            known = m_knownHashes.insert(candidate, contentHash(m_known.at(candidate).file));
+        if (*known == hash)
+            return m_known.at(candidate).id;
+    }
+    return QString();
+}
+
+QByteArray LoadImgWork::contentHash(const QString& file) const
+{
+    QFile in(file);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    if (!in.open(QIODevice::ReadOnly) || !hash.addData(&in))
+        return QByteArray();
+    return hash.result();
 }
 
 void LoadImgWork::takeAnnotation(pro::ImageInfo& record, const QString& jsonPath) const

@@ -3,19 +3,36 @@
 #include "Nexil/ImageInfo.h"
 #include "Nexil/ROI/ROIItem.h"
 
+#include <QByteArray>
+#include <QHash>
 #include <QList>
+#include <QMultiHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <memory>
 
+// An image of the open project as the loader recognises it: by the copy in the project, by the
+// user's file it was taken from, and by content.
+struct KnownImage
+{
+    QString id;
+    QString file;
+    QString source;
+};
+using KnownImages = QVector<KnownImage>;
+Q_DECLARE_METATYPE(KnownImages)
+
 // Brings images into the lists: scans folders, reads the annotation files beside the images and
 // deletes image files, in a thread of its own. Records leave only inside Signal_ImgList, after
-// which the worker keeps none of them. While importing (addDb), a record whose annotation file
-// was taken arrives marked, with its ROIs and no id: ProjectImport adds it to the project in the
-// GUI thread before it is listed, since the project is not to be touched from here.
+// which the worker keeps none of them. A file that is a known image of the project (same path as
+// its source or copy, or same content) arrives with that image's id and nothing else taken: the
+// GUI shows the project's record for it. Other records whose annotation file was taken arrive
+// marked, with their ROIs and no id: ProjectImport adds them to the project in the GUI thread
+// before they are listed, since the project is not to be touched from here.
 class LoadImgWork : public QObject
 {
     Q_OBJECT
@@ -28,8 +45,6 @@ public:
 
     LoadImgWork();
     ~LoadImgWork() override;
-
-    bool addDb() const { return m_addDb; }
 
     // The file beside the image named by its base name (up to the last ".") + ".json".
     static QString annotationPath(const QString& imagePath);
@@ -44,9 +59,17 @@ public:
 signals:
     void Signal_ImgList(QList<std::shared_ptr<pro::ImageInfo>> vtImgPtr);
     void Signal_DeleteCompleted();
+    // Ends every scan request, also one that found nothing, after its last batch.
+    void Signal_ScanFinished(QString path);
 
 public slots:
+    // The project's images the following scans recognise; replaces those given before.
+    void Slot_SetKnownImages(KnownImages images);
+    // A folder scan that takes the annotation files beside the images (unless bAddDB is false),
+    // as the annotation page's imports do.
     void Slot_ImportMarkImg(QString path, bool bAddDB);
+    // A folder scan and a single file without their annotation files, as the testing page lists
+    // the images it predicts.
     void Slot_LoadImgPath(QString path);
     void Slot_LoadImg(QString filePath);
     void Slot_DelImg(QStringList paths);
@@ -54,12 +77,22 @@ public slots:
 private:
     struct Scan;
 
+    void scan(const QString& path, bool takeAnnotations);
     void scanFolder(const QString& folder, int status, Scan& scan);
     std::shared_ptr<pro::ImageInfo> makeRecord(const QString& path, const QString& fileName,
                                                const QString& status, const QString& stamp) const;
-    // Takes the annotation file into the record when importing.
+    // The id of the project image this file is, or empty text.
+    QString knownId(const QString& path);
+    QByteArray contentHash(const QString& file) const;
     void takeAnnotation(pro::ImageInfo& record, const QString& jsonPath) const;
     static bool readAnnotationText(const QString& jsonPath, ROIList& rois);
 
-    bool m_addDb = false;
+    KnownImages m_known;
+    // Path keys of the copies and sources, to the index in m_known.
+    QHash<QString, int> m_knownPaths;
+    // Sizes of the copies whose source is gone or unknown, read at the first file no path matches;
+    // their hashes when first needed.
+    QMultiHash<qint64, int> m_knownSizes;
+    bool m_sizesRead = false;
+    QHash<int, QByteArray> m_knownHashes;
 };

@@ -1,5 +1,7 @@
 #include "MarksImgModel.h"
 
+#include "ImageOrder.h"
+
 #include "Nexil/NexilApi.h"
 #include "Nexil/ROI/ROIItem.h"
 
@@ -164,7 +166,38 @@ void MarksImgModel::addImages(const QList<std::shared_ptr<pro::ImageInfo>>& imag
         if (spImg && (includeUnmarked || spImg->marked))
             placeRecord(spImg, true);
     }
+    insertArrivals();
     m_cacheDirty = true;
+}
+
+void MarksImgModel::insertArrivals()
+{
+    for (auto it = m_arrivals.begin(); it != m_arrivals.end(); ++it)
+    {
+        TreeNode* target = it.key();
+        std::vector<TreeNode*>& arrivals = it.value();
+        std::sort(arrivals.begin(), arrivals.end(), imageBefore);
+        auto& images = target->children;
+        const QModelIndex parent = createIndex(groupRow(target), 0, target);
+        // From the last run back, so the places found for the earlier runs stay valid; a run of
+        // arrivals that share a place is one insertion.
+        size_t end = arrivals.size();
+        while (end > 0)
+        {
+            const auto at = std::upper_bound(images.begin(), images.end(), arrivals[end - 1], imageBefore);
+            size_t first = end - 1;
+            while (first > 0 &&
+                   std::upper_bound(images.begin(), images.end(), arrivals[first - 1], imageBefore) == at)
+                --first;
+            const int row = static_cast<int>(at - images.begin());
+            beginInsertRows(parent, row, row + static_cast<int>(end - first) - 1);
+            images.insert(at, arrivals.begin() + static_cast<std::ptrdiff_t>(first),
+                          arrivals.begin() + static_cast<std::ptrdiff_t>(end));
+            endInsertRows();
+            end = first;
+        }
+    }
+    m_arrivals.clear();
 }
 
 void MarksImgModel::placeRecord(const std::shared_ptr<pro::ImageInfo>& spImg, bool notify)
@@ -220,18 +253,11 @@ void MarksImgModel::putInGroup(const QString& name, const std::shared_ptr<pro::I
     node->kind = TreeNode::kImage;
     node->image = spImg;
     node->parent = target;
-    node->key = spImg->fileName;
-    auto& images = target->children;
-    if (!notify)
-    {
-        images.push_back(node);
-        return;
-    }
-    const auto at = std::upper_bound(images.begin(), images.end(), node, imageBefore);
-    const int row = static_cast<int>(at - images.begin());
-    beginInsertRows(createIndex(groupRow(target), 0, target), row, row);
-    images.insert(at, node);
-    endInsertRows();
+    node->key = ImageOrder::SortKey(spImg->path);
+    if (notify)
+        m_arrivals[target].push_back(node);
+    else
+        target->children.push_back(node);
 }
 
 void MarksImgModel::sortAll()

@@ -13,7 +13,8 @@
 
 // Image records grouped by category: one group per ROI title, plus "OK". A record with ROIs of
 // several titles is listed once in each of their groups. Groups are sorted by name, the images of
-// a group by file name; new records are inserted in place, so a batch never re-sorts the tree.
+// a group in the natural order of their paths (ImageOrder::SortKey); new records are inserted in
+// place, so a batch never re-sorts the tree.
 class MarksImgModel : public QAbstractItemModel
 {
     Q_OBJECT
@@ -35,7 +36,7 @@ public:
         TreeNode* parent = nullptr;
         // The records listed under a group, for the same-record test at any group size.
         std::unordered_set<const pro::ImageInfo*> members;
-        // An image node's file name when it was placed: the sort key, one indirection closer.
+        // An image node's sort key (ImageOrder::SortKey) when it was placed.
         QString key;
 
         TreeNode() = default;
@@ -76,14 +77,18 @@ private:
     int groupRow(const TreeNode* group) const;
     // Finds or makes the group; rows are announced only when notify is set (outside a reset).
     TreeNode* group(const QString& name, bool notify);
+    // With notify, the image node waits in m_arrivals for the rest of its batch.
     void putInGroup(const QString& name, const std::shared_ptr<pro::ImageInfo>& spImg, bool notify);
     void placeRecord(const std::shared_ptr<pro::ImageInfo>& spImg, bool notify);
+    // Places the image nodes of a batch waiting in m_arrivals among the sorted ones of their groups.
+    void insertArrivals();
     void sortAll();
     void clearNodes();
     void collectImages(const QModelIndex& parent);
 
     std::unique_ptr<TreeNode> m_root;
     QHash<QString, TreeNode*> m_groups;
+    QHash<TreeNode*, std::vector<TreeNode*>> m_arrivals;
     QList<QModelIndex> m_imageIndexes;
     bool m_cacheDirty = true;
 };

@@ -10,6 +10,27 @@ namespace
 constexpr int kSegmentProject = 1;
 }
 
+int ProjectImport::UseProjectRecords(QList<std::shared_ptr<pro::ImageInfo>>& images)
+{
+    const auto spCore = PrjIns().lock();
+    int used = 0;
+    for (auto& spImg : images)
+    {
+        if (!spImg || spImg->id.isEmpty())
+            continue;
+        if (auto known = spCore ? spCore->ImageById(spImg->id) : nullptr)
+        {
+            spImg = known;
+            ++used;
+        }
+        else
+        {
+            spImg->id.clear();
+        }
+    }
+    return used;
+}
+
 int ProjectImport::AddToProject(const QList<std::shared_ptr<pro::ImageInfo>>& images)
 {
     const auto spCore = PrjIns().lock();

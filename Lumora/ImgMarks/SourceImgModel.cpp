@@ -1,5 +1,7 @@
 #include "SourceImgModel.h"
 
+#include "ImageOrder.h"
+
 #include "Nexil/NexilApi.h"
 
 #include <QIcon>
@@ -35,6 +37,8 @@ QVariant SourceImgModel::data(const QModelIndex& index, int role) const
             return img.fileName;
         if (role == kStatusRole)
             return img.filter;
+        if (role == kSortKeyRole)
+            return m_sortKeys.at(index.row());
         break;
     case kMarkedColumn:
         if (role == Qt::DecorationRole)
@@ -96,44 +100,102 @@ Qt::ItemFlags SourceImgModel::flags(const QModelIndex& index) const
     return result;
 }
 
-void SourceImgModel::appendImage(std::shared_ptr<pro::ImageInfo> spImg)
+QString SourceImgModel::sourceKey(const pro::ImageInfo& img)
 {
-    if (!spImg || m_listed.contains(spImg.get()))
-        return;
-    appendImages({spImg});
+    return img.source.isEmpty() ? ImageOrder::PathKey(img.path) : img.source;
 }
 
-void SourceImgModel::appendImages(const QList<std::shared_ptr<pro::ImageInfo>>& images)
+bool SourceImgModel::isListed(const pro::ImageInfo& img) const
+{
+    return m_listed.contains(&img) || m_sources.contains(sourceKey(img));
+}
+
+void SourceImgModel::appendImage(std::shared_ptr<pro::ImageInfo> spImg)
+{
+    if (spImg)
+        appendImages({spImg});
+}
+
+int SourceImgModel::appendImages(const QList<std::shared_ptr<pro::ImageInfo>>& images)
 {
     QList<std::shared_ptr<pro::ImageInfo>> valid;
+    QSet<QString> batchSources;
     valid.reserve(images.size());
     for (const auto& spImg : images)
     {
         // An empty pointer would be a row that every operation has to step around.
-        if (spImg)
-            valid.append(spImg);
+        if (!spImg || isListed(*spImg))
+            continue;
+        const QString key = sourceKey(*spImg);
+        if (batchSources.contains(key))
+            continue;
+        batchSources.insert(key);
+        valid.append(spImg);
     }
     if (valid.isEmpty())
-        return;
+        return 0;
     const int first = m_rows.size();
     beginInsertRows(QModelIndex(), first, first + valid.size() - 1);
     for (const auto& spImg : valid)
     {
         m_rows.append(spImg);
+        m_sortKeys.append(ImageOrder::SortKey(spImg->path));
         m_listed.insert(spImg.get());
+        m_sources.insert(sourceKey(*spImg), spImg.get());
     }
     endInsertRows();
-    // Only the new rows: a change over the whole table makes a filter proxy test every row again,
-    // which for a scan arriving in batches of 51 grows with the square of the rows.
-    emit dataChanged(index(first, 0), index(m_rows.size() - 1, m_headers.size() - 1));
+    // Only the new rows' check boxes, which the header's box follows: a change over the whole table
+    // makes a filter proxy test every row again, and one in the name column makes a sorting proxy
+    // place the rows again.
+    emit dataChanged(index(first, kCheckColumn), index(m_rows.size() - 1, kCheckColumn),
+                     {Qt::CheckStateRole});
     emit headerDataChanged(Qt::Horizontal, 0, m_headers.size() - 1);
+    return valid.size();
+}
+
+int SourceImgModel::removeOtherRecords(const QList<std::shared_ptr<pro::ImageInfo>>& images)
+{
+    QSet<const pro::ImageInfo*> leaving;
+    for (const auto& spImg : images)
+    {
+        if (!spImg)
+            continue;
+        const pro::ImageInfo* listed = m_sources.value(sourceKey(*spImg));
+        if (listed && listed != spImg.get())
+            leaving.insert(listed);
+    }
+    if (leaving.isEmpty())
+        return 0;
+    // From the bottom up, one notification per run of adjacent rows.
+    for (int row = m_rows.size() - 1; row >= 0; --row)
+    {
+        if (!leaving.contains(m_rows.at(row).get()))
+            continue;
+        int first = row;
+        while (first > 0 && leaving.contains(m_rows.at(first - 1).get()))
+            --first;
+        beginRemoveRows(QModelIndex(), first, row);
+        for (int i = row; i >= first; --i)
+        {
+            m_listed.remove(m_rows.at(i).get());
+            m_sources.remove(sourceKey(*m_rows.at(i)));
+            m_rows.removeAt(i);
+            m_sortKeys.removeAt(i);
+        }
+        endRemoveRows();
+        row = first;
+    }
+    announceWholeTable();
+    return leaving.size();
 }
 
 void SourceImgModel::clearImages()
 {
     beginResetModel();
     m_rows.clear();
+    m_sortKeys.clear();
     m_listed.clear();
+    m_sources.clear();
     endResetModel();
     announceWholeTable();
 }
@@ -231,20 +293,25 @@ QStringList SourceImgModel::takeCheckedImages(const QString& status)
     const auto spCore = PrjIns().lock();
     beginResetModel();
     QList<std::shared_ptr<pro::ImageInfo>> kept;
+    QList<QString> keptKeys;
     kept.reserve(m_rows.size());
-    for (const auto& spImg : qAsConst(m_rows))
+    for (int row = 0; row < m_rows.size(); ++row)
     {
+        const auto& spImg = m_rows.at(row);
         if (spImg->filter != status || !spImg->checked)
         {
             kept.append(spImg);
+            keptKeys.append(m_sortKeys.at(row));
             continue;
         }
         m_listed.remove(spImg.get());
+        m_sources.remove(sourceKey(*spImg));
         if (!spImg->id.isEmpty() && spCore)
             spCore->DelImage(spImg->id);
         paths.append(spImg->path);
     }
     m_rows = kept;
+    m_sortKeys = keptKeys;
     endResetModel();
     announceWholeTable();
     return paths;
@@ -255,7 +322,12 @@ void SourceImgModel::announceWholeTable()
     // Views and model testers take a dataChanged only over existing cells; the header (the check
     // box follows the rows of the current status, the caption counts them) is announced always,
     // so an emptied table still updates its header.
+    // The name column is left out: its texts never change, and a change there makes a sorting view
+    // sort every row again.
     if (!m_rows.isEmpty())
-        emit dataChanged(index(0, 0), index(m_rows.size() - 1, m_headers.size() - 1));
+    {
+        emit dataChanged(index(0, kCheckColumn), index(m_rows.size() - 1, kCheckColumn));
+        emit dataChanged(index(0, kMarkedColumn), index(m_rows.size() - 1, kMarkedColumn));
+    }
     emit headerDataChanged(Qt::Horizontal, 0, m_headers.size() - 1);
 }

@@ -4,7 +4,13 @@
 
 #include <QTimer>
 
-StatusFilterProxyModel::StatusFilterProxyModel(QObject* parent) : QSortFilterProxyModel(parent) {}
+StatusFilterProxyModel::StatusFilterProxyModel(QObject* parent) : QSortFilterProxyModel(parent)
+{
+    // Rows arriving later are placed among the sorted ones, so the order holds as batches arrive.
+    setSortRole(SourceImgModel::kSortKeyRole);
+    setDynamicSortFilter(true);
+    sort(SourceImgModel::kNameColumn, Qt::AscendingOrder);
+}
 
 void StatusFilterProxyModel::setFilterStatus(const QString& status)
 {

@@ -2,8 +2,8 @@
 
 #include <QSortFilterProxyModel>
 
-// Shows the rows of one status of a SourceImgModel; an empty status shows all. The caption of
-// column 1 counts the shown rows.
+// Shows the rows of one status of a SourceImgModel, in the natural order of their paths; an
+// empty status shows all. The caption of column 1 counts the shown rows.
 class StatusFilterProxyModel : public QSortFilterProxyModel
 {
 public:

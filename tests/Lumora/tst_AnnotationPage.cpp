@@ -20,6 +20,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -32,6 +33,8 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
+
+#include <tuple>
 
 namespace
 {
@@ -109,6 +112,54 @@ QRectF RectOf(const std::shared_ptr<ROIItem>& roi)
     return rect ? rect->rect() : QRectF();
 }
 
+// OK/ok_1.png … ok_<ok>.png and NG/ng_1.png … below root; the first okMarked and ngMarked of them
+// with an annotation file (one rectangle of "划痕") beside them when withAnnotations.
+bool MakeInspectionFolder(const QString& root, int ok, int ng, int okMarked, int ngMarked,
+                          bool withAnnotations)
+{
+    const QByteArray annotation =
+        R"({"imagePath":"x.png","shapes":[{"label":"划痕","shape_type":"rectangle","points":[[5,5],[40,30]]}]})";
+    for (const auto& [folder, prefix, count, marked] :
+         {std::make_tuple("OK", "ok", ok, okMarked), std::make_tuple("NG", "ng", ng, ngMarked)})
+    {
+        for (int i = 1; i <= count; ++i)
+        {
+            const QString base = QStringLiteral("%1/%2/%3_%4").arg(root, folder, prefix).arg(i);
+            if (!QFileInfo::exists(base + ".png") && !MakePicture(base + ".png"))
+                return false;
+            QFile json(base + ".json");
+            if (withAnnotations && i <= marked &&
+                (!json.open(QIODevice::WriteOnly) || json.write(annotation) < 0))
+                return false;
+        }
+    }
+    return true;
+}
+
+SourceImgModel* SourceOf(QTableView* table)
+{
+    return qobject_cast<SourceImgModel*>(qobject_cast<QSortFilterProxyModel*>(table->model())->sourceModel());
+}
+
+// The files every row of the not-annotated list (all statuses) and of the tree stand for.
+QStringList TableFiles(QTableView* table)
+{
+    SourceImgModel* source = SourceOf(table);
+    QStringList files;
+    for (int row = 0; row < source->rowCount(); ++row)
+        files << SourceImgModel::sourceKey(*source->imageAt(source->index(row, 1)).lock());
+    return files;
+}
+
+QStringList TreeFiles(QTreeView* tree)
+{
+    auto* model = qobject_cast<MarksImgModel*>(tree->model());
+    QStringList files;
+    for (const QModelIndex& index : model->imageIndexes())
+        files << SourceImgModel::sourceKey(*model->imageAt(index).lock());
+    return files;
+}
+
 QByteArray ReadFile(const QString& path)
 {
     QFile file(path);
@@ -148,8 +199,14 @@ private slots:
     void undoWhileDrawingPolygon();
     void carryOverPrevious_data();
     void carryOverPrevious();
+    void importsGiveOneRowPerImage_data();
+    void importsGiveOneRowPerImage();
+    void waitingListSurvivesRestart();
+    void noteAndFilterAfterImport();
 
 private:
+    // Every file once, in the table or the tree, never in both; the project holds each tree image once.
+    void CheckOneRowPerFile(ImgMarksWid& page, int files, int annotated);
     void OpenProject(int type);
     std::unique_ptr<ImgMarksWid> MakePage();
     void WaitForCategories(ImgMarksWid& page);
@@ -1013,6 +1070,136 @@ void tst_AnnotationPage::carryOverPrevious()
         QTRY_COMPARE(stack->index(), steps);
     }
     QVERIFY(spShown->rois.isEmpty());
+}
+
+void tst_AnnotationPage::CheckOneRowPerFile(ImgMarksWid& page, int files, int annotated)
+{
+    const QStringList table = TableFiles(Child<QTableView>(page, "tblViewUnmarks"));
+    const QStringList tree = TreeFiles(Child<QTreeView>(page, "treeViewMarks"));
+    QCOMPARE(table.size() + tree.size(), files);
+    QCOMPARE(tree.size(), annotated);
+    QSet<QString> all(table.begin(), table.end());
+    all.unite(QSet<QString>(tree.begin(), tree.end()));
+    QCOMPARE(all.size(), files);
+    QCOMPARE(PrjIns().lock()->Images().size(), annotated);
+}
+
+void tst_AnnotationPage::importsGiveOneRowPerImage_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("annotateBetween");
+    QTest::addColumn<QString>("firstNote");
+    QTest::addColumn<QString>("secondNote");
+    // OK: 6 images, 2 annotated; NG: 4 images, 1 annotated.
+    QTest::newRow("same folder twice") << ""
+                                       << "" << false << "新增 10 张：OK 6，NG 4；已标注 3"
+                                       << "没有新增图片：10 张已在列表或工程中";
+    QTest::newRow("a subfolder, then the whole folder") << "NG"
+                                                        << "" << false << "新增 4 张：NG 4；已标注 1"
+                                                        << "新增 6 张：OK 6；已标注 2；4 张已在列表或工程中";
+    QTest::newRow("the whole folder, then a subfolder") << ""
+                                                        << "NG" << false << "新增 10 张：OK 6，NG 4；已标注 3"
+                                                        << "没有新增图片：4 张已在列表或工程中";
+    // The annotated images move from the list to the tree.
+    QTest::newRow("annotation files written between") << ""
+                                                      << "" << true << "新增 10 张：OK 6，NG 4；已标注 0"
+                                                      << "新增 0 张；已标注 3；10 张已在列表或工程中";
+}
+
+void tst_AnnotationPage::importsGiveOneRowPerImage()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(bool, annotateBetween);
+    QFETCH(QString, firstNote);
+    QFETCH(QString, secondNote);
+    OpenProject(2);
+    const QString root = m_dir->filePath("inspect");
+    QVERIFY(MakeInspectionFolder(root, 6, 4, 2, 1, !annotateBetween));
+    auto page = MakePage();
+    WaitForCategories(*page);
+    auto* note = Child<QLabel>(*page, "lbImportNote");
+    page->ImportFolder(first.isEmpty() ? root : root + "/" + first);
+    QTRY_COMPARE(note->text(), firstNote);
+    if (annotateBetween)
+        QVERIFY(MakeInspectionFolder(root, 6, 4, 2, 1, true));
+    page->ImportFolder(second.isEmpty() ? root : root + "/" + second);
+    QTRY_COMPARE(note->text(), secondNote);
+    QVERIFY(note->isVisible());
+    CheckOneRowPerFile(*page, 10, 3);
+    // The annotated images carry their shapes in the project.
+    for (const auto& spImg : PrjIns().lock()->Images())
+        QCOMPARE(spImg->rois.size(), 1);
+}
+
+void tst_AnnotationPage::waitingListSurvivesRestart()
+{
+    OpenProject(2);
+    const QString root = m_dir->filePath("inspect");
+    QVERIFY(MakeInspectionFolder(root, 6, 4, 2, 1, true));
+    {
+        auto page = MakePage();
+        WaitForCategories(*page);
+        page->ImportFolder(root);
+        QTRY_COMPARE(Child<QLabel>(*page, "lbImportNote")->text(),
+                     QStringLiteral("新增 10 张：OK 6，NG 4；已标注 3"));
+        CheckOneRowPerFile(*page, 10, 3);
+    }
+    // The program's own folder is the same one: it is scanned once.
+    QFile ini(m_dir->filePath("Config.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(QStringLiteral("[Config]\nLoadImgPath=%1\n").arg(root).toUtf8());
+    ini.close();
+    for (int restart = 0; restart < 2; ++restart)
+    {
+        ReopenProject();
+        auto page = MakePage();
+        // The shown status had none of the rescanned images: the page turns to where they are.
+        QTRY_VERIFY(Child<QRadioButton>(*page, "rdoOK")->isChecked());
+        CheckOneRowPerFile(*page, 10, 3 + restart);
+        QVERIFY(Child<QLabel>(*page, "lbImportNote")->text().isEmpty());
+        if (restart == 0)
+        {
+            // Labelling a listed image stores it once; after the next restart it is the project's.
+            ClickRow(*page, 0);
+            QTRY_VERIFY(Shown(*page));
+            QTest::keyClick(page.get(), Qt::Key_Space);
+            QTRY_VERIFY(!Shown(*page)->id.isEmpty());
+            QCOMPARE(PrjIns().lock()->Images().size(), 4);
+        }
+    }
+}
+
+void tst_AnnotationPage::noteAndFilterAfterImport()
+{
+    OpenProject(2);
+    const QString root = m_dir->filePath("inspect");
+    QVERIFY(MakeInspectionFolder(root, 4, 2, 1, 0, true));
+    auto page = MakePage();
+    WaitForCategories(*page);
+    auto* table = Child<QTableView>(*page, "tblViewUnmarks");
+    auto* note = Child<QLabel>(*page, "lbImportNote");
+    QVERIFY(note->isHidden());
+    QVERIFY(Child<QRadioButton>(*page, "rdoUnConfirm")->isChecked());
+    page->ImportFolder(root);
+    QTRY_COMPARE(note->text(), QStringLiteral("新增 6 张：OK 4，NG 2；已标注 1"));
+    // Most of the listed images went to OK, and 待确认 shows none.
+    QTRY_VERIFY(Child<QRadioButton>(*page, "rdoOK")->isChecked());
+    QCOMPARE(table->model()->rowCount(), 3);
+    QCOMPARE(table->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("图片（3张）"));
+    QStringList names;
+    for (int row = 0; row < table->model()->rowCount(); ++row)
+        names << table->model()->index(row, 1).data().toString();
+    QCOMPARE(names, QStringList({"ok_2.png", "ok_3.png", "ok_4.png"}));
+
+    // A shown status that holds images stays.
+    Child<QRadioButton>(*page, "rdoNG")->click();
+    QCOMPARE(table->model()->rowCount(), 2);
+    page->ImportFolder(root);
+    QTRY_COMPARE(note->text(), QStringLiteral("没有新增图片：6 张已在列表或工程中"));
+    QVERIFY(Child<QRadioButton>(*page, "rdoNG")->isChecked());
+    QCOMPARE(table->model()->rowCount(), 2);
 }
 
 QTEST_MAIN(tst_AnnotationPage)

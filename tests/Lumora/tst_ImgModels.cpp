@@ -124,6 +124,8 @@ private slots:
     void treeGrouping_data();
     void treeGrouping();
     void treeBatchesStaySorted();
+    void naturalOrder_data();
+    void naturalOrder();
     void treeRemoveAndIndexes();
     void treeReload();
     void treeNeighbour_data();
@@ -202,7 +204,11 @@ void tst_ImgModels::sourceAppend()
     auto img = Img("a.png");
     model.appendImage(img);
     model.appendImage(img);
+    // Another record of the same file, and one whose source is that file, is that image again.
     model.appendImage(Img("a.png"));
+    auto copy = Img("copy.png");
+    copy->source = img->path;
+    QCOMPARE(model.appendImages({copy, Img("b.png"), Img("b.png")}), 1);
     QCOMPARE(model.rowCount(), 2);
     model.clearImages();
     QCOMPARE(model.rowCount(), 0);
@@ -307,7 +313,7 @@ void tst_ImgModels::proxyFilterAndCaption()
     QVERIFY(header.wait());
 
     // Rows arriving later count in the caption too.
-    model.appendImages(Table("o"));
+    model.appendImages({Img("5.png", kOk)});
     QCOMPARE(proxy.rowCount(), 3);
     QCOMPARE(proxy.headerData(1, Qt::Horizontal).toString(), QStringLiteral("图片（3张）"));
     proxy.setFilterStatus(QString());
@@ -419,6 +425,54 @@ void tst_ImgModels::treeBatchesStaySorted()
     QCOMPARE(Tree(model),
              (QStringList{"a（1张）:d.png", "b（4张）:a.png,c.png,m.png,z.png", "c（1张）:k.png"}));
     QCOMPARE(layout.count(), 0);
+}
+
+void tst_ImgModels::naturalOrder_data()
+{
+    QTest::addColumn<QStringList>("batches");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("numbers by value")
+        << QStringList{"img_10.png,img_2.png,img_1.png"} << "img_1.png,img_2.png,img_10.png";
+    QTest::newRow("batches merge") << QStringList{"img_0034.png,img_0014.png", "img_0025.png,img_0001.png",
+                                                  "img_0100.png"}
+                                   << "img_0001.png,img_0014.png,img_0025.png,img_0034.png,img_0100.png";
+    QTest::newRow("case and leading zeros")
+        << QStringList{"B2.png,a10.png", "a02.png,A2.png"} << "A2.png,a02.png,a10.png,B2.png";
+    QTest::newRow("shorter stem first")
+        << QStringList{"imgs.png", "img.png,im.png"} << "im.png,img.png,imgs.png";
+    QTest::newRow("long numbers") << QStringList{"p99999999999999999999.png,p100000000000000000000.png"}
+                                  << "p99999999999999999999.png,p100000000000000000000.png";
+}
+
+void tst_ImgModels::naturalOrder()
+{
+    QFETCH(QStringList, batches);
+    QFETCH(QString, expected);
+    SourceImgModel model;
+    StatusFilterProxyModel proxy;
+    proxy.setSourceModel(&model);
+    MarksImgModel tree;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QAbstractItemModelTester proxyTester(&proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QAbstractItemModelTester treeTester(&tree, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    proxy.setFilterStatus(kWait);
+    for (const QString& batch : batches)
+    {
+        Records listed;
+        Records marked;
+        for (const QString& name : batch.split(','))
+        {
+            listed << Img(name);
+            marked << Marked(name, {"x"});
+        }
+        model.appendImages(listed);
+        tree.addImages(marked);
+    }
+    QStringList shown;
+    for (int row = 0; row < proxy.rowCount(); ++row)
+        shown << proxy.index(row, SourceImgModel::kNameColumn).data().toString();
+    QCOMPARE(shown.join(','), expected);
+    QCOMPARE(Tree(tree), QStringList{QStringLiteral("x（%1张）:").arg(shown.size()) + expected});
 }
 
 void tst_ImgModels::treeRemoveAndIndexes()

@@ -113,7 +113,11 @@ private slots:
 
     void importReachesProjectFirst_data();
     void importReachesProjectFirst();
-    void withoutImportAnnotationsIgnored();
+    void annotationsTaken_data();
+    void annotationsTaken();
+    void naturalOrderInFolder();
+    void knownImages_data();
+    void knownImages();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -500,23 +504,90 @@ void tst_LoadImgWork::importReachesProjectFirst()
     ReleaseNexil();
 }
 
-void tst_LoadImgWork::withoutImportAnnotationsIgnored()
+void tst_LoadImgWork::annotationsTaken_data()
 {
+    QTest::addColumn<int>("call");
+    QTest::addColumn<bool>("marked");
+    QTest::newRow("plain folder scan") << 0 << false;
+    QTest::newRow("import") << 1 << true;
+    QTest::newRow("import without annotations") << 2 << false;
+    QTest::newRow("single file") << 3 << false;
+}
+
+void tst_LoadImgWork::annotationsTaken()
+{
+    QFETCH(int, call);
+    QFETCH(bool, marked);
     QVERIFY(Touch(m_dir->filePath("a.png")));
     QVERIFY(Touch(m_dir->filePath("a.json"), Annotation("null")));
     LoadImgWork work;
-    QVERIFY(!work.addDb());
-    Records all = All(Batches([&](LoadImgWork& w) { w.Slot_LoadImgPath(m_dir->path()); }, work));
+    QSignalSpy finished(&work, &LoadImgWork::Signal_ScanFinished);
+    const Records all = All(Batches(
+        [&](LoadImgWork& w)
+        {
+            if (call == 0)
+                w.Slot_LoadImgPath(m_dir->path());
+            else if (call == 3)
+                w.Slot_LoadImg(m_dir->filePath("a.png"));
+            else
+                w.Slot_ImportMarkImg(m_dir->path(), call == 1);
+        },
+        work));
     QCOMPARE(all.size(), 1);
-    QVERIFY(!all.at(0)->marked);
-    // The flag set by an import stays for later scans and single files.
-    All(Batches([&](LoadImgWork& w) { w.Slot_ImportMarkImg(m_dir->filePath("none"), true); }, work));
-    QVERIFY(work.addDb());
-    all = All(Batches([&](LoadImgWork& w) { w.Slot_LoadImg(m_dir->filePath("a.png")); }, work));
-    QVERIFY(all.at(0)->marked);
+    QCOMPARE(all.at(0)->marked, marked);
+    QCOMPARE(finished.size(), 1);
     // Without an open project an annotated record is listed as not annotated.
     QCOMPARE(ProjectImport::AddToProject(all), 0);
     QVERIFY(!all.at(0)->marked);
+}
+
+void tst_LoadImgWork::naturalOrderInFolder()
+{
+    for (const char* name :
+         {"img_10.png", "img_2.png", "IMG_3.png", "img_02.png", "img_1.png", "b.png", "a10.png"})
+        QVERIFY(Touch(m_dir->filePath(name)));
+    LoadImgWork work;
+    QStringList names;
+    for (const auto& r : All(Batches([&](LoadImgWork& w) { w.Slot_LoadImgPath(m_dir->path()); }, work)))
+        names << r->fileName;
+    QCOMPARE(names, QStringList({"a10.png", "b.png", "img_1.png", "img_02.png", "img_2.png", "IMG_3.png",
+                                 "img_10.png"}));
+}
+
+void tst_LoadImgWork::knownImages_data()
+{
+    QTest::addColumn<QString>("scanned");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("id");
+    QTest::newRow("the source") << "src/a.png" << QByteArray("AAAA") << "id-a";
+    QTest::newRow("the project's copy") << "prj/b/b.png" << QByteArray("BBBB") << "id-b";
+    QTest::newRow("moved, same content") << "moved/renamed.png" << QByteArray("AAAA") << "id-a";
+    QTest::newRow("same size, other content") << "other/c.png" << QByteArray("AAAB") << "";
+    QTest::newRow("other size") << "other/d.png" << QByteArray("AAAAA") << "";
+}
+
+void tst_LoadImgWork::knownImages()
+{
+    QFETCH(QString, scanned);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, id);
+    // Copies in the project; a's source file is gone since, b's is unknown (an older project).
+    QVERIFY(Touch(m_dir->filePath("prj/a/a.png"), "AAAA"));
+    QVERIFY(Touch(m_dir->filePath("prj/b/b.png"), "BBBB"));
+    if (scanned != "src/a.png")
+        QVERIFY(Touch(m_dir->filePath(scanned), content));
+    else
+        QVERIFY(Touch(m_dir->filePath(scanned), "AAAA"));
+    LoadImgWork work;
+    work.Slot_SetKnownImages({{"id-a", m_dir->filePath("prj/a/a.png"), m_dir->filePath("src/a.png")},
+                              {"id-b", m_dir->filePath("prj/b/b.png"), QString()}});
+    const QString folder = QFileInfo(m_dir->filePath(scanned)).path();
+    QVERIFY(Touch(LoadImgWork::annotationPath(m_dir->filePath(scanned)), Annotation("null")));
+    const Records all = All(Batches([&](LoadImgWork& w) { w.Slot_ImportMarkImg(folder, true); }, work));
+    QCOMPARE(all.size(), 1);
+    QCOMPARE(all.at(0)->id, id);
+    // A known image is the project's: the annotation file beside the scanned file is not taken.
+    QCOMPARE(all.at(0)->marked, id.isEmpty());
 }
 
 QTEST_MAIN(tst_LoadImgWork)

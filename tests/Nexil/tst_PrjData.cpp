@@ -186,6 +186,9 @@ private slots:
     void unreadableFolderKeepsRows();
     void userChangesSurviveConfirmation();
     void resultsFollowTheCommit();
+    void sourcesKept_data();
+    void sourcesKept();
+    void settingKept();
 
 private:
     std::unique_ptr<PrjMng> Open(CallbackLog* log = nullptr);
@@ -1123,6 +1126,77 @@ void tst_PrjData::resultsFollowTheCommit()
     }
     QTRY_COMPARE(probe.successes, 120);
     QCOMPARE(probe.missing, QStringList());
+}
+
+void tst_PrjData::sourcesKept_data()
+{
+    QTest::addColumn<bool>("olderProject");
+    QTest::newRow("project made now") << false;
+    QTest::newRow("project from before sources were kept") << true;
+}
+
+void tst_PrjData::sourcesKept()
+{
+    QFETCH(bool, olderProject);
+    QVERIFY(WriteImage(Src("a.png"), 6, 6));
+    QVERIFY(WriteImage(Src("b.png"), 6, 6, 120));
+    QString oldId;
+    if (olderProject)
+    {
+        QVERIFY(WriteImage(Raw() + "/old.png", 6, 6));
+        oldId = "old-id";
+        QVERIFY(
+            FillDatabase(Db(), {{oldId, "/datas/" + QString(kBatch) + "/RawDatas/old.png", "OK", 1, ""}}));
+    }
+    QString idA;
+    QString idB;
+    {
+        CallbackLog log;
+        auto prj = Open(&log);
+        QVERIFY(WaitLoaded(*prj));
+        if (olderProject)
+            QVERIFY(prj->ImageById(oldId) && prj->ImageById(oldId)->source.isEmpty());
+        // The source is the user's file, cleaned, also after path has become the copy.
+        auto spA = MakeImage(Src("./a.png"), {Rect(QRectF(0, 0, 2, 2), "a")});
+        idA = prj->AddImage(spA);
+        idB = prj->AddImage(MakeImage(Src("b.png"), {}, true));
+        QTRY_COMPARE(log.results, QList<bool>({true, true}));
+        QCOMPARE(spA->source, Src("a.png"));
+        QCOMPARE(spA->path, Raw() + "/a.png");
+        prj->DelImage(idB);
+    }
+    {
+        auto prj = Open();
+        QVERIFY(WaitLoaded(*prj));
+        QCOMPARE(prj->ImageById(idA)->source, Src("a.png"));
+        QVERIFY(!prj->ImageById(idB));
+        if (olderProject)
+            QVERIFY(prj->ImageById(oldId)->source.isEmpty());
+    }
+    // One row per stored image that has a source; the deleted one's went with it.
+    const auto rows = SqlRows::Select(Db(), "select id from tbl_image_source");
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0]["id"].toString(), idA);
+    QCOMPARE(SqlRows::Select(Db(), "select id from tbl_project_data").size(), olderProject ? 2 : 1);
+}
+
+void tst_PrjData::settingKept()
+{
+    {
+        auto prj = Open();
+        QVERIFY(WaitLoaded(*prj));
+        QVERIFY(prj->Setting("ImportedFolders").isEmpty());
+        prj->SetSetting("ImportedFolders", "[\"/a\"]");
+        prj->SetSetting("ImportedFolders", "[\"/a\",\"/b\"]");
+        QCOMPARE(prj->Setting("ImportedFolders"), QString("[\"/a\",\"/b\"]"));
+    }
+    {
+        auto prj = Open();
+        QVERIFY(WaitLoaded(*prj));
+        QCOMPARE(prj->Setting("ImportedFolders"), QString("[\"/a\",\"/b\"]"));
+    }
+    QCOMPARE(SqlRows::Select(Db(), "select sName from tbl_prj_config where sName='ImportedFolders'").size(),
+             1);
 }
 
 QTEST_GUILESS_MAIN(tst_PrjData)
