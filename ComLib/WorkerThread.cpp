@@ -19,7 +19,11 @@ WorkerThread::~WorkerThread()
         QMetaObject::invokeMethod(
             m_worker, [this] { m_thread.exit(0); }, Qt::QueuedConnection);
     else
+    {
+        // A long call (a folder scan) looks at this and stops early.
+        m_thread.requestInterruption();
         m_thread.exit(0);
+    }
     m_thread.wait();
 }
 

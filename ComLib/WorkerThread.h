@@ -9,8 +9,9 @@ namespace comlib
 
 // A worker in a thread of its own, the way every worker here runs: created without a parent, moved
 // into a named thread, deleted in that thread when it finishes. Destroying the owner ends the thread
-// and waits for it without a time limit: at once (after the call in progress), or once the calls
-// already queued for the worker have run, for a worker that must not lose them (a store).
+// and waits for it without a time limit: at once (the call in progress is asked to stop through
+// QThread::isInterruptionRequested), or once the calls already queued for the worker have run, for a
+// worker that must not lose them (a store).
 class WorkerThread
 {
 public:

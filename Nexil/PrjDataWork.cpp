@@ -1,4 +1,5 @@
 #include "Nexil/PrjDataWork.h"
+#include "Nexil/ImageFiles.h"
 
 #include "Nexil/NexilConst.h"
 #include "Nexil/SqliteConnection.h"
@@ -72,7 +73,7 @@ bool SameFile(const QString& a, const QString& b)
 bool NameTaken(const QString& dir, const QString& fileName)
 {
     return QFileInfo::exists(dir + "/" + fileName) ||
-           QFileInfo::exists(dir + "/" + PrjDataWork::BaseName(fileName) + ".json");
+           QFileInfo::exists(ImageFiles::AnnotationPath(dir + "/" + fileName));
 }
 
 // The first of base_1.ext, base_2.ext, ... that is free in the folder.
@@ -166,12 +167,6 @@ QString PrjDataWork::BaseName(const QString& fileName)
 {
     const int dot = fileName.lastIndexOf('.');
     return dot < 0 ? fileName : fileName.left(dot);
-}
-
-QString PrjDataWork::AnnotationFile(const QString& imageFile)
-{
-    const int slash = imageFile.lastIndexOf('/');
-    return imageFile.left(slash + 1) + BaseName(imageFile.mid(slash + 1)) + ".json";
 }
 
 QString PrjDataWork::DatasFile(const QString& prjPath, const QString& image)
@@ -605,7 +600,7 @@ void PrjDataWork::Slot_AddMarkImg(QString id, QString addTime, QString srcImgFil
         }
     };
     // An image with neither ROIs nor OK comes without annotation text and gets no file.
-    const QString annotation = AnnotationFile(destination);
+    const QString annotation = ImageFiles::AnnotationPath(destination);
     if (!aiJson.isEmpty() && !WriteAnnotation(annotation, WithImagePath(aiJson, name), &result.annotation))
     {
         undo();
@@ -681,7 +676,7 @@ void PrjDataWork::Slot_SaveMarkImg(QString id, QString imgFile, bool markAsOK, Q
     }
 
     // The file first: a row is never changed for a file that could not be written.
-    const QString annotation = AnnotationFile(file);
+    const QString annotation = ImageFiles::AnnotationPath(file);
     const bool written =
         aiJson.isEmpty()
             ? RemoveAnnotation(annotation, &result.annotation)
@@ -742,7 +737,7 @@ void PrjDataWork::Slot_DelMarkImg(QStringList lstId)
         if (!file.isEmpty())
         {
             QFile::remove(file);
-            QFile::remove(AnnotationFile(file));
+            QFile::remove(ImageFiles::AnnotationPath(file));
         }
     }
 }

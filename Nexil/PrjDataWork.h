@@ -20,8 +20,6 @@ public:
 
     // The file name up to its last "." (the whole name when it has none).
     static QString BaseName(const QString& fileName);
-    // The annotation file beside an image: same folder, base name + ".json".
-    static QString AnnotationFile(const QString& imageFile);
     // prjPath + image cleaned of "." and ".." parts, or empty text (logged) when that leaves the
     // project's datas folder: stored paths are never trusted with deleting or writing files.
     static QString DatasFile(const QString& prjPath, const QString& image);

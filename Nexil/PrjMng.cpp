@@ -1,4 +1,5 @@
 #include "Nexil/PrjMng.h"
+#include "Nexil/ImageFiles.h"
 
 #include "Nexil/ImageDecode.h"
 #include "Nexil/NexilConst.h"
@@ -52,9 +53,7 @@ bool IsReadableDir(const QString& folder)
 PrjMng::PrjMng(const QString& workspacePath, std::shared_ptr<pro::info> spInfo)
     : m_spInfo(std::move(spInfo)), m_prjPath(workspacePath + "/" + m_spInfo->name)
 {
-    m_pWork = new PrjDataWork;
-    m_pWork->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_pWork, &QObject::deleteLater);
+    m_pWork = m_thread.Adopt(new PrjDataWork);
     connect(this, &PrjMng::Signal_Init, m_pWork, &PrjDataWork::Slot_Init);
     connect(m_pWork, &PrjDataWork::Signal_ConfigInfo, this, &PrjMng::Slot_ConfigInfo);
     connect(this, &PrjMng::Signal_AddMarkType, m_pWork, &PrjDataWork::Slot_AddMarkType);
@@ -69,17 +68,11 @@ PrjMng::PrjMng(const QString& workspacePath, std::shared_ptr<pro::info> spInfo)
     connect(this, &PrjMng::Signal_StoreConfig, m_pWork, &PrjDataWork::Slot_StoreConfig);
 
     qInfo().noquote() << "project path:" << m_prjPath;
-    m_thread.start(QThread::InheritPriority);
+    m_thread.Start();
     emit Signal_Init(m_prjPath);
 }
 
-PrjMng::~PrjMng()
-{
-    // The exit is queued behind the work already handed to the worker, so all of it is done.
-    QMetaObject::invokeMethod(
-        m_pWork, [this] { m_thread.exit(0); }, Qt::QueuedConnection);
-    m_thread.wait();
-}
+PrjMng::~PrjMng() = default;
 
 QString PrjMng::PrjPath() const
 {
@@ -210,7 +203,7 @@ void PrjMng::DelImage(const QString& id)
         const QString file = PrjDataWork::DatasFile(m_prjPath, spImg->image);
         if (!file.isEmpty())
         {
-            QFile::remove(PrjDataWork::AnnotationFile(file));
+            QFile::remove(ImageFiles::AnnotationPath(file));
             QFile::remove(file);
         }
     }
@@ -376,7 +369,7 @@ void PrjMng::Slot_MarkImg(QStringList lstId, QStringList lstImg, QStringList lst
         }
         qCritical().noquote() << QString::fromUtf8("文件%1丢失，直接通知数据库删掉").arg(path);
         lstMissing.append(id);
-        QFile::remove(PrjDataWork::AnnotationFile(file));
+        QFile::remove(ImageFiles::AnnotationPath(file));
     }
     if (!lstMissing.isEmpty())
     {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ComLib/WorkerThread.h"
+
 #include "Nexil/IPrjCore.h"
 
 #include <QHash>
@@ -8,7 +10,6 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 
 #include <memory>
 
@@ -66,7 +67,6 @@ public slots:
 
 private:
     std::shared_ptr<pro::info> m_spInfo;
-    QThread m_thread;
     QString m_prjPath;
     QStringList m_markTypes;
     QMap<QString, QString> m_mapConfig;
@@ -88,4 +88,8 @@ private:
     QSet<QString> m_keptPaths;
     // Lives in m_thread until the thread finishes; not owned.
     PrjDataWork* m_pWork = nullptr;
+    // Last, so it ends first. The exit is queued behind the work already handed to the worker, so all of
+    // it is done.
+    comlib::WorkerThread m_thread{QStringLiteral("PrjDataWork"),
+                                  comlib::WorkerThread::Ending::AfterQueuedCalls};
 };

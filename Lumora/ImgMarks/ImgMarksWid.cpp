@@ -15,10 +15,11 @@
 #include "StatusFilterProxyModel.h"
 
 #include "ComLib/ComFunc.h"
-#include "ComLib/IniFile.h"
 #include "ComLib/DesktopPlatform.h"
+#include "ComLib/IniFile.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/CheckBoxHeaderView.h"
+#include "Nexil/ImageFiles.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
 #include "Nexil/ROI/ROIItem.h"
@@ -44,8 +45,6 @@
 namespace
 {
 
-constexpr int kSegmentProject = 1;
-constexpr int kObjectProject = 2;
 constexpr int kNarrowColumnWidth = 40;
 
 // Registered while the page lives: the core calls it in the GUI thread after every stored add or save.
@@ -111,8 +110,6 @@ ImgMarksWid::~ImgMarksWid()
     Slot_BtnSaveMarkClicked();
     if (const auto spPrj = PrjIns().lock())
         spPrj->SetSaveCallback(&OrphanSaveCallback, nullptr);
-    m_thread.exit(0);
-    m_thread.wait();
 }
 
 void ImgMarksWid::SetupViews()
@@ -173,8 +170,7 @@ void ImgMarksWid::SetupImportNote()
 
 void ImgMarksWid::SetupLoader()
 {
-    auto* pWork = new LoadImgWork();
-    pWork->moveToThread(&m_thread);
+    auto* pWork = m_thread.Adopt(new LoadImgWork());
     connect(this, &ImgMarksWid::Signal_KnownImages, pWork, &LoadImgWork::Slot_SetKnownImages);
     connect(this, &ImgMarksWid::Signal_LoadImgPath, pWork, &LoadImgWork::Slot_LoadImgPath);
     connect(this, &ImgMarksWid::Signal_LoadImg, pWork, &LoadImgWork::Slot_LoadImg);
@@ -183,21 +179,20 @@ void ImgMarksWid::SetupLoader()
     connect(pWork, &LoadImgWork::Signal_ImgList, this, &ImgMarksWid::Slot_ImgList);
     connect(pWork, &LoadImgWork::Signal_ScanFinished, this, &ImgMarksWid::Slot_ScanFinished);
     connect(pWork, &LoadImgWork::Signal_DeleteCompleted, this, &ImgMarksWid::Signal_CloseWaitDailog);
-    connect(&m_thread, &QThread::finished, pWork, &QObject::deleteLater);
-    m_thread.start(QThread::InheritPriority);
+    m_thread.Start();
 }
 
 void ImgMarksWid::SetupShapeButtons()
 {
     const auto spPrj = PrjIns().lock();
     const auto spPInfo = spPrj ? spPrj->PrjInfo() : nullptr;
-    if (spPInfo && spPInfo->type == kSegmentProject)
+    if (spPInfo && spPInfo->type == pro::kSegmentProject)
     {
         ui->btnRect->hide();
         ui->btnPolygon->show();
         ui->btnPolygon->setChecked(true);
     }
-    else if (spPInfo && spPInfo->type == kObjectProject)
+    else if (spPInfo && spPInfo->type == pro::kObjectProject)
     {
         ui->btnPolygon->hide();
         ui->btnRect->show();
@@ -682,8 +677,7 @@ void ImgMarksWid::Slot_BtnAddImgClicked()
     if (PrjIns().expired())
         return;
     const QString path =
-        QFileDialog::getOpenFileName(this, tr("选择图片文件"), StartFolder(),
-                                     "Image Files (*.jpg *.jpeg *.png *.bmp *.tif *.tiff);;All Files (*)");
+        QFileDialog::getOpenFileName(this, tr("选择图片文件"), StartFolder(), ImageFiles::DialogFilter());
     if (path.isEmpty())
         return;
     RememberFolder(QFileInfo(path).absolutePath());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ComLib/WorkerThread.h"
+
 #include "Canvas/CanvasImage.h"
 #include "ImageIntake.h"
 
@@ -9,7 +11,6 @@
 #include <QList>
 #include <QModelIndex>
 #include <QString>
-#include <QThread>
 #include <QWidget>
 
 #include <memory>
@@ -160,5 +161,6 @@ private:
     // What the last import brought, below the lists.
     QLabel* m_importNote = nullptr;
     QString m_configFile;
-    QThread m_thread;
+    // Last, so that the loader ends before the page goes.
+    comlib::WorkerThread m_thread{QStringLiteral("LoadImgWork")};
 };

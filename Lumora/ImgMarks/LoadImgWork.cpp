@@ -3,6 +3,7 @@
 #include "ImageOrder.h"
 #include "ImgStatus.h"
 
+#include "Nexil/ImageFiles.h"
 #include "Nexil/ROI/PolygonROIItem.h"
 #include "Nexil/ROI/RectROIItem.h"
 
@@ -15,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -25,28 +27,6 @@ namespace
 QString stampNow()
 {
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss-zzz"));
-}
-
-// The scan's name filters "*.jpg", "*.jpeg", "*.png", "*.bmp", "*.tif" and "*.tiff", case-insensitive as
-// QDir's.
-bool isImageName(const QString& name)
-{
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot < 0)
-        return false;
-    const QStringRef suffix = name.midRef(dot + 1);
-    for (const char* wanted : {"jpg", "jpeg", "png", "bmp", "tif", "tiff"})
-    {
-        if (suffix.compare(QLatin1String(wanted), Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
-QString baseName(const QString& fileName)
-{
-    const int dot = fileName.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? fileName : fileName.left(dot);
 }
 
 // File names compare as the file system does.
@@ -183,6 +163,9 @@ void LoadImgWork::scan(const QString& path, bool takeAnnotations)
 
 void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
 {
+    // The page is closing: the rest of the scan would be thrown away.
+    if (QThread::currentThread()->isInterruptionRequested())
+        return;
     const QString canonical = QFileInfo(folder).canonicalFilePath();
     if (canonical.isEmpty() || scan.visited.contains(canonical))
         return;
@@ -211,7 +194,7 @@ void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
             if (!info.isSymLink())
                 subfolders.append(path);
         }
-        else if (isImageName(name))
+        else if (ImageFiles::IsImageName(name))
         {
             images.push_back({ImageOrder::SortKey(path), path, name});
         }
@@ -228,7 +211,7 @@ void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
     {
         auto record = makeRecord(image.path, image.name, statusText, scan.stamp);
         record->id = knownId(image.path);
-        const QString jsonName = baseName(image.name) + QLatin1String(".json");
+        const QString jsonName = ImageFiles::AnnotationPath(image.name);
         // A known image keeps what the project holds for it.
         if (record->id.isEmpty() && scan.takeAnnotations && jsonNames.contains(nameKey(jsonName)))
             takeAnnotation(*record, folder + QLatin1Char('/') + jsonName);
@@ -268,7 +251,7 @@ void LoadImgWork::Slot_DelImg(QStringList paths)
         if (QFileInfo(path).fileName().isEmpty())
             continue;
         QFile::remove(path);
-        QFile::remove(annotationPath(path));
+        QFile::remove(ImageFiles::AnnotationPath(path));
     }
     emit Signal_DeleteCompleted();
 }
@@ -349,15 +332,9 @@ void LoadImgWork::takeAnnotation(pro::ImageInfo& record, const QString& jsonPath
     record.marked = true;
 }
 
-QString LoadImgWork::annotationPath(const QString& imagePath)
-{
-    const QFileInfo info(imagePath);
-    return info.path() + QLatin1Char('/') + baseName(info.fileName()) + QLatin1String(".json");
-}
-
 bool LoadImgWork::readAnnotationFile(const QString& imagePath, ROIList& rois)
 {
-    return readAnnotationText(annotationPath(imagePath), rois);
+    return readAnnotationText(ImageFiles::AnnotationPath(imagePath), rois);
 }
 
 bool LoadImgWork::readAnnotationText(const QString& jsonPath, ROIList& rois)

@@ -46,8 +46,6 @@ public:
     LoadImgWork();
     ~LoadImgWork() override;
 
-    // The file beside the image named by its base name (up to the last ".") + ".json".
-    static QString annotationPath(const QString& imagePath);
     // Reads the annotation file of an image; false when there is none or it is not one.
     static bool readAnnotationFile(const QString& imagePath, ROIList& rois);
     // Polygons and rectangles of an annotation file text, coordinates rounded to two decimals;

@@ -7,7 +7,6 @@
 
 namespace
 {
-constexpr int kSegmentProject = 1;
 }
 
 int ProjectImport::UseProjectRecords(QList<std::shared_ptr<pro::ImageInfo>>& images)
@@ -47,7 +46,7 @@ int ProjectImport::AddToProject(const QList<std::shared_ptr<pro::ImageInfo>>& im
             continue;
         }
         // A segmentation project learns from polygons only.
-        if (spInfo && spInfo->type == kSegmentProject)
+        if (spInfo && spInfo->type == pro::kSegmentProject)
         {
             spImg->rois.erase(std::remove_if(spImg->rois.begin(), spImg->rois.end(),
                                              [](const std::shared_ptr<ROIItem>& roi) {

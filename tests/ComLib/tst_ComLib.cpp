@@ -456,6 +456,22 @@ void TestComLib::workerThreadEnds()
     QVERIFY(deletedInItsThread);
     QCOMPARE(threadName, QString("StoreWork"));
 
+    // A long call stops when its owner goes, instead of holding the owner's destructor.
+    std::atomic_bool looping{false};
+    {
+        comlib::WorkerThread thread("Scan");
+        auto* worker = thread.Adopt(new QObject);
+        thread.Start();
+        QMetaObject::invokeMethod(worker,
+                                  [&]
+                                  {
+                                      looping = true;
+                                      while (!QThread::currentThread()->isInterruptionRequested())
+                                          QThread::msleep(1);
+                                  });
+        QTRY_VERIFY(looping);
+    }
+
     QPointer<QObject> idle;
     {
         comlib::WorkerThread thread("Idle");

@@ -1,5 +1,6 @@
 #include "Lumora.h"
 #include "MsgWndProbe.h"
+#include "Nexil/ImageFiles.h"
 #include "ProjectRecord.h"
 #include "ShownWindows.h"
 
@@ -403,7 +404,7 @@ void tst_AnnotationPage::drawAndLabel()
     QCOMPARE(saved.first().at(0).toString(), spImg->id);
     QCOMPARE(saved.first().at(1).toBool(), true);
     QTRY_VERIFY(!spImg->image.isEmpty());
-    QTRY_VERIFY(QFile::exists(LoadImgWork::annotationPath(PrjIns().lock()->PrjPath() + spImg->image)));
+    QTRY_VERIFY(QFile::exists(ImageFiles::AnnotationPath(PrjIns().lock()->PrjPath() + spImg->image)));
 
     // The row survives a reopen of the project: it is in PrjData.db.
     page.reset();
@@ -838,7 +839,7 @@ void tst_AnnotationPage::undoRedoRestoresRecord()
     Draw(*page, type, "划痕", &menu, QPointF(100, 10));
     QVERIFY(saved.wait());
     const auto spImg = rows.at(0);
-    const QString annotation = LoadImgWork::annotationPath(PrjIns().lock()->PrjPath() + spImg->image);
+    const QString annotation = ImageFiles::AnnotationPath(PrjIns().lock()->PrjPath() + spImg->image);
     auto* stack = page->findChild<QUndoStack*>();
     QVERIFY(stack);
     auto* rois = Child<QListView>(*page, "lstWidCurImgMark");

@@ -1,5 +1,6 @@
 #include "Child.h"
 #include "HostileImage.h"
+#include "Nexil/ImageFiles.h"
 #include "ProjectRecord.h"
 
 #include "Canvas/CanvasImage.h"
@@ -463,10 +464,10 @@ void tst_DisplayAdjust::pageKeepsAdjustmentAndFilesClean()
     QVERIFY(Child<QLabel>(*page, "lbPixelValue")->text().endsWith(QString::number(fileB.at<uchar>(1, 1))));
 
     const QString copy = PrjIns().lock()->PrjPath() + shownA->image;
-    QTRY_VERIFY(QFile::exists(LoadImgWork::annotationPath(copy)));
+    QTRY_VERIFY(QFile::exists(ImageFiles::AnnotationPath(copy)));
     QCOMPARE(ReadAll(copy), bytesA);
     QCOMPARE(ReadAll(src + "/a.png"), bytesA);
-    const QByteArray annotation = ReadAll(LoadImgWork::annotationPath(copy));
+    const QByteArray annotation = ReadAll(ImageFiles::AnnotationPath(copy));
     const QJsonObject json = QJsonDocument::fromJson(annotation).object();
     QCOMPARE(json.keys(), (QStringList{"imageData", "imageHeight", "imagePath", "imageWidth", "shapes"}));
     QCOMPARE(json.value("imageWidth").toInt(), 80);
@@ -495,8 +496,8 @@ void tst_DisplayAdjust::tiffImported()
     QTRY_VERIFY(!spImg->image.isEmpty());
     const QString copy = PrjIns().lock()->PrjPath() + spImg->image;
     QVERIFY(copy.endsWith(".tiff"));
-    QTRY_VERIFY(QFile::exists(LoadImgWork::annotationPath(copy)));
-    const QJsonObject stored = QJsonDocument::fromJson(ReadAll(LoadImgWork::annotationPath(copy))).object();
+    QTRY_VERIFY(QFile::exists(ImageFiles::AnnotationPath(copy)));
+    const QJsonObject stored = QJsonDocument::fromJson(ReadAll(ImageFiles::AnnotationPath(copy))).object();
     QCOMPARE(stored.value("imageWidth").toInt(), 70);
     QCOMPARE(stored.value("imageHeight").toInt(), 30);
 }
@@ -523,8 +524,8 @@ void tst_DisplayAdjust::hostileImageImportedAndShown()
     const auto spImg = PrjIns().lock()->Images().first();
     QTRY_VERIFY(!spImg->image.isEmpty());
     const QString copy = PrjIns().lock()->PrjPath() + spImg->image;
-    QTRY_VERIFY(QFile::exists(LoadImgWork::annotationPath(copy)));
-    const QJsonObject stored = QJsonDocument::fromJson(ReadAll(LoadImgWork::annotationPath(copy))).object();
+    QTRY_VERIFY(QFile::exists(ImageFiles::AnnotationPath(copy)));
+    const QJsonObject stored = QJsonDocument::fromJson(ReadAll(ImageFiles::AnnotationPath(copy))).object();
     QCOMPARE(stored.value("imageWidth").toInt(), 0);
 
     auto* canvas = page->findChild<DataWidget*>();

@@ -1,3 +1,4 @@
+#include "Nexil/ImageFiles.h"
 #include "ProjectRecord.h"
 
 #include "ImgMarks/ImgStatus.h"
@@ -582,7 +583,7 @@ void tst_LoadImgWork::knownImages()
     work.Slot_SetKnownImages({{"id-a", m_dir->filePath("prj/a/a.png"), m_dir->filePath("src/a.png")},
                               {"id-b", m_dir->filePath("prj/b/b.png"), QString()}});
     const QString folder = QFileInfo(m_dir->filePath(scanned)).path();
-    QVERIFY(Touch(LoadImgWork::annotationPath(m_dir->filePath(scanned)), Annotation("null")));
+    QVERIFY(Touch(ImageFiles::AnnotationPath(m_dir->filePath(scanned)), Annotation("null")));
     const Records all = All(Batches([&](LoadImgWork& w) { w.Slot_ImportMarkImg(folder, true); }, work));
     QCOMPARE(all.size(), 1);
     QCOMPARE(all.at(0)->id, id);

@@ -1,3 +1,4 @@
+#include "Nexil/ImageFiles.h"
 #include "ProjectRecord.h"
 #include "SqlRows.h"
 
@@ -216,7 +217,7 @@ void tst_PrjCrash::killedMidWork()
         const QString roiJson = rows[id]["roiJson"].toString();
         QVERIFY2(later.contains(roiJson), qPrintable(id + " " + roiJson));
         const QString annotation =
-            PrjDataWork::AnnotationFile(dir.path() + "/ws/prj" + rows[id]["image"].toString());
+            ImageFiles::AnnotationPath(dir.path() + "/ws/prj" + rows[id]["image"].toString());
         QFile file(annotation);
         QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(annotation));
         const int shapes = QJsonDocument::fromJson(file.readAll()).object()["shapes"].toArray().size();

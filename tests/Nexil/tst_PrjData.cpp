@@ -1,4 +1,5 @@
 #include "CallbackLog.h"
+#include "Nexil/ImageFiles.h"
 #include "ProjectRecord.h"
 #include "SqlRows.h"
 
@@ -903,7 +904,7 @@ void tst_PrjData::storedPathLeavesDatas()
     QVERIFY(WriteImage(Raw() + "/fine.png", 4, 4));
     if (imageExists)
         QVERIFY(WriteImage(victim, 4, 4));
-    const QString victimJson = PrjDataWork::AnnotationFile(victim);
+    const QString victimJson = ImageFiles::AnnotationPath(victim);
     if (!QFileInfo(victimJson).isDir())
     {
         QFile json(victimJson);
