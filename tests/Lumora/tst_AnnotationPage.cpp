@@ -1,3 +1,4 @@
+#include "Child.h"
 #include "Lumora.h"
 #include "MsgWndProbe.h"
 #include "Nexil/ImageFiles.h"
@@ -42,14 +43,6 @@ namespace
 
 using Records = QList<std::shared_ptr<pro::ImageInfo>>;
 const QStringList kCategories{"脏污", "划痕", "点"};
-
-template <typename T> T* Child(QWidget& w, const char* name)
-{
-    T* child = w.findChild<T*>(QLatin1String(name));
-    if (!child)
-        qFatal("no child %s", name);
-    return child;
-}
 
 bool MakePicture(const QString& path)
 {
