@@ -48,11 +48,6 @@ public:
 
     // Reads the annotation file of an image; false when there is none or it is not one.
     static bool readAnnotationFile(const QString& imagePath, ROIList& rois);
-    // Polygons and rectangles of an annotation file text, coordinates rounded to two decimals;
-    // other shapes are skipped. False when the text lacks "imagePath" or "shapes".
-    static bool parseShapes(const QString& text, ROIList& rois);
-    // Two decimals, halves away from zero; non-finite values give 0.
-    static double roundTwoDecimals(double value);
 
 signals:
     void Signal_ImgList(QList<std::shared_ptr<pro::ImageInfo>> vtImgPtr);

@@ -1,4 +1,5 @@
 #include "SingleTestWid.h"
+#include "Nexil/ROI/AnnotationText.h"
 #include "ui_SingleTestWid.h"
 
 #include "TestRltModel.h"
@@ -353,7 +354,7 @@ void SingleTestWid::ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg)
     auto spRlt = std::make_shared<pro::ImageInfo>();
     spRlt->path = spImg->path;
     spRlt->fileName = spImg->fileName;
-    if (LoadImgWork::parseShapes(QString::fromUtf8(file.readAll()), spRlt->rois))
+    if (AnnotationText::parseAnnotationFileText(QString::fromUtf8(file.readAll()), spRlt->rois))
     {
         spRlt->markAsOK = spRlt->rois.isEmpty();
         spRlt->marked = true;

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -49,6 +50,70 @@ QJsonValue shapePoints(const ROIItem& roi, const QString& typeName)
         return QJsonValue::Undefined;
     }
     return points;
+}
+
+// No image is this large; a shape reaching beyond it cannot be drawn, picked or measured in the
+// single precision the ROIs report their extent in.
+constexpr double kMaxCoord = 1e7;
+
+// The points as x0, y0, x1, y1, …; false when a coordinate is out of any image's reach.
+bool flatPoints(const QJsonArray& points, QJsonArray& flat)
+{
+    for (const QJsonValue& point : points)
+    {
+        const QJsonArray pair = point.toArray();
+        if (!point.isArray() || pair.size() != 2)
+            continue;
+        for (int i = 0; i < 2; ++i)
+        {
+            const double value = AnnotationText::roundTwoDecimals(pair.at(i).toDouble());
+            if (std::abs(value) > kMaxCoord)
+                return false;
+            flat.append(value);
+        }
+    }
+    return true;
+}
+
+// A rectangle from its first two points, whichever corners they are.
+QJsonArray rectangleCorners(const QJsonArray& flat)
+{
+    const double x0 = flat.at(0).toDouble();
+    const double y0 = flat.at(1).toDouble();
+    const double x1 = flat.at(2).toDouble();
+    const double y1 = flat.at(3).toDouble();
+    return QJsonArray{std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1)};
+}
+
+std::shared_ptr<ROIItem> shapeFromJson(const QJsonObject& shape)
+{
+    const QString title = shape.value(QLatin1String("label")).toString();
+    const QString type = shape.value(QLatin1String("shape_type")).toString().toLower();
+    QJsonArray flat;
+    if (!flatPoints(shape.value(QLatin1String("points")).toArray(), flat))
+        return nullptr;
+    std::shared_ptr<ROIItem> roi;
+    QJsonObject value;
+    // Shapes that cannot be drawn or picked (a rectangle without two corners, a polygon without
+    // three vertices) are left out like unknown ones.
+    if (type == QLatin1String("polygon") && flat.size() >= 6)
+    {
+        roi = std::make_shared<PolygonROIItem>(QPolygonF(), 0, title);
+        value.insert(QStringLiteral("Points"), flat);
+    }
+    else if (type == QLatin1String("rectangle") && flat.size() >= 4)
+    {
+        roi = std::make_shared<RectROIItem>(QRectF(), 0, title);
+        value.insert(QStringLiteral("rectangle"), rectangleCorners(flat));
+    }
+    else
+    {
+        return nullptr;
+    }
+    value.insert(QStringLiteral("roiAttr"), 0);
+    value.insert(QStringLiteral("title"), title);
+    roi->fromJson(value);
+    return roi;
 }
 } // namespace
 
@@ -117,4 +182,39 @@ ROIList AnnotationText::parseRoiListText(const QString& text)
         rois.append(roi);
     }
     return rois;
+}
+
+bool AnnotationText::parseAnnotationFileText(const QString& text, ROIList& rois)
+{
+    const QJsonObject document = QJsonDocument::fromJson(text.toUtf8()).object();
+    if (!document.contains(QLatin1String("imagePath")) || !document.contains(QLatin1String("shapes")))
+        return false;
+    const QJsonValue shapes = document.value(QLatin1String("shapes"));
+    if (shapes.isNull())
+        return true;
+    // Anything else than a list of shapes is not an annotation; taking it as "no shapes" would
+    // mark a broken file's image as free of defects.
+    if (!shapes.isArray())
+        return false;
+    for (const QJsonValue& element : shapes.toArray())
+    {
+        const QJsonObject shape = element.toObject();
+        if (!shape.contains(QLatin1String("label")) || !shape.contains(QLatin1String("shape_type")) ||
+            !shape.contains(QLatin1String("points")))
+            continue;
+        if (auto roi = shapeFromJson(shape))
+            rois.append(roi);
+    }
+    return true;
+}
+
+double AnnotationText::roundTwoDecimals(double value)
+{
+    if (!std::isfinite(value))
+        return 0.0;
+    const double scaled = value * 100.0;
+    // Numbers this large carry no decimals; scaling them would only overflow.
+    if (!std::isfinite(scaled))
+        return value;
+    return std::round(scaled) / 100.0;
 }

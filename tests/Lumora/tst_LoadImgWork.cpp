@@ -1,4 +1,5 @@
 #include "Nexil/ImageFiles.h"
+#include "Nexil/ROI/AnnotationText.h"
 #include "ProjectRecord.h"
 
 #include "ImgMarks/ImgStatus.h"
@@ -292,7 +293,7 @@ void tst_LoadImgWork::rounding()
 {
     QFETCH(double, value);
     QFETCH(double, rounded);
-    QCOMPARE(LoadImgWork::roundTwoDecimals(value), rounded);
+    QCOMPARE(AnnotationText::roundTwoDecimals(value), rounded);
 }
 
 void tst_LoadImgWork::parseShapes_data()
@@ -389,7 +390,7 @@ void tst_LoadImgWork::hostileFiles()
     for (const QByteArray& text : texts)
     {
         ROIList rois;
-        LoadImgWork::parseShapes(QString::fromUtf8(text), rois);
+        AnnotationText::parseAnnotationFileText(QString::fromUtf8(text), rois);
         for (const auto& roi : rois)
         {
             const ROIItem::Box box = roi->boundingBox();
