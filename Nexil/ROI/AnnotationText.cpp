@@ -66,7 +66,7 @@ bool flatPoints(const QJsonArray& points, QJsonArray& flat)
             continue;
         for (int i = 0; i < 2; ++i)
         {
-            const double value = AnnotationText::roundTwoDecimals(pair.at(i).toDouble());
+            const double value = ROIItem::roundCoord(pair.at(i).toDouble());
             if (std::abs(value) > kMaxCoord)
                 return false;
             flat.append(value);
@@ -206,15 +206,4 @@ bool AnnotationText::parseAnnotationFileText(const QString& text, ROIList& rois)
             rois.append(roi);
     }
     return true;
-}
-
-double AnnotationText::roundTwoDecimals(double value)
-{
-    if (!std::isfinite(value))
-        return 0.0;
-    const double scaled = value * 100.0;
-    // Numbers this large carry no decimals; scaling them would only overflow.
-    if (!std::isfinite(scaled))
-        return value;
-    return std::round(scaled) / 100.0;
 }

@@ -22,6 +22,4 @@ public:
     // Polygons and rectangles of an annotation file text (ours or a peer tool's), coordinates rounded to
     // two decimals; other shapes are skipped. False when the text lacks "imagePath" or "shapes".
     static bool parseAnnotationFileText(const QString& text, ROIList& rois);
-    // Two decimals, halves away from zero; non-finite values give 0.
-    static double roundTwoDecimals(double value);
 };

@@ -84,9 +84,10 @@ public:
     static constexpr float kHandleRadius = 10.0f;
     static constexpr float kActiveHandleRadius = 15.0f;
 
-protected:
-    // Stored coordinates keep two decimals; a non-finite coordinate is stored as 0.
+    // Stored coordinates keep two decimals (halves away from zero); a non-finite coordinate is stored as 0.
     static double roundCoord(double value);
+
+protected:
     // Truncates toward zero into the range OpenCV's drawing can take without overflowing.
     static int maskCoord(double value);
     // Truncates toward zero; out-of-range and non-finite values saturate (NaN gives 0).

@@ -293,7 +293,7 @@ void tst_LoadImgWork::rounding()
 {
     QFETCH(double, value);
     QFETCH(double, rounded);
-    QCOMPARE(AnnotationText::roundTwoDecimals(value), rounded);
+    QCOMPARE(ROIItem::roundCoord(value), rounded);
 }
 
 void tst_LoadImgWork::parseShapes_data()
