@@ -57,6 +57,24 @@ const char kOverkillImagePath[] = "overkill_image_path";
 // the trained model's Config.json
 const char kClasses[] = "classes";
 const char kName[] = "name";
+const char kWidth[] = "width";
+const char kModelEpochs[] = "epochs";
+const char kLearningRate[] = "learning_rate";
+const char kThreads[] = "threads";
+const char kLibtorch[] = "libtorch";
+const char kSettings[] = "settings";
+const char kData[] = "data";
+const char kFingerprint[] = "fingerprint";
+const char kTrainImages[] = "train_images";
+const char kValImages[] = "val_images";
+const char kTrain[] = "train";
+const char kVal[] = "val";
+const char kHistory[] = "history";
+// the test summary
+const char kImages[] = "images";
+const char kPath[] = "path";
+const char kScores[] = "scores";
+const char kTruth[] = "truth";
 
 QJsonValue ValueOf(const QJsonObject& object, const char* key)
 {
@@ -313,6 +331,137 @@ StatusReply StatusReply::FromJson(const QJsonObject& o)
     reply.lossImagePaths = Texts(o, kLossImagePath);
     reply.overkillImagePaths = Texts(o, kOverkillImagePath);
     return reply;
+}
+
+QJsonObject ModelRecord::ToJson() const
+{
+    QJsonObject o;
+    Put(o, kClasses, ModelClassesToJson(classes));
+    Put(o, kAiType, aiType);
+    Put(o, kNetType, netType);
+    Put(o, kVersion, version);
+    Put(o, kFineness, fineness);
+    Put(o, kInputSize, inputSize);
+    Put(o, kWidth, width);
+    Put(o, kModelEpochs, epochs);
+    Put(o, kBatchSize, batchSize);
+    Put(o, kLearningRate, learningRate);
+    Put(o, kTrainPercent, trainPercent);
+    Put(o, kSeed, seed);
+    Put(o, kThreads, threads);
+    Put(o, kLibtorch, libtorch);
+    Put(o, kSettings, settings);
+    QJsonArray counts;
+    for (const ClassCount& count : classCounts)
+        counts.append(QJsonObject{{QLatin1String(kName), count.name},
+                                  {QLatin1String(kTrain), count.train},
+                                  {QLatin1String(kVal), count.val}});
+    Put(o, kData,
+        QJsonObject{{QLatin1String(kFingerprint), dataFingerprint},
+                    {QLatin1String(kTrainImages), trainImages},
+                    {QLatin1String(kValImages), valImages},
+                    {QLatin1String(kClasses), counts}});
+    QJsonArray rows;
+    for (const EpochLoss& row : history)
+        rows.append(QJsonObject{{QLatin1String(kEpoch), row.epoch},
+                                {QLatin1String(kTotalLoss), row.totalLoss},
+                                {QLatin1String(kValLoss), row.valLoss}});
+    Put(o, kHistory, rows);
+    return o;
+}
+
+bool ModelRecord::FromJson(const QJsonObject& o, ModelRecord& record, QString& error)
+{
+    if (!ValueOf(o, kClasses).isArray())
+        return Missing(kClasses, "list of classes", error);
+    record = ModelRecord();
+    record.classes = ModelClassesFromJson(o);
+    record.aiType = ValueOf(o, kAiType).toString();
+    record.netType = ValueOf(o, kNetType).toString();
+    record.version = ValueOf(o, kVersion).toString();
+    record.fineness = IntOf(o, kFineness);
+    record.inputSize = IntOf(o, kInputSize);
+    record.width = IntOf(o, kWidth);
+    record.epochs = IntOf(o, kModelEpochs);
+    record.batchSize = IntOf(o, kBatchSize);
+    record.learningRate = NumberOf(o, kLearningRate);
+    record.trainPercent = NumberOf(o, kTrainPercent);
+    record.seed = IntOf(o, kSeed);
+    record.threads = IntOf(o, kThreads);
+    record.libtorch = ValueOf(o, kLibtorch).toString();
+    record.settings = ValueOf(o, kSettings).toObject();
+    const QJsonObject data = ValueOf(o, kData).toObject();
+    record.dataFingerprint = ValueOf(data, kFingerprint).toString();
+    record.trainImages = IntOf(data, kTrainImages);
+    record.valImages = IntOf(data, kValImages);
+    for (const QJsonValue& item : ValueOf(data, kClasses).toArray())
+    {
+        const QJsonObject count = item.toObject();
+        record.classCounts.append(
+            {ValueOf(count, kName).toString(), IntOf(count, kTrain), IntOf(count, kVal)});
+    }
+    for (const QJsonValue& item : ValueOf(o, kHistory).toArray())
+    {
+        const QJsonObject row = item.toObject();
+        if (HasAll(row, {kEpoch, kTotalLoss, kValLoss}))
+            record.history.append({IntOf(row, kEpoch), NumberOf(row, kTotalLoss), NumberOf(row, kValLoss)});
+    }
+    return true;
+}
+
+QJsonObject TestSummary::ToJson() const
+{
+    QJsonArray rows;
+    for (const Image& image : images)
+    {
+        QJsonObject row{{QLatin1String(kPath), image.path},
+                        {QLatin1String(kScores), NumberArray(image.scores)}};
+        if (image.truth)
+        {
+            QJsonArray truth;
+            for (const bool present : *image.truth)
+                truth.append(present);
+            Put(row, kTruth, truth);
+        }
+        rows.append(row);
+    }
+    return QJsonObject{{QLatin1String(kClasses), QJsonArray::fromStringList(classes)},
+                       {QLatin1String(kImages), rows}};
+}
+
+bool TestSummary::FromJson(const QJsonObject& o, TestSummary& summary, QString& error)
+{
+    summary = TestSummary();
+    if (!ReadTexts(o, kClasses, summary.classes, error))
+        return false;
+    for (const QJsonValue& item : ValueOf(o, kImages).toArray())
+    {
+        const QJsonObject row = item.toObject();
+        Image image;
+        if (!ReadText(row, kPath, image.path, error))
+            return false;
+        const QJsonArray scores = ValueOf(row, kScores).toArray();
+        const QJsonValue truth = ValueOf(row, kTruth);
+        if (scores.size() != summary.classes.size() ||
+            (truth.isArray() && truth.toArray().size() != summary.classes.size()))
+        {
+            error = QStringLiteral("the row of %1 does not match the %2 classes")
+                        .arg(image.path)
+                        .arg(summary.classes.size());
+            return false;
+        }
+        for (const QJsonValue& score : scores)
+            image.scores.append(score.toDouble());
+        if (truth.isArray())
+        {
+            QVector<bool> present;
+            for (const QJsonValue& value : truth.toArray())
+                present.append(value.toBool());
+            image.truth = present;
+        }
+        summary.images.append(image);
+    }
+    return true;
 }
 
 QJsonArray ModelClassesToJson(const QStringList& classes)

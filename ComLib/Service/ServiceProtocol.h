@@ -32,6 +32,7 @@ inline constexpr char kTrainConfigFile[] = "config.json";
 inline constexpr char kTestConfigFile[] = "test.json";
 inline constexpr char kModelDir[] = "model";
 inline constexpr char kModelConfigFile[] = "Config.json";
+inline constexpr char kTestSummaryFile[] = "test_summary.json";
 
 inline constexpr char kStatusQueued[] = "queued";
 inline constexpr char kStatusRunning[] = "running";
@@ -114,6 +115,72 @@ struct StatusReply
 
     QJsonObject ToJson() const;
     static StatusReply FromJson(const QJsonObject& object);
+};
+
+// A trained version's model/Config.json: what the program shows of a version and everything needed to
+// train it again. Only "classes" is required when read, so that versions trained before the other keys
+// existed still load; what is absent stays at its zero value.
+struct ModelRecord
+{
+    struct EpochLoss
+    {
+        int epoch = 0;
+        double totalLoss = 0;
+        double valLoss = 0;
+    };
+    // Images holding at least one shape of the class, per split.
+    struct ClassCount
+    {
+        QString name;
+        int train = 0;
+        int val = 0;
+    };
+
+    QStringList classes;
+    QString aiType;
+    QString netType;
+    QString version;
+    int fineness = 0;
+    int inputSize = 0;
+    int width = 0;
+    int epochs = 0;
+    int batchSize = 0;
+    double learningRate = 0;
+    double trainPercent = 0;
+    int seed = 0;
+    int threads = 0;
+    QString libtorch;
+    // The service's further settings (tiling, the intensity window of deep images, ...), kept as written.
+    QJsonObject settings;
+    // Hash over the sorted image paths, their sizes and their annotation files' contents.
+    QString dataFingerprint;
+    int trainImages = 0;
+    int valImages = 0;
+    QVector<ClassCount> classCounts;
+    QVector<EpochLoss> history;
+
+    QJsonObject ToJson() const;
+    static bool FromJson(const QJsonObject& object, ModelRecord& record, QString& error);
+};
+
+// The summary a test writes beside its prediction files (kTestSummaryFile in save_predict_path): for
+// every tested image the highest score per class, 0 where nothing was found, and for a labelled test
+// whether the image's annotation holds the class.
+struct TestSummary
+{
+    struct Image
+    {
+        QString path;
+        QVector<double> scores;
+        std::optional<QVector<bool>> truth;
+    };
+
+    QStringList classes;
+    QVector<Image> images;
+
+    QJsonObject ToJson() const;
+    // False with the reason when a row's lists do not match the classes.
+    static bool FromJson(const QJsonObject& object, TestSummary& summary, QString& error);
 };
 
 // "classes" of a trained model's Config.json: [{"name": …}, …] in class order. Entries without a name

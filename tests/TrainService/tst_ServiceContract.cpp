@@ -31,6 +31,7 @@ private Q_SLOTS:
     void missingKeyIsNamed_data();
     void missingKeyIsNamed();
     void statusReadAsBuilt();
+    void modelRecordAndSummaryReadAsWritten();
 
 private:
     // config.json of a one-image project of the given type, as the training page writes it.
@@ -169,6 +170,52 @@ void tst_ServiceContract::statusReadAsBuilt()
     QCOMPARE(read.ToJson(), done.ToJson());
     QCOMPARE(read.loss->valLoss, 0.5);
     QCOMPARE(*read.overkillImagePaths, *done.overkillImagePaths);
+}
+
+void tst_ServiceContract::modelRecordAndSummaryReadAsWritten()
+{
+    using comlib::protocol::ModelRecord;
+    using comlib::protocol::TestSummary;
+    ModelRecord record;
+    record.classes = QStringList{"scratch", "spot"};
+    record.fineness = 3;
+    record.epochs = 40;
+    record.seed = 11;
+    record.settings = QJsonObject{{"tile", 256}};
+    record.classCounts = {{"scratch", 30, 8}, {"spot", 12, 3}};
+    record.history = {{1, 0.9, 1.1}, {2, 0.5, 0.7}};
+    ModelRecord read;
+    QString error;
+    QVERIFY2(ModelRecord::FromJson(record.ToJson(), read, error), qPrintable(error));
+    QCOMPARE(read.ToJson(), record.ToJson());
+    QCOMPARE(read.history.size(), 2);
+    QCOMPARE(read.classCounts.at(1).val, 3);
+
+    // A version trained before the record grew still loads with what it has.
+    const QJsonObject old = QJsonDocument::fromJson(R"({"classes": [{"name": "dent"}], "fineness": 2,
+        "history": [{"epoch": 1, "total_loss": 0.4, "val_loss": 0.6}]})")
+                                .object();
+    QVERIFY(ModelRecord::FromJson(old, read, error));
+    QCOMPARE(read.classes, QStringList{"dent"});
+    QCOMPARE(read.history.size(), 1);
+    QCOMPARE(read.epochs, 0);
+    QVERIFY(!ModelRecord::FromJson(QJsonObject{{"history", QJsonArray()}}, read, error));
+
+    TestSummary summary;
+    summary.classes = QStringList{"scratch", "spot"};
+    summary.images = {{"/t/a.png", {0.75, 0}, QVector<bool>{true, false}},
+                      {"/t/b.png", {0, 0.5}, std::nullopt}};
+    TestSummary readSummary;
+    QVERIFY2(TestSummary::FromJson(summary.ToJson(), readSummary, error), qPrintable(error));
+    QCOMPARE(readSummary.ToJson(), summary.ToJson());
+    QVERIFY(!readSummary.images.at(1).truth);
+
+    QJsonObject broken = summary.ToJson();
+    QJsonArray rows = broken.value("images").toArray();
+    rows.append(QJsonObject{{"path", "/t/c.png"}, {"scores", QJsonArray{0.5}}});
+    broken.insert("images", rows);
+    QVERIFY(!TestSummary::FromJson(broken, readSummary, error));
+    QVERIFY2(error.contains("/t/c.png"), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceContract)
