@@ -3,6 +3,7 @@
 
 #include "DatasetCheckWid.h"
 #include "GetGPUWork.h"
+#include "ServiceStateLabel.h"
 #include "TrainConfig.h"
 
 #include "ComLib/ComFunc.h"
@@ -95,6 +96,11 @@ ModelTrainingWid::~ModelTrainingWid()
 {
     // Replies aborted while the children go must not reach the half-destroyed page.
     m_run->disconnect(this);
+}
+
+void ModelTrainingWid::ShowServiceState(comlib::ServiceStarter* service)
+{
+    ui->verticalLayoutStatus->insertWidget(1, new ServiceStateLabel(service, ui->widStatus));
 }
 
 void ModelTrainingWid::showEvent(QShowEvent* event)
