@@ -132,8 +132,7 @@ void ServiceStarter::Answered(QNetworkReply* reply)
         Fail(tr("端口 %1 上的程序不是训练服务").arg(m_base.port()));
         return;
     }
-    const bool refused = reply->error() == QNetworkReply::ConnectionRefusedError;
-    if (m_process)
+    if (m_process && m_state == State::Starting)
     {
         if (m_clock.elapsed() < m_startLimitMs)
         {
@@ -144,8 +143,10 @@ void ServiceStarter::Answered(QNetworkReply* reply)
         Fail(tr("训练服务在 %1 秒内没有应答").arg(m_startLimitMs / 1000));
         return;
     }
-    if (refused)
+    if (reply->error() == QNetworkReply::ConnectionRefusedError)
     {
+        // A service started here that no longer listens is of no use.
+        StopProcess();
         Launch();
         return;
     }

@@ -4,6 +4,7 @@
 #include "FakeTrainService.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -109,6 +110,18 @@ void TestServiceStarter::missingOrFailingProgramGivesTheReason()
         QVERIFY2(starter.Reason().contains("3") && starter.Reason().contains("cannot listen"),
                  qPrintable(starter.Reason()));
         QVERIFY(!starter.Reason().contains("first"));
+    }
+    {
+        // Started, but it never answers: it is stopped when the time allowed has passed.
+        const QString program = Script(dir, "Silent", "echo $$ > \"$4/pid\"\nexec sleep 600");
+        ServiceStarter starter(program, dir.path());
+        starter.SetStartLimitMs(300);
+        starter.Ensure();
+        QTRY_COMPARE(starter.CurrentState(), State::NotAvailable);
+        QVERIFY2(starter.Reason().contains("没有应答"), qPrintable(starter.Reason()));
+        QFile pid(dir.filePath("pid"));
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        QVERIFY(!QFileInfo::exists("/proc/" + pid.readAll().trimmed()));
     }
     // A service elsewhere is not started from here.
     UseAddress(QStringLiteral("http://192.0.2.1:9"));
