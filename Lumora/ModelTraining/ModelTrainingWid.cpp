@@ -100,7 +100,11 @@ ModelTrainingWid::~ModelTrainingWid()
 
 void ModelTrainingWid::ShowServiceState(comlib::ServiceStarter* service)
 {
-    ui->verticalLayoutStatus->insertWidget(1, new ServiceStateLabel(service, ui->widStatus));
+    auto* label = new ServiceStateLabel(service, ui->widStatus);
+    // In line with the status rows below it.
+    const QMargins rows = ui->gridStatus->contentsMargins();
+    label->setContentsMargins(rows.left(), 0, rows.right(), 0);
+    ui->verticalLayoutStatus->insertWidget(1, label);
 }
 
 void ModelTrainingWid::showEvent(QShowEvent* event)
