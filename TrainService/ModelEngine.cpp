@@ -423,6 +423,23 @@ struct ModelEngine::Impl
         return boxes;
     }
 
+    // Boxes clipped to an area of size, then divided by scale into the image's pixels.
+    static std::vector<Box> InImage(std::vector<Box> boxes, cv::Size size, double scale)
+    {
+        const cv::Rect2f frame(0.0f, 0.0f, float(size.width), float(size.height));
+        std::vector<Box> out;
+        for (Box& box : boxes)
+        {
+            const cv::Rect2f r = box.rect & frame;
+            if (r.area() <= 0.0f)
+                continue;
+            const float s = float(scale);
+            box.rect = cv::Rect2f(r.x / s, r.y / s, r.width / s, r.height / s);
+            out.push_back(box);
+        }
+        return out;
+    }
+
     Prediction PredictWhole(const cv::Mat& image)
     {
         const cv::Mat input = raster::ResizeInput(image, layout.inputSize);
@@ -434,8 +451,9 @@ struct ModelEngine::Impl
             const float sy = float(image.rows) / float(layout.inputSize);
             const std::vector<Box> boxes = Decode(det->forward(x), 0, sx, sy, cv::Point2f());
             const cv::Rect all(cv::Point(), image.size());
-            prediction.boxes = tiling::JoinTileBoxes(boxes, std::vector<cv::Rect>(boxes.size(), all),
-                                                     image.size(), kNmsIou, size_t(kMaxBoxes));
+            prediction.boxes = InImage(tiling::JoinTileBoxes(boxes, std::vector<cv::Rect>(boxes.size(), all),
+                                                             image.size(), kNmsIou, size_t(kMaxBoxes)),
+                                       image.size(), 1.0);
             return prediction;
         }
         const auto [probability, labels] = seg->forward(x).softmax(1).max(1);
@@ -491,16 +509,8 @@ struct ModelEngine::Impl
         const cv::Rect inside(cv::Point(), scaled);
         if (layout.detection)
         {
-            const cv::Rect2f frame(inside);
-            for (Box& box : tiling::JoinTileBoxes(boxes, tileOf, area.size(), kNmsIou, size_t(kMaxBoxes)))
-            {
-                const cv::Rect2f r = box.rect & frame;
-                if (r.area() <= 0.0f)
-                    continue;
-                box.rect = cv::Rect2f(r.x / float(scale), r.y / float(scale), r.width / float(scale),
-                                      r.height / float(scale));
-                prediction.boxes.push_back(box);
-            }
+            prediction.boxes = InImage(
+                tiling::JoinTileBoxes(boxes, tileOf, area.size(), kNmsIou, size_t(kMaxBoxes)), scaled, scale);
             return prediction;
         }
         cv::Mat probability;

@@ -25,12 +25,12 @@ bool WritePredictionFile(const QString& path, const QString& imageName, cv::Size
         QJsonArray points;
         for (const cv::Point2f& p : shape.points)
             points.append(QJsonArray{double(p.x), double(p.y)});
-        shapeArray.append(QJsonObject{
-            {QStringLiteral("label"), classes.at(shape.cls)},
-            {QStringLiteral("points"), points},
-            {QStringLiteral("shape_type"),
-             shape.rect ? QStringLiteral("rectangle") : QStringLiteral("polygon")},
-            {QLatin1String(kScoreKey), std::round(double(std::clamp(shape.score, 0.0f, 1.0f)) * 1e4) / 1e4}});
+        shapeArray.append(
+            QJsonObject{{QStringLiteral("label"), classes.at(shape.cls)},
+                        {QStringLiteral("points"), points},
+                        {QStringLiteral("shape_type"),
+                         shape.rect ? QStringLiteral("rectangle") : QStringLiteral("polygon")},
+                        {QLatin1String(kScoreKey), double(std::clamp(shape.score, 0.0f, 1.0f))}});
     }
     const QJsonObject root{{QStringLiteral("imageData"), QJsonValue::Null},
                            {QStringLiteral("imageHeight"), imageSize.height},

@@ -161,7 +161,7 @@ std::vector<Box> JoinTileBoxes(const std::vector<Box>& boxes, const std::vector<
         if (!covered)
             whole.push_back(item);
     }
-    // Parts of one defect larger than the overlap, cut in both tiles, are joined.
+    // A cut part of a defect larger than the overlap joins what the neighbouring tile saw of it.
     for (bool joined = true; joined;)
     {
         joined = false;
@@ -171,11 +171,12 @@ std::vector<Box> JoinTileBoxes(const std::vector<Box>& boxes, const std::vector<
             {
                 Item& a = whole[i];
                 const Item& b = whole[j];
-                if (!a.cut || !b.cut || sameTile(a, b) || a.box.cls != b.box.cls ||
+                if ((!a.cut && !b.cut) || sameTile(a, b) || a.box.cls != b.box.cls ||
                     (a.box.rect & b.box.rect).area() <= 0.0f)
                     continue;
                 a.box.rect = a.box.rect | b.box.rect;
                 a.box.score = std::max(a.box.score, b.box.score);
+                a.cut = true;
                 whole.erase(whole.begin() + long(j));
                 joined = true;
             }

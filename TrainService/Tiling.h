@@ -45,8 +45,9 @@ private:
 };
 
 // Joins boxes found in tiles (in the area's pixels): a box cut by its tile's inner edge gives way to
-// a box of the same class from a neighbouring tile that covers it, and the rest are suppressed
-// class by class by IoU, the higher score winning. tileOf[i] is the tile of boxes[i].
+// a larger box of its class from another tile that covers most of it, or else joins the boxes of its
+// class from other tiles it overlaps; the rest are suppressed class by class by IoU, the higher score
+// winning. tileOf[i] is the tile of boxes[i].
 std::vector<Box> JoinTileBoxes(const std::vector<Box>& boxes, const std::vector<cv::Rect>& tileOf,
                                cv::Size area, float nmsIou, size_t maxBoxes);
 

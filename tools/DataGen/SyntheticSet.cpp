@@ -18,7 +18,8 @@ cv::Mat Background(int size, std::mt19937& rng)
 {
     std::uniform_int_distribution<int> base(90, 170);
     cv::Mat noise(size, size, CV_32F);
-    cv::randn(noise, 0.0, 1.0);
+    // From the set's own generator, not OpenCV's global one: a seed gives the same set every time.
+    cv::RNG(rng()).fill(noise, cv::RNG::NORMAL, 0.0, 1.0);
     // Brushed texture: noise smeared along one direction, plus a slow lighting gradient.
     cv::Mat brushed;
     cv::blur(noise, brushed, cv::Size(size / 8 + 1, 1));
