@@ -97,6 +97,7 @@ class tst_TrainData : public QObject
 private Q_SLOTS:
     void readTrainConfig_data();
     void readTrainConfig();
+    void optionalTrainKeys();
     void readTestConfig();
     void loadDataSet();
     void deepTiffRead();
@@ -178,6 +179,39 @@ void tst_TrainData::readTrainConfig()
 
     QVERIFY(!trainsvc::ReadTrainConfig(dir.filePath("missing.json"), config, error));
     QVERIFY(error.contains("missing.json"));
+}
+
+// The tile scale and thread count as the program's request writes them; out-of-range values clamp.
+void tst_TrainData::optionalTrainKeys()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("config.json");
+    comlib::protocol::TrainRequest request;
+    QString error;
+    QVERIFY(comlib::protocol::TrainRequest::FromJson(FullTrainConfig(), request, error));
+    trainsvc::TrainConfig config;
+    const auto read = [&]
+    {
+        return WriteText(path, QJsonDocument(request.ToJson()).toJson()) &&
+               trainsvc::ReadTrainConfig(path, config, error);
+    };
+    QVERIFY(read());
+    QCOMPARE(config.net.tileScale, 1.0);
+    QVERIFY(config.settings.threads >= 1);
+    request.tileScale = 0.5;
+    request.threads = 3;
+    QVERIFY(read());
+    QCOMPARE(config.net.tileScale, 0.5);
+    QCOMPARE(config.settings.threads, 3);
+    // 0 stretches every image as before tiling.
+    request.tileScale = 0.0;
+    request.threads = 0;
+    QVERIFY(read());
+    QCOMPARE(config.net.tileScale, 0.0);
+    QCOMPARE(config.settings.threads, 1);
+    request.tileScale = 50.0;
+    QVERIFY(read());
+    QCOMPARE(config.net.tileScale, 2.0);
 }
 
 void tst_TrainData::readTestConfig()
