@@ -717,6 +717,11 @@ std::vector<std::pair<std::string, double>> ModelEngine::Constants()
             {"max_boxes", kMaxBoxes}};
 }
 
+int ModelEngine::Threads()
+{
+    return at::get_num_threads();
+}
+
 bool ModelEngine::OnGpu() const
 {
     return d->device.is_cuda();

@@ -41,6 +41,8 @@ public:
     static std::string LibraryVersion();
     // The fixed training and decoding constants, by name, for a version's record.
     static std::vector<std::pair<std::string, double>> Constants();
+    // Threads of the computations of this process.
+    static int Threads();
     // Whether this build runs on a CUDA device, found when the engine was made.
     bool OnGpu() const;
 
