@@ -722,6 +722,11 @@ int ModelEngine::Threads()
     return at::get_num_threads();
 }
 
+void ModelEngine::SetThreads(int threads)
+{
+    at::set_num_threads(std::max(1, threads));
+}
+
 bool ModelEngine::OnGpu() const
 {
     return d->device.is_cuda();

@@ -43,6 +43,7 @@ public:
     static std::vector<std::pair<std::string, double>> Constants();
     // Threads of the computations of this process.
     static int Threads();
+    static void SetThreads(int threads);
     // Whether this build runs on a CUDA device, found when the engine was made.
     bool OnGpu() const;
 
