@@ -420,6 +420,13 @@ struct ModelEngine::Impl
                 cv::Rect2f(origin.x + (cx - w / 2) * sx, origin.y + (cy - hh / 2) * sy, w * sx, hh * sy);
             boxes.push_back(box);
         }
+        // An untrained net can raise a peak in every cell; the strongest are enough.
+        if (boxes.size() > size_t(kMaxBoxes))
+        {
+            std::partial_sort(boxes.begin(), boxes.begin() + kMaxBoxes, boxes.end(),
+                              [](const Box& a, const Box& b) { return a.score > b.score; });
+            boxes.resize(size_t(kMaxBoxes));
+        }
         return boxes;
     }
 

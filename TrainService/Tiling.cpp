@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <numeric>
 
 namespace trainsvc::tiling
 {
@@ -161,27 +163,39 @@ std::vector<Box> JoinTileBoxes(const std::vector<Box>& boxes, const std::vector<
         if (!covered)
             whole.push_back(item);
     }
-    // A cut part of a defect larger than the overlap joins what the neighbouring tile saw of it.
-    for (bool joined = true; joined;)
+    // A cut part of a defect larger than the overlap joins what the neighbouring tiles saw of it; only
+    // cut boxes are compared with all, so that a large image's many boxes stay cheap.
+    std::vector<size_t> group(whole.size());
+    std::iota(group.begin(), group.end(), size_t(0));
+    const std::function<size_t(size_t)> root = [&group, &root](size_t i)
+    { return group[i] == i ? i : group[i] = root(group[i]); };
+    for (size_t i = 0; i < whole.size(); ++i)
     {
-        joined = false;
-        for (size_t i = 0; i < whole.size() && !joined; ++i)
+        for (size_t j = 0; whole[i].cut && j < whole.size(); ++j)
         {
-            for (size_t j = i + 1; j < whole.size() && !joined; ++j)
-            {
-                Item& a = whole[i];
-                const Item& b = whole[j];
-                if ((!a.cut && !b.cut) || sameTile(a, b) || a.box.cls != b.box.cls ||
-                    (a.box.rect & b.box.rect).area() <= 0.0f)
-                    continue;
-                a.box.rect = a.box.rect | b.box.rect;
-                a.box.score = std::max(a.box.score, b.box.score);
-                a.cut = true;
-                whole.erase(whole.begin() + long(j));
-                joined = true;
-            }
+            const Item& a = whole[i];
+            const Item& b = whole[j];
+            if (i != j && !sameTile(a, b) && a.box.cls == b.box.cls &&
+                (a.box.rect & b.box.rect).area() > 0.0f)
+                group[root(j)] = root(i);
         }
     }
+    std::vector<Item> joined;
+    std::vector<size_t> slot(whole.size(), whole.size());
+    for (size_t i = 0; i < whole.size(); ++i)
+    {
+        const size_t r = root(i);
+        if (slot[r] == whole.size())
+        {
+            slot[r] = joined.size();
+            joined.push_back(whole[i]);
+            continue;
+        }
+        Box& box = joined[slot[r]].box;
+        box.rect = box.rect | whole[i].box.rect;
+        box.score = std::max(box.score, whole[i].box.score);
+    }
+    whole.swap(joined);
     std::stable_sort(whole.begin(), whole.end(),
                      [](const Item& a, const Item& b) { return a.box.score > b.box.score; });
     // A long scratch can raise two peaks: keep the stronger of boxes that mostly cover each other.
