@@ -19,6 +19,7 @@
 #include "ComLib/IniFile.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/CheckBoxHeaderView.h"
+#include "ComUi/SingleSelectListView.h"
 #include "Nexil/ImageFiles.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
@@ -73,6 +74,8 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
       m_reloadKey(new QShortcut(QKeySequence(Qt::Key_F5), this)),
       m_undoKey(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this)),
       m_redoKey(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this)),
+      m_deleteKey(new QShortcut(QKeySequence(Qt::Key_Delete), this)),
+      m_backspaceKey(new QShortcut(QKeySequence(Qt::Key_Backspace), this)),
       m_session(new AnnotationSession(this)),
       m_configFile(QString::fromStdString(comlib::RootDir()) + nexil::kConfigFile)
 {
@@ -85,6 +88,7 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     ui->widInputMarkType->hide();
     ui->widImgMarks->hide();
     ui->btnSaveMark->hide();
+    ui->lbDrawHint->hide();
 
     SetupViews();
     SetupImportNote();
@@ -275,6 +279,10 @@ void ImgMarksWid::ConnectWidgets()
     connect(m_redoKey, &QShortcut::activated, this, &ImgMarksWid::Slot_BtnRedoClicked);
     connect(ui->btnCarryRois, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnCarryRoisClicked);
     connect(ui->btnExportMark, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnExportMarkClicked);
+    connect(m_deleteKey, &QShortcut::activated, this, &ImgMarksWid::Slot_DeleteSelectedRoi);
+    connect(m_backspaceKey, &QShortcut::activated, this, &ImgMarksWid::Slot_DeleteSelectedRoi);
+    connect(ui->lstWidMarkType, &SingleSelectListView::Signal_ItemDeleted, this,
+            &ImgMarksWid::UpdateCategoryColours);
 }
 
 void ImgMarksWid::ConnectCanvas()
@@ -324,12 +332,27 @@ void ImgMarksWid::RequestScan(const QString& path, bool report, bool singleFile)
 void ImgMarksWid::FillCategories()
 {
     const auto spPrj = PrjIns().lock();
+    UpdateCategoryColours();
     if (!spPrj || spPrj->MarkTypes().isEmpty())
         return;
     ui->lstWidMarkType->clear();
     for (const QString& type : spPrj->MarkTypes())
         ui->lstWidMarkType->AddItem(type);
     ui->lstWidMarkType->SetCurrentRow(0);
+}
+
+void ImgMarksWid::UpdateCategoryColours()
+{
+    const auto spPrj = PrjIns().lock();
+    const QStringList categories = spPrj ? spPrj->MarkTypes() : QStringList();
+    ui->widImgView->setCategories(categories);
+    m_roiModel->setCategories(categories);
+}
+
+void ImgMarksWid::ShowDrawHint(const QString& text)
+{
+    ui->lbDrawHint->setText(text);
+    ui->lbDrawHint->setVisible(!text.isEmpty());
 }
 
 void ImgMarksWid::SetupDisplayAdjust()
@@ -471,14 +494,21 @@ void ImgMarksWid::Slot_BtnStartDrawClicked()
         return;
     }
     if (shape == ui->btnRect)
+    {
         ui->widImgView->startDrawRect(QString());
+        ShowDrawHint(tr("按住左键拖出矩形，松开结束"));
+    }
     else
+    {
         ui->widImgView->startDrawPolygon(QString());
+        ShowDrawHint(tr("左键加点，点击起点或右键结束，Ctrl+Z 撤回一点"));
+    }
 }
 
 void ImgMarksWid::Slot_ImgViewDrawRoiCompleted(bool bAccept)
 {
     const std::shared_ptr<ROIItem> roi = ui->widImgView->endDrawing(bAccept);
+    ShowDrawHint(QString());
     // A degenerate shape (fewer than three vertices, no area) has nothing to label.
     if (!bAccept || !roi)
         return;
@@ -592,6 +622,14 @@ void ImgMarksWid::Slot_BtnDelImgOneMark()
         RefreshRoiList(*spImg);
     ui->widImgView->update();
     ui->widImgMarks->hide();
+}
+
+void ImgMarksWid::Slot_DeleteSelectedRoi()
+{
+    // In the middle of a drawing the key would take away a shape the user is not looking at.
+    if (ShapeBeingDrawn())
+        return;
+    m_session->removeRoi(ui->widImgView->selectedRoi().lock());
 }
 
 void ImgMarksWid::Slot_BtnDelImgAllMark()
@@ -867,6 +905,7 @@ void ImgMarksWid::Slot_BtnSaveMarkTypeClicked()
     if (spPrj->AddMarkType(name))
     {
         ui->lstWidMarkType->AddItem(name);
+        UpdateCategoryColours();
         // The first category becomes the current one, so drawing can start at once.
         if (ui->lstWidMarkType->CurrentText().isEmpty())
             ui->lstWidMarkType->SetCurrentRow(0);

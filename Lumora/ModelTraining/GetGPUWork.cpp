@@ -1,6 +1,10 @@
 #include "GetGPUWork.h"
 
 #include <QDebug>
+#include <QFile>
+#include <QSettings>
+#include <QSysInfo>
+#include <QThread>
 
 #include <opencv2/core.hpp>
 #include <opencv2/core/ocl.hpp>
@@ -33,6 +37,35 @@ QStringList GetGPUWork::QueryDeviceNames()
         qWarning().noquote() << "OpenCL device query failed:" << e.what();
     }
     return names;
+}
+
+QString GetGPUWork::CpuDescription()
+{
+    QString name;
+#ifdef Q_OS_WIN
+    const QSettings processor(
+        QStringLiteral("HKEY_LOCAL_MACHINE\\HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0"),
+        QSettings::NativeFormat);
+    name = processor.value(QStringLiteral("ProcessorNameString")).toString().simplified();
+#else
+    QFile cpuInfo(QStringLiteral("/proc/cpuinfo"));
+    if (cpuInfo.open(QIODevice::ReadOnly | QIODevice::Text))
+    {
+        // The first processor's line is enough: all cores of a desktop are alike.
+        for (int lines = 0; lines < 64 && !cpuInfo.atEnd(); ++lines)
+        {
+            const QString line = QString::fromUtf8(cpuInfo.readLine(1024));
+            if (line.startsWith(QLatin1String("model name")) && line.contains(QLatin1Char(':')))
+            {
+                name = line.section(QLatin1Char(':'), 1).simplified();
+                break;
+            }
+        }
+    }
+#endif
+    if (name.isEmpty())
+        name = QStringLiteral("CPU (%1)").arg(QSysInfo::currentCpuArchitecture());
+    return tr("%1（%2 核）").arg(name).arg(QThread::idealThreadCount());
 }
 
 void GetGPUWork::Slot_GetGPUInfo()
