@@ -25,10 +25,11 @@ void SingleSelectListView::AddItem(const QString& text)
 {
     auto* item = new QListWidgetItem(this);
     auto* row = new ListItemWidget(text, m_group, this);
+    // Before the size is taken: the swatch is part of the row.
+    row->SetColor(CategoryPalette::At(count() - 1));
     item->setSizeHint(row->sizeHint());
     setItemWidget(item, row);
     connect(row->DeleteButton(), &QToolButton::clicked, this, &SingleSelectListView::Slot_DeleteItem);
-    row->SetColor(CategoryPalette::At(count() - 1));
 }
 
 void SingleSelectListView::ColourRows()

@@ -758,6 +758,8 @@ void tst_ProjectWindows::dialogKeys()
 
     // Enter in the name saves once: a second save would meet the name just stored.
     MsgWndProbe probe;
+    QTest::keyClick(types.at(1), Qt::Key_Space);
+    QVERIFY(types.at(1)->isChecked());
     QTest::keyClicks(name, "keyboard");
     QTest::keyClick(name, Qt::Key_Return);
     QVERIFY(probe.Messages().isEmpty());
@@ -766,7 +768,7 @@ void tst_ProjectWindows::dialogKeys()
     QCOMPARE(added.size(), 4);
     QVERIFY(std::any_of(added.begin(), added.end(),
                         [](const auto& p)
-                        { return p->name == "keyboard" && p->type == 0 && p->tips == "a"; }));
+                        { return p->name == "keyboard" && p->type == 2 && p->tips == "a"; }));
 }
 
 void tst_ProjectWindows::dialogEsc()
