@@ -46,6 +46,12 @@ void DataWidget::setCategories(const QStringList& categories)
     update();
 }
 
+void DataWidget::setPendingRoi(std::shared_ptr<ROIItem> roi)
+{
+    m_pending = std::move(roi);
+    update();
+}
+
 void DataWidget::colourRois(const ROIList& rois) const
 {
     if (!m_categoryColors)
@@ -315,6 +321,11 @@ void DataWidget::paintEvent(QPaintEvent*)
                                                                        m_zoom.scale(), m_image.rect()})});
                 painter.restore();
             }
+        }
+        if (m_pending)
+        {
+            painter.setClipRect(m_image.rect());
+            m_pending->paint(&painter, m_zoom.scale());
         }
         if (m_mode == kDrawingPolygon && m_drawPolygon)
             m_drawPolygon->paint(&painter, m_zoom.scale());

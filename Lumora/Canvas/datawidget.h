@@ -64,6 +64,8 @@ public:
     // (CategoryPalette) and the titles are laid out apart. Without a call the attribute colours stay.
     void setCategories(const QStringList& categories);
     const QStringList& categories() const { return m_categories; }
+    // A finished shape not yet in the record (its category being chosen), drawn over the others.
+    void setPendingRoi(std::shared_ptr<ROIItem> roi);
     void setHighlight(bool on);
     bool highlight() const { return m_highlight; }
     // Runs the display timer, whose timeout calls stopDisplay.
@@ -145,6 +147,7 @@ private:
     QTimer m_displayTimer;
     RoiLayer m_roiLayer;
     QStringList m_categories;
+    std::shared_ptr<ROIItem> m_pending;
     bool m_categoryColors = false;
 };
 

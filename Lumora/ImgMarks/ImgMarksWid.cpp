@@ -18,6 +18,7 @@
 #include "ComLib/DesktopPlatform.h"
 #include "ComLib/IniFile.h"
 #include "ComUi/CMsgWnd.h"
+#include "ComUi/CategoryPalette.h"
 #include "ComUi/CheckBoxHeaderView.h"
 #include "ComUi/SingleSelectListView.h"
 #include "Nexil/ImageFiles.h"
@@ -32,6 +33,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QPixmap>
 #include <QSet>
 #include <QShortcut>
 #include <QStandardPaths>
@@ -88,7 +90,6 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
     ui->widInputMarkType->hide();
     ui->widImgMarks->hide();
     ui->btnSaveMark->hide();
-    ui->lbDrawHint->hide();
 
     SetupViews();
     SetupImportNote();
@@ -152,6 +153,13 @@ void ImgMarksWid::SetupViews()
     ui->lstWidCurImgMark->setItemDelegate(new ROIListDelegate(ui->lstWidCurImgMark));
     // One-line rows: thousands of ROIs are laid out without measuring each title.
     ui->lstWidCurImgMark->setUniformItemSizes(true);
+
+    m_drawHint = new QLabel(ui->widImgView);
+    m_drawHint->setObjectName(QStringLiteral("lbDrawHint"));
+    m_drawHint->setStyleSheet(QStringLiteral(
+        "background: rgba(230, 244, 242, 220); color: #145369; padding: 4px; font-size: 14px;"));
+    m_drawHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_drawHint->hide();
 }
 
 void ImgMarksWid::SetupImportNote()
@@ -351,8 +359,10 @@ void ImgMarksWid::UpdateCategoryColours()
 
 void ImgMarksWid::ShowDrawHint(const QString& text)
 {
-    ui->lbDrawHint->setText(text);
-    ui->lbDrawHint->setVisible(!text.isEmpty());
+    m_drawHint->setText(text);
+    m_drawHint->adjustSize();
+    m_drawHint->move(8, 8);
+    m_drawHint->setVisible(!text.isEmpty());
 }
 
 void ImgMarksWid::SetupDisplayAdjust()
@@ -525,14 +535,19 @@ void ImgMarksWid::Slot_ImgViewDrawRoiCompleted(bool bAccept)
                 texts << type;
         }
     }
+    const QStringList categories = ui->widImgView->categories();
     for (const QString& text : qAsConst(texts))
     {
-        QAction* action = m_menu->addAction(text);
+        QPixmap swatch(12, 12);
+        swatch.fill(CategoryPalette::Of(categories, text));
+        QAction* action = m_menu->addAction(QIcon(swatch), text);
         connect(action, &QAction::triggered, m_session, [this, text, roi] { m_session->addRoi(roi, text); });
     }
+    // The shape stays in sight while its category is chosen.
+    ui->widImgView->setPendingRoi(roi);
     m_menu->exec(QCursor::pos());
     // A dismissed menu leaves the shape out of the image; it must not stay drawn either.
-    ui->widImgView->update();
+    ui->widImgView->setPendingRoi(nullptr);
 }
 
 void ImgMarksWid::RoisChanged(const std::shared_ptr<pro::ImageInfo>& spImg, bool stored)

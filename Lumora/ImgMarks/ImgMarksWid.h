@@ -168,6 +168,8 @@ private:
     ImageIntake m_intake;
     // What the last import brought, below the lists.
     QLabel* m_importNote = nullptr;
+    // How to draw the shape begun, over the canvas's corner so that the image does not move.
+    QLabel* m_drawHint = nullptr;
     QString m_configFile;
     // Last, so that the loader ends before the page goes.
     comlib::WorkerThread m_thread{QStringLiteral("LoadImgWork")};
