@@ -49,15 +49,15 @@ QString GetGPUWork::CpuDescription()
     name = processor.value(QStringLiteral("ProcessorNameString")).toString().simplified();
 #else
     QFile cpuInfo(QStringLiteral("/proc/cpuinfo"));
-    if (cpuInfo.open(QIODevice::ReadOnly | QIODevice::Text))
+    // The file reports no size, so it is read up to a limit rather than to its end; the first
+    // processor's line is enough, as all cores of a desktop are alike.
+    if (cpuInfo.open(QIODevice::ReadOnly))
     {
-        // The first processor's line is enough: all cores of a desktop are alike.
-        for (int lines = 0; lines < 64 && !cpuInfo.atEnd(); ++lines)
+        for (const QByteArray& line : cpuInfo.read(64 * 1024).split('\n'))
         {
-            const QString line = QString::fromUtf8(cpuInfo.readLine(1024));
-            if (line.startsWith(QLatin1String("model name")) && line.contains(QLatin1Char(':')))
+            if (line.startsWith("model name") && line.contains(':'))
             {
-                name = line.section(QLatin1Char(':'), 1).simplified();
+                name = QString::fromUtf8(line.mid(line.indexOf(':') + 1)).simplified();
                 break;
             }
         }

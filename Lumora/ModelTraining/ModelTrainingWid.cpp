@@ -153,6 +153,7 @@ void ModelTrainingWid::RefreshVersions(const QString& select)
     for (int i = 0; i < m_versions.size(); ++i)
     {
         ui->lstVersions->addItem(VersionHistory::Title(m_versions.at(i)));
+        ui->lstVersions->item(i)->setToolTip(VersionHistory::Details(m_versions.at(i)));
         if (m_versions.at(i).name == chosen)
             row = i;
     }

@@ -108,7 +108,7 @@ double VersionHistory::SecondsPerEpoch(const Version& version)
 QString VersionHistory::Title(const Version& version)
 {
     const QString when = version.started.isValid()
-                             ? version.started.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                             ? version.started.toString(QStringLiteral("yyyy-MM-dd hh:mm"))
                              : version.name;
     QStringList parts{when};
     if (EpochsOf(version) > 0)

@@ -900,8 +900,8 @@ void tst_TrainingPage::versionHistoryShown()
     auto* list = Child<QListWidget>(*page, "lstVersions");
     QCOMPARE(list->count(), 2);
     QCOMPARE(list->currentRow(), 0);
-    QCOMPARE(list->item(0)->text(), U("2026-01-02 10:00:00 · 4轮 · 精度3 · 验证损失 0.3500"));
-    QCOMPARE(list->item(1)->text(), U("2026-01-01 09:00:00 · 2轮 · 精度1 · 验证损失 0.4500"));
+    QCOMPARE(list->item(0)->text(), U("2026-01-02 10:00 · 4轮 · 精度3 · 验证损失 0.3500"));
+    QCOMPARE(list->item(1)->text(), U("2026-01-01 09:00 · 2轮 · 精度1 · 验证损失 0.4500"));
     const QString details = Text(*page, "lbVersionInfo");
     for (const char* part :
          {"轮数 4，精度 3，输入 256，宽度 16", "训练图 8 张，验证图 2 张",

@@ -18,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -56,11 +57,23 @@ void WriteModelRecord(const Run& run)
     record.width = protocol::FinenessLevelOf(run.request.fineness).width;
     record.epochs = run.epochs;
     record.trainPercent = run.request.trainPercent;
-    const int images = int(QDir(run.request.datasPath).entryList({"*.json"}, QDir::Files).size());
-    record.trainImages = int(images * run.request.trainPercent);
-    record.valImages = images - record.trainImages;
+    // Every tenth annotated image is a validation image; a class counts the images holding it.
+    QHash<QString, protocol::ModelRecord::ClassCount> counts;
+    QDirIterator it(run.request.datasPath, {"*.json"}, QDir::Files, QDirIterator::Subdirectories);
+    for (int n = 0; it.hasNext(); ++n)
+    {
+        QFile annotation(it.next());
+        annotation.open(QIODevice::ReadOnly);
+        const bool val = n % 10 == 9;
+        ++(val ? record.valImages : record.trainImages);
+        QSet<QString> labels;
+        for (const QJsonValue& shape : QJsonDocument::fromJson(annotation.readAll())["shapes"].toArray())
+            labels.insert(shape["label"].toString());
+        for (const QString& label : labels)
+            ++(val ? counts[label].val : counts[label].train);
+    }
     for (const QString& name : run.request.classes)
-        record.classCounts.append({name, record.trainImages / 2, record.valImages / 2});
+        record.classCounts.append({name, counts.value(name).train, counts.value(name).val});
     record.history = run.history;
     const QString modelDir = run.request.trainPath + "/" + protocol::kModelDir;
     QDir().mkpath(modelDir);
