@@ -2,6 +2,7 @@
 #include "Lumora.h"
 #include "MsgWndProbe.h"
 #include "Nexil/ImageFiles.h"
+#include "PageFixture.h"
 #include "ProjectRecord.h"
 #include "ShownWindows.h"
 
@@ -45,14 +46,6 @@ namespace
 
 using Records = QList<std::shared_ptr<pro::ImageInfo>>;
 const QStringList kCategories{"脏污", "划痕", "点"};
-
-bool MakePicture(const QString& path)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QImage image(200, 100, QImage::Format_RGB888);
-    image.fill(QColor(90, 110, 120));
-    return image.save(path);
-}
 
 // QTest moves the cursor without a button held; drags need the button in the event.
 void Move(QWidget* w, const QPoint& pos, Qt::MouseButtons buttons = Qt::NoButton)
@@ -121,7 +114,7 @@ bool MakeInspectionFolder(const QString& root, int ok, int ng, int okMarked, int
         for (int i = 1; i <= count; ++i)
         {
             const QString base = QStringLiteral("%1/%2/%3_%4").arg(root, folder, prefix).arg(i);
-            if (!QFileInfo::exists(base + ".png") && !MakePicture(base + ".png"))
+            if (!QFileInfo::exists(base + ".png") && !PageFixture::MakePicture(base + ".png"))
                 return false;
             QFile json(base + ".json");
             if (withAnnotations && i <= marked &&
@@ -224,43 +217,31 @@ private:
     void ReopenProject();
 
     std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<QTemporaryDir> m_dir;
+    PageFixture m_fixture;
 };
 
 void tst_AnnotationPage::initTestCase()
 {
     InitComUiResources();
     m_home = std::make_unique<QTemporaryDir>();
-    qputenv("HOME", QFile::encodeName(m_home->path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home->filePath(".config")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home->filePath(".local/share")));
+    PageFixture::RedirectHome(m_home->path());
 }
 
 void tst_AnnotationPage::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    QDir().mkpath(m_dir->filePath("ws"));
-    CreateNexil();
-    QVERIFY(NexilIns().lock()->Init(m_dir->filePath("ws")));
+    QVERIFY(m_fixture.Init());
 }
 
 void tst_AnnotationPage::cleanup()
 {
-    ReleaseNexil();
-    m_dir.reset();
+    m_fixture.Cleanup();
 }
 
 void tst_AnnotationPage::OpenProject(int type)
 {
-    const auto spCore = NexilIns().lock();
-    QVERIFY(spCore->AddPro(MakeInfo("P1", "螺丝", type)));
-    QVERIFY(spCore->AddPro(MakeInfo("P2", "other", type)));
-    spCore->OpenPro("P1");
-    const auto spPrj = PrjIns().lock();
-    QVERIFY(spPrj);
-    for (const QString& category : kCategories)
-        QVERIFY(spPrj->AddMarkType(category));
+    // A second project to switch to and back.
+    QVERIFY(NexilIns().lock()->AddPro(MakeInfo("P2", "other", type)));
+    QVERIFY(m_fixture.OpenProject(type, kCategories));
 }
 
 void tst_AnnotationPage::ReopenProject()
@@ -274,7 +255,7 @@ void tst_AnnotationPage::ReopenProject()
 std::unique_ptr<ImgMarksWid> tst_AnnotationPage::MakePage()
 {
     auto page = std::make_unique<ImgMarksWid>();
-    page->SetConfigFile(m_dir->filePath("Config.ini"));
+    page->SetConfigFile(m_fixture.FilePath("Config.ini"));
     page->resize(1400, 700);
     page->show();
     if (!QTest::qWaitForWindowActive(page.get()))
@@ -294,9 +275,9 @@ void tst_AnnotationPage::WaitForCategories(ImgMarksWid& page)
 
 bool tst_AnnotationPage::LoadPictures(ImgMarksWid& page, int count, Records& rows, const QString& folder)
 {
-    const QString dir = m_dir->filePath(folder);
+    const QString dir = m_fixture.FilePath(folder);
     for (int i = 0; i < count; ++i)
-        MakePicture(QStringLiteral("%1/pic_%2.png").arg(dir).arg(i));
+        PageFixture::MakePicture(QStringLiteral("%1/pic_%2.png").arg(dir).arg(i));
     auto* table = Child<QTableView>(page, "tblViewUnmarks");
     const int before = table->model()->rowCount();
     emit page.Signal_LoadImgPath(dir);
@@ -587,11 +568,11 @@ void tst_AnnotationPage::treeNavigationWraps()
     QFETCH(QList<int>, positions);
 
     OpenProject(2);
-    const QString folder = m_dir->filePath("marked");
+    const QString folder = m_fixture.FilePath("marked");
     for (int i = 0; i < 3; ++i)
     {
         const QString picture = QStringLiteral("%1/m_%2.png").arg(folder).arg(i);
-        QVERIFY(MakePicture(picture));
+        QVERIFY(PageFixture::MakePicture(picture));
         QFile json(QStringLiteral("%1/m_%2.json").arg(folder).arg(i));
         QVERIFY(json.open(QIODevice::WriteOnly));
         json.write(
@@ -625,10 +606,10 @@ void tst_AnnotationPage::refreshTwiceAddsNoRows()
     for (int i = 0; i < 2; ++i)
     {
         auto spImg = std::make_shared<pro::ImageInfo>();
-        spImg->path = m_dir->filePath(QStringLiteral("p/%1.png").arg(i));
+        spImg->path = m_fixture.FilePath(QStringLiteral("p/%1.png").arg(i));
         spImg->fileName = QStringLiteral("%1.png").arg(i);
         spImg->filter = "待确认";
-        QVERIFY(MakePicture(spImg->path));
+        QVERIFY(PageFixture::MakePicture(spImg->path));
         QVERIFY(!spPrj->AddImage(spImg).isEmpty());
     }
     auto page = MakePage();
@@ -774,7 +755,7 @@ void tst_AnnotationPage::closeKeepsLastImageWork()
         QVERIFY(QTest::qWaitForWindowActive(&wnd));
         auto* page = wnd.findChild<ImgMarksWid*>();
         QVERIFY(page);
-        page->SetConfigFile(m_dir->filePath("Config.ini"));
+        page->SetConfigFile(m_fixture.FilePath("Config.ini"));
         WaitForCategories(*page);
         Records rows;
         QVERIFY(LoadPictures(*page, 1, rows));
@@ -1019,8 +1000,8 @@ void tst_AnnotationPage::carryOverPrevious()
     OpenProject(2);
     auto page = MakePage();
     WaitForCategories(*page);
-    const QString folder = m_dir->filePath("carry");
-    QVERIFY(MakePicture(folder + "/a.png"));
+    const QString folder = m_fixture.FilePath("carry");
+    QVERIFY(PageFixture::MakePicture(folder + "/a.png"));
     QImage small(shownSize, QImage::Format_RGB888);
     small.fill(Qt::darkGray);
     QVERIFY(small.save(folder + "/b.png"));
@@ -1117,7 +1098,7 @@ void tst_AnnotationPage::importsGiveOneRowPerImage()
     QFETCH(QString, firstNote);
     QFETCH(QString, secondNote);
     OpenProject(2);
-    const QString root = m_dir->filePath("inspect");
+    const QString root = m_fixture.FilePath("inspect");
     QVERIFY(MakeInspectionFolder(root, 6, 4, 2, 1, !annotateBetween));
     auto page = MakePage();
     WaitForCategories(*page);
@@ -1138,7 +1119,7 @@ void tst_AnnotationPage::importsGiveOneRowPerImage()
 void tst_AnnotationPage::waitingListSurvivesRestart()
 {
     OpenProject(2);
-    const QString root = m_dir->filePath("inspect");
+    const QString root = m_fixture.FilePath("inspect");
     QVERIFY(MakeInspectionFolder(root, 6, 4, 2, 1, true));
     {
         auto page = MakePage();
@@ -1149,7 +1130,7 @@ void tst_AnnotationPage::waitingListSurvivesRestart()
         CheckOneRowPerFile(*page, 10, 3);
     }
     // The program's own folder is the same one: it is scanned once.
-    QFile ini(m_dir->filePath("Config.ini"));
+    QFile ini(m_fixture.FilePath("Config.ini"));
     QVERIFY(ini.open(QIODevice::WriteOnly));
     ini.write(QStringLiteral("[Config]\nLoadImgPath=%1\n").arg(root).toUtf8());
     ini.close();
@@ -1176,7 +1157,7 @@ void tst_AnnotationPage::waitingListSurvivesRestart()
 void tst_AnnotationPage::noteAndFilterAfterImport()
 {
     OpenProject(2);
-    const QString root = m_dir->filePath("inspect");
+    const QString root = m_fixture.FilePath("inspect");
     QVERIFY(MakeInspectionFolder(root, 4, 2, 1, 0, true));
     auto page = MakePage();
     WaitForCategories(*page);

@@ -1,4 +1,4 @@
-#include "ProjectRecord.h"
+#include "PageFixture.h"
 
 #include "ImgMarks/AnnotationSession.h"
 
@@ -6,8 +6,6 @@
 #include "Nexil/ROI/PolygonROIItem.h"
 #include "Nexil/ROI/RectROIItem.h"
 
-#include <QImage>
-#include <QTemporaryDir>
 #include <QUndoStack>
 #include <QtTest>
 
@@ -106,7 +104,7 @@ private:
     Record Stored(const QString& name);
 
     std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<QTemporaryDir> m_dir;
+    PageFixture m_fixture;
 };
 
 void tst_AnnotationSession::initTestCase()
@@ -114,49 +112,30 @@ void tst_AnnotationSession::initTestCase()
     qRegisterMetaType<std::shared_ptr<pro::ImageInfo>>();
     m_home = std::make_unique<QTemporaryDir>();
     QVERIFY(m_home->isValid());
-    qputenv("HOME", QFile::encodeName(m_home->path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home->filePath(".config")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home->filePath(".local/share")));
+    PageFixture::RedirectHome(m_home->path());
 }
 
 void tst_AnnotationSession::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    QDir().mkpath(m_dir->filePath("ws"));
-    CreateNexil();
-    const auto spCore = NexilIns().lock();
-    QVERIFY(spCore->Init(m_dir->filePath("ws")));
-    QVERIFY(spCore->AddPro(MakeInfo("P1", "螺丝", 2)));
-    spCore->OpenPro("P1");
-    QVERIFY(!PrjIns().expired());
+    QVERIFY(m_fixture.Init());
+    QVERIFY(m_fixture.OpenProject(2));
 }
 
 void tst_AnnotationSession::cleanup()
 {
-    ReleaseNexil();
-    m_dir.reset();
+    m_fixture.Cleanup();
 }
 
 Record tst_AnnotationSession::Listed(const QString& name)
 {
-    const QString path = m_dir->filePath(QStringLiteral("src/") + name);
-    QDir().mkpath(QFileInfo(path).path());
-    QImage image(200, 100, QImage::Format_RGB888);
-    image.fill(Qt::gray);
-    if (!image.save(path))
-        qFatal("cannot write %s", qPrintable(path));
-    auto img = std::make_shared<pro::ImageInfo>();
-    img->path = path;
-    img->fileName = name;
-    return img;
+    return m_fixture.Picture(name);
 }
 
 Record tst_AnnotationSession::Stored(const QString& name)
 {
     auto img = Listed(name);
     img->rois << Rect(QRectF(1, 1, 10, 10));
-    PrjIns().lock()->AddImage(img);
+    m_fixture.Store(img);
     return img;
 }
 
@@ -464,7 +443,7 @@ void tst_AnnotationSession::deletedImages()
     QVERIFY(!id.isEmpty());
     Announcements seen(session);
 
-    QStringList paths{m_dir->filePath("src/other.png")};
+    QStringList paths{m_fixture.FilePath("src/other.png")};
     if (shownDeleted)
         paths << shown->path;
     if (previousDeleted)

@@ -1,7 +1,7 @@
 #include "Child.h"
 #include "HostileImage.h"
 #include "Nexil/ImageFiles.h"
-#include "ProjectRecord.h"
+#include "PageFixture.h"
 
 #include "Canvas/CanvasImage.h"
 #include "Canvas/datawidget.h"
@@ -115,11 +115,10 @@ private slots:
     void hostileImageImportedAndShown();
 
 private:
-    void OpenProject();
     std::unique_ptr<ImgMarksWid> MakePage();
 
     std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<QTemporaryDir> m_dir;
+    PageFixture m_fixture;
 };
 
 void tst_DisplayAdjust::initTestCase()
@@ -127,21 +126,17 @@ void tst_DisplayAdjust::initTestCase()
     InitComUiResources();
     QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
     m_home = std::make_unique<QTemporaryDir>();
-    qputenv("HOME", QFile::encodeName(m_home->path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home->filePath(".config")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home->filePath(".local/share")));
+    PageFixture::RedirectHome(m_home->path());
 }
 
 void tst_DisplayAdjust::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+    QVERIFY(m_fixture.Init());
 }
 
 void tst_DisplayAdjust::cleanup()
 {
-    ReleaseNexil();
-    m_dir.reset();
+    m_fixture.Cleanup();
 }
 
 void tst_DisplayAdjust::percentiles_data()
@@ -209,7 +204,7 @@ void tst_DisplayAdjust::window()
     QFETCH(cv::Mat, mat);
     QFETCH(int, bits);
     QFETCH(int, minSpread);
-    const QString path = m_dir->filePath(name);
+    const QString path = m_fixture.FilePath(name);
     QVERIFY(Write(path, mat));
 
     CanvasImage image;
@@ -266,8 +261,8 @@ void tst_DisplayAdjust::adjustments()
     QFETCH(int, gamma);
     QFETCH(int, meanChange);
     QFETCH(int, spreadChange);
-    const QString first = m_dir->filePath("dark1.png");
-    const QString second = m_dir->filePath("dark2.bmp");
+    const QString first = m_fixture.FilePath("dark1.png");
+    const QString second = m_fixture.FilePath("dark2.bmp");
     QVERIFY(Write(first, Noise(CV_8UC1, 60, 40, 20, 61)));
     QVERIFY(Write(second, Noise(CV_8UC3, 60, 40, 20, 61)));
     const QByteArray bytes = ReadAll(first);
@@ -309,8 +304,8 @@ void tst_DisplayAdjust::originalValuesUnderPointer()
     cv::Mat deep = Noise(CV_16UC1, 200, 100, 1000, 4001);
     deep.at<ushort>(20, 30) = 3000;
     cv::Mat colour(100, 200, CV_8UC3, cv::Scalar(5, 20, 250));
-    QVERIFY(Write(m_dir->filePath("deep.tif"), deep));
-    QVERIFY(Write(m_dir->filePath("colour.png"), colour));
+    QVERIFY(Write(m_fixture.FilePath("deep.tif"), deep));
+    QVERIFY(Write(m_fixture.FilePath("colour.png"), colour));
 
     DataWidget canvas;
     canvas.resize(400, 200);
@@ -329,14 +324,14 @@ void tst_DisplayAdjust::originalValuesUnderPointer()
     for (const CanvasImage::Adjust& adjust : {CanvasImage::Adjust(), CanvasImage::Adjust{80, 50, 300}})
     {
         canvas.setDisplayAdjust(adjust);
-        canvas.dataUpdated(Record(m_dir->filePath("deep.tif")));
+        canvas.dataUpdated(Record(m_fixture.FilePath("deep.tif")));
         canvas.zoomFit();
         pointAt(30.5, 20.5);
         QCOMPARE(values.last().at(1).value<QVector<double>>(), QVector<double>{3000});
         // The older signal keeps its 8-bit meaning: the high byte of the sample.
         QCOMPARE(location.last().at(1).value<QRgb>(), qRgb(3000 >> 8, 3000 >> 8, 3000 >> 8));
 
-        canvas.dataUpdated(Record(m_dir->filePath("colour.png")));
+        canvas.dataUpdated(Record(m_fixture.FilePath("colour.png")));
         // A readout of the previous image must not stay up for the new one.
         QVERIFY(values.last().at(1).value<QVector<double>>().isEmpty());
         pointAt(10.5, 10.5);
@@ -352,7 +347,7 @@ void tst_DisplayAdjust::originalValuesUnderPointer()
 
 void tst_DisplayAdjust::exifOrientationKept()
 {
-    const QString path = m_dir->filePath("turned.jpg");
+    const QString path = m_fixture.FilePath("turned.jpg");
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(TurnedJpeg(50, 20));
@@ -388,22 +383,10 @@ void tst_DisplayAdjust::panel()
     QCOMPARE(panel.Adjust(), (CanvasImage::Adjust{-10, 20, 80}));
 }
 
-void tst_DisplayAdjust::OpenProject()
-{
-    QDir().mkpath(m_dir->filePath("ws"));
-    CreateNexil();
-    const auto spCore = NexilIns().lock();
-    QVERIFY(spCore->Init(m_dir->filePath("ws")));
-    QVERIFY(spCore->AddPro(MakeInfo("P1", "螺丝", 2)));
-    spCore->OpenPro("P1");
-    QVERIFY(PrjIns().lock());
-    QVERIFY(PrjIns().lock()->AddMarkType("划痕"));
-}
-
 std::unique_ptr<ImgMarksWid> tst_DisplayAdjust::MakePage()
 {
     auto page = std::make_unique<ImgMarksWid>();
-    page->SetConfigFile(m_dir->filePath("Config.ini"));
+    page->SetConfigFile(m_fixture.FilePath("Config.ini"));
     page->resize(1400, 700);
     page->show();
     if (!QTest::qWaitForWindowExposed(page.get()))
@@ -415,8 +398,8 @@ std::unique_ptr<ImgMarksWid> tst_DisplayAdjust::MakePage()
 // the project's copy exactly as without the adjustment.
 void tst_DisplayAdjust::pageKeepsAdjustmentAndFilesClean()
 {
-    OpenProject();
-    const QString src = m_dir->filePath("src");
+    QVERIFY(m_fixture.OpenProject(2, {"划痕"}));
+    const QString src = m_fixture.FilePath("src");
     QVERIFY(Write(src + "/a.png", Noise(CV_16UC1, 80, 60, 1000, 4001)));
     QVERIFY(Write(src + "/b.tif", Noise(CV_8UC1, 80, 60, 20, 61)));
     const QByteArray bytesA = ReadAll(src + "/a.png");
@@ -474,14 +457,14 @@ void tst_DisplayAdjust::pageKeepsAdjustmentAndFilesClean()
     for (const char* word : {"bright", "contrast", "gamma", "adjust", "window"})
         QVERIFY(!annotation.contains(word));
     page.reset();
-    QVERIFY(!QFile::exists(m_dir->filePath("Config.ini")) ||
-            !ReadAll(m_dir->filePath("Config.ini")).contains("gamma"));
+    QVERIFY(!QFile::exists(m_fixture.FilePath("Config.ini")) ||
+            !ReadAll(m_fixture.FilePath("Config.ini")).contains("gamma"));
 }
 
 void tst_DisplayAdjust::tiffImported()
 {
-    OpenProject();
-    const QString src = m_dir->filePath("import");
+    QVERIFY(m_fixture.OpenProject(2, {"划痕"}));
+    const QString src = m_fixture.FilePath("import");
     QVERIFY(Write(src + "/deep.tiff", Noise(CV_16UC1, 70, 30, 1000, 4001)));
     QFile json(src + "/deep.json");
     QVERIFY(json.open(QIODevice::WriteOnly));
@@ -506,8 +489,8 @@ void tst_DisplayAdjust::tiffImported()
 // the canvas; it is now stored as unreadable and shown as nothing.
 void tst_DisplayAdjust::hostileImageImportedAndShown()
 {
-    OpenProject();
-    const QString src = m_dir->filePath("import");
+    QVERIFY(m_fixture.OpenProject(2, {"划痕"}));
+    const QString src = m_fixture.FilePath("import");
     QVERIFY(QDir().mkpath(src));
     QFile bomb(src + "/bomb.png");
     QVERIFY(bomb.open(QIODevice::WriteOnly));

@@ -2,7 +2,7 @@
 #include "Child.h"
 #include "FakeTrainService.h"
 #include "MsgWndProbe.h"
-#include "ProjectRecord.h"
+#include "PageFixture.h"
 #include "ShownWindows.h"
 
 #include "Canvas/datawidget.h"
@@ -34,7 +34,6 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
 
@@ -124,7 +123,7 @@ private slots:
 private:
     // A project with marked images, each with one ROI of "scratch".
     void OpenProject(int images);
-    QString PrjPath() const { return m_dir->path() + "/ws/" + U("螺丝"); }
+    QString PrjPath() const { return m_fixture.ProjectPath(); }
     // A trained version with its model folder and Config.json naming the classes.
     QString MakeVersion(const QString& name, const QStringList& classes);
     std::unique_ptr<ModelTestingWid> MakePage();
@@ -143,11 +142,10 @@ private:
     static QTreeView* Tree(ModelTestingWid& page, const char* name) { return Child<QTreeView>(page, name); }
     static QStringList Names(QTreeView* tree);
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    PageFixture m_fixture;
     std::unique_ptr<FakeTrainService> m_service;
     std::unique_ptr<MsgWndProbe> m_probe;
     std::vector<std::unique_ptr<QAbstractItemModelTester>> m_testers;
-    CallbackLog m_saved;
 };
 
 void tst_TestingPage::initTestCase()
@@ -158,51 +156,34 @@ void tst_TestingPage::initTestCase()
 
 void tst_TestingPage::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    qputenv("HOME", m_dir->path().toUtf8());
-    QVERIFY(QDir().mkpath(m_dir->path() + "/ws"));
-    CreateNexil();
-    QVERIFY(NexilIns().lock()->Init(m_dir->path() + "/ws"));
+    QVERIFY(m_fixture.Init());
+    PageFixture::RedirectHome(m_fixture.Path());
     m_service = std::make_unique<FakeTrainService>();
     QVERIFY(m_service->Listen());
     qputenv(comlib::ServiceClient::kUrlVariable, m_service->BaseUrl().toUtf8());
     m_probe = std::make_unique<MsgWndProbe>();
-    m_saved = CallbackLog();
 }
 
 void tst_TestingPage::cleanup()
 {
     m_testers.clear();
-    ReleaseNexil();
     m_probe.reset();
     m_service.reset();
     qunsetenv(comlib::ServiceClient::kUrlVariable);
-    m_dir.reset();
+    m_fixture.Cleanup();
 }
 
 void tst_TestingPage::OpenProject(int images)
 {
-    const auto spCore = NexilIns().lock();
-    QVERIFY(spCore->AddPro(MakeInfo("P1", U("螺丝"), 2)));
-    spCore->OpenPro("P1");
-    const auto spPrj = PrjIns().lock();
-    QVERIFY(spPrj);
-    spPrj->SetSaveCallback(&CallbackLog::Record, &m_saved);
-    QVERIFY(spPrj->AddMarkType("scratch"));
+    QVERIFY(m_fixture.OpenProject(2, {"scratch"}));
     for (int i = 0; i < images; ++i)
     {
-        const QString path = QString("%1/src/img%2.png").arg(m_dir->path()).arg(i);
-        QVERIFY(WriteImage(path));
-        auto spImg = std::make_shared<pro::ImageInfo>();
-        spImg->path = path;
-        spImg->fileName = QFileInfo(path).fileName();
-        spImg->addTime = "2024-05-06_07-08-09-010";
+        const auto spImg = m_fixture.Picture(QString("img%1.png").arg(i), QSize(16, 12));
         spImg->rois.append(std::make_shared<RectROIItem>(QRectF(0, 0, 2, 2), 0, "scratch"));
         spImg->marked = true;
-        spPrj->AddImage(spImg);
+        m_fixture.Store(spImg);
     }
-    QTRY_COMPARE(m_saved.results.size(), images);
+    QVERIFY(m_fixture.WaitForStored(images));
 }
 
 QString tst_TestingPage::MakeVersion(const QString& name, const QStringList& classes)
@@ -328,7 +309,7 @@ void tst_TestingPage::testJson()
     const QString versionDir = MakeVersion(version, {"scratch"});
     const QString resultDir = PrjPath() + "/test/" + version;
     QVERIFY(Touch(resultDir + "/old/stale.json"));
-    const QString folder = m_dir->path() + "/pick";
+    const QString folder = m_fixture.Path() + "/pick";
     QVERIFY(WriteImage(folder + "/a.png"));
     auto page = MakePage();
     // An annotated import before switches back; the last import decides.
@@ -541,7 +522,7 @@ void tst_TestingPage::firstPanelFillsTrees()
     OpenProject(3);
     MakeVersion("V2024-01-02_03-04-05", {"scratch"});
     const auto images = PrjIns().lock()->Images().values();
-    const QString outside = m_dir->path() + "/elsewhere/x.png";
+    const QString outside = m_fixture.Path() + "/elsewhere/x.png";
     const auto reply = [&](int missed, int overkill)
     {
         const QJsonObject body{{"status", "done"},
@@ -656,7 +637,7 @@ void tst_TestingPage::predictionShown()
     MakeVersion("V2024-02-02_03-04-05", {"scratch"});
     m_service->Script("/test_model", {FakeTrainService::Json(R"({"status":"done"})")});
     auto page = MakePage();
-    const QString folder = m_dir->path() + "/pick";
+    const QString folder = m_fixture.Path() + "/pick";
     QString relative = "/png/a.json";
     if (annotated)
     {

@@ -2,7 +2,7 @@
 #include "Child.h"
 #include "FakeTrainService.h"
 #include "MsgWndProbe.h"
-#include "ProjectRecord.h"
+#include "PageFixture.h"
 
 #include "ModelTraining/DatasetCheckWid.h"
 #include "ModelTraining/ModelTrainingWid.h"
@@ -30,7 +30,6 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLegend>
@@ -177,10 +176,9 @@ private:
         return static_cast<QValueAxis*>(Chart(page)->axes(orientation).value(0));
     }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    PageFixture m_fixture;
     std::unique_ptr<FakeTrainService> m_service;
     std::unique_ptr<MsgWndProbe> m_probe;
-    CallbackLog m_saved;
 };
 
 void tst_TrainingPage::initTestCase()
@@ -191,71 +189,48 @@ void tst_TrainingPage::initTestCase()
 
 void tst_TrainingPage::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    QVERIFY(QDir().mkpath(m_dir->path() + "/ws"));
-    QVERIFY(QDir().mkpath(m_dir->path() + "/src"));
-    CreateNexil();
-    QVERIFY(NexilIns().lock()->Init(m_dir->path() + "/ws"));
+    QVERIFY(m_fixture.Init());
+    PageFixture::RedirectHome(m_fixture.Path());
     m_service = std::make_unique<FakeTrainService>();
     QVERIFY(m_service->Listen());
     qputenv(comlib::ServiceClient::kUrlVariable, m_service->BaseUrl().toUtf8());
     // Any message window is answered and recorded, so none can block a test.
     m_probe = std::make_unique<MsgWndProbe>();
-    m_saved = CallbackLog();
 }
 
 void tst_TrainingPage::cleanup()
 {
-    ReleaseNexil();
     m_probe.reset();
     m_service.reset();
     qunsetenv(comlib::ServiceClient::kUrlVariable);
-    m_dir.reset();
+    m_fixture.Cleanup();
 }
 
 QString tst_TrainingPage::PrjPath() const
 {
-    return m_dir->path() + "/ws/" + U("螺丝");
+    return m_fixture.ProjectPath();
 }
 
 void tst_TrainingPage::OpenProject(int type, const QStringList& classes, const QList<Picture>& pictures)
 {
-    const auto spCore = NexilIns().lock();
-    QVERIFY(spCore->AddPro(MakeInfo("P1", U("螺丝"), type)));
-    spCore->OpenPro("P1");
-    const auto spPrj = PrjIns().lock();
-    QVERIFY(spPrj);
-    spPrj->SetSaveCallback(&CallbackLog::Record, &m_saved);
-    for (const QString& name : classes)
-        QVERIFY(spPrj->AddMarkType(name));
+    QVERIFY(m_fixture.OpenProject(type, classes));
     for (int i = 0; i < pictures.size(); ++i)
     {
         const Picture& picture = pictures[i];
-        const QString path = QString("%1/src/img%2.png").arg(m_dir->path()).arg(i);
+        const auto spImg = m_fixture.Picture(QString("img%1.png").arg(i), picture.size);
         if (picture.broken)
         {
-            QFile file(path);
+            QFile file(spImg->path);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("no image") > 0);
         }
-        else
-        {
-            const cv::Mat image(picture.size.height(), picture.size.width(), CV_8UC3,
-                                cv::Scalar(20, 90, 160));
-            QVERIFY(cv::imwrite(path.toStdString(), image));
-        }
-        auto spImg = std::make_shared<pro::ImageInfo>();
-        spImg->path = path;
-        spImg->fileName = QFileInfo(path).fileName();
-        spImg->addTime = "2024-05-06_07-08-09-010";
         spImg->filter = U("手动添加");
         if (picture.marked)
             spImg->rois.append(std::make_shared<RectROIItem>(
                 QRectF(0, 0, 2, 2), 0, picture.title.isEmpty() ? classes.value(0, "a") : picture.title));
         spImg->markAsOK = picture.ok;
-        spPrj->AddImage(spImg);
+        m_fixture.Store(spImg);
     }
-    QTRY_COMPARE(m_saved.results.size(), pictures.size());
+    QTRY_COMPARE(m_fixture.Saved().results.size(), pictures.size());
 }
 
 std::unique_ptr<ModelTrainingWid> tst_TrainingPage::MakePage()
@@ -391,7 +366,7 @@ void tst_TrainingPage::refusedStarts_data()
     QTest::newRow("only OK images") << 1 << classes << QList<Picture>{{QSize(8, 6), false, false, "", true}}
                                     << false << U("错误") << U("没有任何类别的ROI，无法训练。")
                                     << int(NOTIFY_ERROR);
-    QTest::newRow("unreadable image") << 2 << classes << QList<Picture>{{QSize(), true, true}} << false
+    QTest::newRow("unreadable image") << 2 << classes << QList<Picture>{{QSize(8, 6), true, true}} << false
                                       << U("错误") << U("图像异常，未取得%1图像宽高") << int(NOTIFY_ERROR);
     QTest::newRow("unknown type") << 3 << classes << good << false << U("错误") << U("暂不支持类型训练.")
                                   << int(NOTIFY_ERROR);
