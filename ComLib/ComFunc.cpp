@@ -42,7 +42,18 @@ std::string AppDir()
 
 std::string RootDir()
 {
-    return ParentOf(AppDir());
+    return RootDirFor(AppDir(), platform::UserDataDir());
+}
+
+std::string RootDirFor(const std::string& appDir, const std::string& userDataDir)
+{
+    const std::string parent = ParentOf(appDir);
+    std::error_code ec;
+    const bool installed = fs::exists(U8(parent + "/" + kInstalledMarker), ec);
+    if ((!installed && platform::MayWriteIn(parent)) || userDataDir.empty())
+        return parent;
+    fs::create_directories(U8(userDataDir), ec);
+    return userDataDir;
 }
 
 std::string WorkspaceDir()

@@ -10,8 +10,14 @@ namespace comlib
 
 // Folder of the running program file.
 std::string AppDir();
-// Parent folder of AppDir(): holds Config.ini, Startup.json and the Log folder.
+// Holds Config.ini, Startup.json and the Log folder: RootDirFor(AppDir(), platform::UserDataDir()).
 std::string RootDir();
+// File, relative to the parent of an installed program's folder, that marks the installed copy.
+inline constexpr char kInstalledMarker[] = "share/lumora/installed";
+// The parent folder of appDir, as in a development build or a copied program folder; but when the
+// program may not write there, or it is an installed copy (it holds kInstalledMarker; an administrator
+// could write there), userDataDir, created when missing.
+std::string RootDirFor(const std::string& appDir, const std::string& userDataDir);
 // Workspace folder from Config.ini of the root folder, created when missing.
 // Throws std::filesystem::filesystem_error when it cannot be created or a file stands in its place.
 std::string WorkspaceDir();

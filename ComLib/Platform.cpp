@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QUrl>
 #include <QUuid>
 
@@ -13,6 +14,9 @@
 #endif
 
 #include <filesystem>
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
 
 namespace comlib::platform
 {
@@ -27,6 +31,32 @@ std::string ExecutablePath()
     std::error_code ec;
     const auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::string() : p.string();
+#endif
+}
+
+std::string UserDataDir()
+{
+#ifdef Q_OS_WIN
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+#else
+    // A relative XDG_DATA_HOME is to be ignored; Qt would take it relative to the working folder.
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+#endif
+    // Named here, not after the running program, so that the service and the tools find the same folder.
+    return base.isEmpty() || QDir::isRelativePath(base)
+               ? std::string()
+               : QDir::cleanPath(base + QStringLiteral("/Lumora")).toStdString();
+}
+
+bool MayWriteIn(const std::string& dir)
+{
+#ifdef Q_OS_WIN
+    const QFileInfo info(QString::fromStdString(dir));
+    return info.isDir() && info.isWritable();
+#else
+    return ::access(dir.c_str(), W_OK | X_OK) == 0;
 #endif
 }
 

@@ -16,6 +16,13 @@ namespace comlib::platform
 // Absolute path of the running program file.
 std::string ExecutablePath();
 
+// The user's own data folder of the program (the application data location of "Lumora"), whichever
+// program of the project asks; empty when the user has no home folder.
+std::string UserDataDir();
+
+// True when this process may create files in the folder.
+bool MayWriteIn(const std::string& dir);
+
 // Root folder that holds the default workspace ("drive root" of the program folder).
 std::string DefaultWorkspaceParent(const std::string& appDir);
 

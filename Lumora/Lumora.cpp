@@ -49,6 +49,11 @@ Lumora::Lumora(QWidget* parent)
 
 Lumora::~Lumora() = default;
 
+void Lumora::ShowServiceState(comlib::ServiceStarter* service)
+{
+    m_modelTraining->ShowServiceState(service);
+}
+
 void Lumora::ShowOnScreen(QScreen* screen)
 {
     if (!screen)

@@ -9,6 +9,11 @@ namespace Ui
 class LumoraClass;
 }
 
+namespace comlib
+{
+class ServiceStarter;
+}
+
 class ImgMarksWid;
 class ModelTestingWid;
 class ModelTrainingWid;
@@ -30,6 +35,8 @@ public:
     // Shows the window maximised on the screen, or the primary one; it never grows past the screen's
     // available area, whatever the project's name and notes.
     void ShowOnScreen(QScreen* screen = nullptr);
+    // The training page shows the state of the service that service looks after.
+    void ShowServiceState(comlib::ServiceStarter* service);
 
 public slots:
     // Makes the clicked button's page current; the testing page reloads its models each time.

@@ -9,6 +9,7 @@
 #include "ComLib/Log/Log.h"
 #include "ComLib/Platform.h"
 #include "ComLib/ProjectName.h"
+#include "ComLib/Service/ServiceStarter.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/Skin.h"
 #include "Nexil/NexilApi.h"
@@ -16,9 +17,12 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QEventLoop>
 #include <QFile>
+#include <QIcon>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTextStream>
 #include <QWidget>
 
 #include <filesystem>
@@ -32,6 +36,11 @@ constexpr char kMaker[] = "QARNO";
 constexpr char kProduct[] = "VELTA";
 // The record names the program file by this fixed name, whatever the running file is called.
 constexpr char kProgramFile[] = "/Lumora.exe";
+#ifdef Q_OS_WIN
+constexpr char kServiceProgram[] = "/TrainService.exe";
+#else
+constexpr char kServiceProgram[] = "/TrainService";
+#endif
 
 int ProjectType(const QString& typeText)
 {
@@ -45,7 +54,12 @@ Startup::Startup()
 {
 }
 
-Startup::Startup(const QString& rootDir, const QString& appDir) : m_rootDir(rootDir), m_appDir(appDir) {}
+Startup::Startup(const QString& rootDir, const QString& appDir)
+    : m_rootDir(rootDir), m_appDir(appDir), m_runMainWindow([this] { return RunMainWindow(m_service.get()); })
+{
+}
+
+Startup::~Startup() = default;
 
 void Startup::SetProjectManagerRunner(WindowRunner runner)
 {
@@ -74,6 +88,10 @@ void Startup::Prepare()
     comlib::Log::CreateLogger("Operater", true);
     qInstallMessageHandler(comlib::Log::customLogMessageHandler);
     InitComUiResources();
+    QIcon icon;
+    for (const int size : {16, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/app/lumora_%1.png").arg(size));
+    QApplication::setWindowIcon(icon);
     LoadQSS({QStringLiteral(":/qss/common.css"), QStringLiteral(":/qss/titleBar.css")});
 }
 
@@ -84,6 +102,7 @@ int Startup::Start()
     if (!OpenWorkspace(workspace))
         return 1;
     WriteInstallRecord(workspace);
+    StartService();
 
     CreateNexil();
     {
@@ -98,7 +117,59 @@ int Startup::Start()
     }
     const int result = RunLoop(ApplyStartupJson());
     ReleaseNexil();
+    m_service.reset();
     return result;
+}
+
+void Startup::StartService()
+{
+    m_service = std::make_unique<comlib::ServiceStarter>(m_appDir + kServiceProgram,
+                                                         m_rootDir + QStringLiteral("/Log"));
+    m_service->Ensure();
+}
+
+int Startup::SelfCheck(QTextStream& out)
+{
+    out << "Root folder: " << m_rootDir << "\n";
+    QString workspace;
+    try
+    {
+        workspace = QString::fromStdString(comlib::WorkspaceDirFrom(
+            ConfigFile().toStdString(),
+            comlib::platform::DefaultWorkspaceParent(m_appDir.toStdString()) + nexil::kWorkspaceStem));
+    }
+    catch (const std::filesystem::filesystem_error& e)
+    {
+        out << "Workspace: cannot be created: " << e.what() << "\n";
+        return 1;
+    }
+    out << "Workspace: " << workspace << "\n";
+    bool ok = true;
+    CreateNexil();
+    if (const auto spCore = NexilIns().lock(); !spCore || !spCore->Init(workspace))
+    {
+        out << "Catalogue: cannot be used: " << (spCore ? spCore->LastError() : QString()) << "\n";
+        ok = false;
+    }
+    ReleaseNexil();
+
+    StartService();
+    QEventLoop loop;
+    QObject::connect(m_service.get(), &comlib::ServiceStarter::Signal_StateChanged, &loop,
+                     [&loop](comlib::ServiceStarter::State state)
+                     {
+                         if (state == comlib::ServiceStarter::State::Running ||
+                             state == comlib::ServiceStarter::State::NotAvailable)
+                             loop.quit();
+                     });
+    if (m_service->CurrentState() != comlib::ServiceStarter::State::Running &&
+        m_service->CurrentState() != comlib::ServiceStarter::State::NotAvailable)
+        loop.exec();
+    const bool running = m_service->CurrentState() == comlib::ServiceStarter::State::Running;
+    out << "Service: " << (running ? QStringLiteral("running") : "not available: " + m_service->Reason())
+        << (m_service->StartedService() ? " (started by the program)" : "") << "\n";
+    m_service.reset();
+    return ok && running ? 0 : 1;
 }
 
 bool Startup::OpenWorkspace(QString& workspace) const
@@ -242,9 +313,11 @@ int Startup::RunProjectManager()
     return wid.exec();
 }
 
-int Startup::RunMainWindow()
+int Startup::RunMainWindow(comlib::ServiceStarter* service)
 {
     Lumora wnd;
+    if (service)
+        wnd.ShowServiceState(service);
     wnd.ShowOnScreen();
     return QApplication::exec();
 }

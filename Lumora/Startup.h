@@ -4,6 +4,14 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
+
+class QTextStream;
+
+namespace comlib
+{
+class ServiceStarter;
+}
 
 // Start-up and the outer loop of the program, after the single-instance check: logging, skin, installation
 // record, the core object with its workspace, Startup.json, then the project manager and the main window
@@ -24,6 +32,7 @@ public:
     Startup();
     // rootDir holds Config.ini and Startup.json; appDir is the program's folder.
     Startup(const QString& rootDir, const QString& appDir);
+    ~Startup();
 
     void SetProjectManagerRunner(WindowRunner runner);
     void SetMainWindowRunner(WindowRunner runner);
@@ -38,6 +47,9 @@ public:
     // Everything after logging and skin: 1 when the workspace cannot be created (the user is told), -1
     // without a core object, otherwise the result of the last window turn.
     int Start();
+    // After Prepare, without windows: the workspace, its catalogue and the training service, started when
+    // nothing answers and stopped again; what it found goes to out. The exit code: 0 when all is usable.
+    int SelfCheck(QTextStream& out);
     // Applies Startup.json of the root folder; true when it opened a project, so the main window comes
     // first and the project manager never shows.
     bool ApplyStartupJson();
@@ -49,12 +61,15 @@ public:
     static void ActivateMainWindow();
     // One turn of a fresh project manager: its dialog result.
     static int RunProjectManager();
-    // One turn of a fresh, maximised main window: the result of the application's event loop.
-    static int RunMainWindow();
+    // One turn of a fresh, maximised main window: the result of the application's event loop. The
+    // training page shows the state of the service that service looks after, when there is one.
+    static int RunMainWindow(comlib::ServiceStarter* service);
 
 private:
     // The workspace of Config.ini, created when missing; false, after telling the user, when it cannot be.
     bool OpenWorkspace(QString& workspace) const;
+    // Makes sure the training service installed beside the program answers, starting it when nothing does.
+    void StartService();
     void WriteInstallRecord(const QString& workspace) const;
     // Tells the user when Config.ini is there but cannot be read, so that its settings are not in force.
     void WarnIfConfigUnreadable() const;
@@ -67,5 +82,7 @@ private:
     QString m_rootDir;
     QString m_appDir;
     WindowRunner m_runProjectManager = &Startup::RunProjectManager;
-    WindowRunner m_runMainWindow = &Startup::RunMainWindow;
+    WindowRunner m_runMainWindow;
+    // Started with the workspace and ended with the windows, so that a service it started stops too.
+    std::unique_ptr<comlib::ServiceStarter> m_service;
 };

@@ -72,9 +72,12 @@ int main(int argc, char** argv)
     mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
 
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("TrainService"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(LUMORA_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Training service: trains and tests models for Lumora."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("TCP port on 127.0.0.1."),
                                         QStringLiteral("N"), QString::number(comlib::protocol::kServicePort));
     const QCommandLineOption logOption(QStringLiteral("log-dir"), QStringLiteral("Folder of the log files."),

@@ -3,6 +3,7 @@
 
 #include "DatasetCheckWid.h"
 #include "GetGPUWork.h"
+#include "ServiceStateLabel.h"
 #include "TrainConfig.h"
 
 #include "ComLib/ComFunc.h"
@@ -112,6 +113,15 @@ ModelTrainingWid::~ModelTrainingWid()
 {
     // Replies aborted while the children go must not reach the half-destroyed page.
     m_run->disconnect(this);
+}
+
+void ModelTrainingWid::ShowServiceState(comlib::ServiceStarter* service)
+{
+    auto* label = new ServiceStateLabel(service, ui->widStatus);
+    // In line with the status rows below it.
+    const QMargins rows = ui->gridStatus->contentsMargins();
+    label->setContentsMargins(rows.left(), 0, rows.right(), 0);
+    ui->verticalLayoutStatus->insertWidget(1, label);
 }
 
 void ModelTrainingWid::showEvent(QShowEvent* event)

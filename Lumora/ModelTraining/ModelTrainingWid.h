@@ -26,6 +26,7 @@ class QValueAxis;
 namespace comlib
 {
 class ServiceRun;
+class ServiceStarter;
 struct ServiceReply;
 } // namespace comlib
 
@@ -41,6 +42,9 @@ class ModelTrainingWid : public QWidget
 public:
     explicit ModelTrainingWid(QWidget* parent = nullptr);
     ~ModelTrainingWid() override;
+
+    // Shows the state of the training service that service looks after, above the run's status.
+    void ShowServiceState(comlib::ServiceStarter* service);
 
 public slots:
     // Starts a run when idle, stops it when running.

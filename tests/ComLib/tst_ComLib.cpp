@@ -1,6 +1,7 @@
 #include "ComLib/AtomicFile.h"
 #include "ComLib/ComFunc.h"
 #include "ComLib/IniFile.h"
+#include "ComLib/Platform.h"
 #include "ComLib/ProjectName.h"
 #include "ComLib/WorkerThread.h"
 
@@ -65,6 +66,8 @@ private slots:
     void fileShortcuts();
     void uniqueIdsHaveTheirFormAndDiffer();
     void locationsFollowTheProgram();
+    void rootFolderOfAnInstalledCopy();
+    void userDataFolderIgnoresARelativeSetting();
     void nowStringLayout();
     void installRecordKeepsUnicode();
     void atomicWrite_data();
@@ -356,6 +359,49 @@ void TestComLib::locationsFollowTheProgram()
     QDir up(app);
     QVERIFY(up.cdUp());
     QCOMPARE(QString::fromStdString(comlib::RootDir()), up.absolutePath());
+}
+
+void TestComLib::rootFolderOfAnInstalledCopy()
+{
+    QTemporaryDir dir;
+    const QString prefix = dir.filePath("usr");
+    const QString data = dir.filePath("home/.local/share/Lumora");
+    QVERIFY(QDir().mkpath(prefix + "/bin"));
+
+    // A folder the program may write in stays the root folder, and nothing is made for the user.
+    QCOMPARE(QString::fromStdString(comlib::RootDirFor(S(prefix + "/bin"), S(data))), prefix);
+    QVERIFY(!QFileInfo::exists(data));
+
+    // The installed copy's marker wins over write permission, which an administrator always has.
+    QVERIFY(QDir().mkpath(prefix + "/share/lumora"));
+    WriteAll(prefix + "/" + comlib::kInstalledMarker, "");
+    QCOMPARE(QString::fromStdString(comlib::RootDirFor(S(prefix + "/bin"), S(data))), data);
+    QVERIFY(QFileInfo(data).isDir());
+    // Without a data folder of the user the program's own folder is all there is.
+    QCOMPARE(QString::fromStdString(comlib::RootDirFor(S(prefix + "/bin"), std::string())), prefix);
+
+    const QString locked = dir.filePath("opt/app");
+    QVERIFY(QDir().mkpath(locked + "/bin"));
+    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+    if (::access(QFile::encodeName(locked).constData(), W_OK) != 0)
+        QCOMPARE(QString::fromStdString(comlib::RootDirFor(S(locked + "/bin"), S(data))), data);
+    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+}
+
+void TestComLib::userDataFolderIgnoresARelativeSetting()
+{
+    QTemporaryDir dir;
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("HOME", QFile::encodeName(dir.path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
+    const QString absolute = QString::fromStdString(comlib::platform::UserDataDir());
+    qputenv("XDG_DATA_HOME", "relative/data");
+    const QString relative = QString::fromStdString(comlib::platform::UserDataDir());
+    qputenv("HOME", oldHome);
+    oldData.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", oldData);
+    QCOMPARE(absolute, dir.filePath("data/Lumora"));
+    QCOMPARE(relative, dir.filePath(".local/share/Lumora"));
 }
 
 void TestComLib::nowStringLayout()

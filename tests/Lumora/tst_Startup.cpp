@@ -1,9 +1,14 @@
 #include "MsgWndProbe.h"
 
+#include "CommandLine.h"
+#include "FakeTrainService.h"
+#include "ModelTraining/ServiceStateLabel.h"
 #include "Startup.h"
 #include "projects/ProMngWid.h"
 
 #include "ComLib/IniFile.h"
+#include "ComLib/Service/ServiceClient.h"
+#include "ComLib/Service/ServiceStarter.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/Skin.h"
 #include "Nexil/NexilApi.h"
@@ -13,6 +18,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTextStream>
 #include <QWidget>
 #include <QtTest>
 
@@ -63,6 +69,9 @@ private slots:
     void unusableCatalogueIsShown_data();
     void unusableCatalogueIsShown();
     void unreadableConfigIsKept();
+    void commandLine();
+    void selfCheckReports();
+    void serviceStateIsShownAndAskedAgain();
 
 private:
     QString Root() const { return m_root->path(); }
@@ -472,6 +481,70 @@ void tst_Startup::unreadableConfigIsKept()
     QFile config(ConfigPath());
     QVERIFY(config.open(QIODevice::ReadOnly));
     QCOMPARE(config.readAll(), bytes);
+}
+
+void tst_Startup::commandLine()
+{
+    const CommandLine version({"Lumora", "--version"});
+    QVERIFY(version.LeavesNow());
+    QCOMPARE(version.ExitCode(), 0);
+    QCOMPARE(version.Output(), QString("Lumora %1\n").arg(LUMORA_VERSION));
+    const CommandLine help({"Lumora", "-platform", "offscreen", "-h"});
+    QVERIFY(help.LeavesNow());
+    QVERIFY(help.Output().contains("--self-check"));
+    // Qt's own options and a desktop's file arguments start the program as usual.
+    const CommandLine check({"Lumora", "-platform", "offscreen", "--self-check", "/tmp/x.png"});
+    QVERIFY(!check.LeavesNow());
+    QVERIFY(check.SelfCheck());
+    QVERIFY(!CommandLine({"Lumora", "-style", "fusion"}).SelfCheck());
+}
+
+void tst_Startup::selfCheckReports()
+{
+    FakeTrainService service;
+    QVERIFY(service.Listen());
+    service.Script("/", {FakeTrainService::Json(R"({"status":"failed"})")});
+    qputenv(comlib::ServiceClient::kUrlVariable, service.BaseUrl().toUtf8());
+    QString text;
+    QTextStream out(&text);
+    const int found = Startup(Root(), Root() + "/bin").SelfCheck(out);
+    out.flush();
+    QCOMPARE(found, 0);
+    QCOMPARE(text, QString("Root folder: %1\nWorkspace: %1/ws\nService: running\n").arg(Root()));
+    QVERIFY(QFileInfo(Root() + "/ws/AIPrj.db").isFile());
+
+    // Nothing answers and no service program lies beside the program.
+    qputenv(comlib::ServiceClient::kUrlVariable, "http://127.0.0.1:1");
+    text.clear();
+    const int missing = Startup(Root(), Root() + "/bin").SelfCheck(out);
+    out.flush();
+    qunsetenv(comlib::ServiceClient::kUrlVariable);
+    QCOMPARE(missing, 1);
+    QVERIFY2(text.contains("Service: not available: ") && text.contains(Root() + "/bin/TrainService"),
+             qPrintable(text));
+}
+
+void tst_Startup::serviceStateIsShownAndAskedAgain()
+{
+    auto service = std::make_unique<FakeTrainService>();
+    QVERIFY(service->Listen());
+    service->Script("/", {FakeTrainService::Json(R"({"status":"failed"})")});
+    qputenv(comlib::ServiceClient::kUrlVariable, service->BaseUrl().toUtf8());
+    comlib::ServiceStarter starter(Root() + "/bin/TrainService", Root() + "/Log");
+    qunsetenv(comlib::ServiceClient::kUrlVariable);
+    QWidget page;
+    auto* label = new ServiceStateLabel(&starter, &page);
+    QCOMPARE(label->text(), QString("训练服务：正在检查"));
+    page.show();
+    QTRY_COMPARE(label->text(), QString("训练服务：运行中"));
+    QVERIFY(label->toolTip().isEmpty());
+
+    // The service has gone when the page comes into view again.
+    service.reset();
+    page.hide();
+    page.show();
+    QTRY_VERIFY2(label->text().startsWith("训练服务：不可用"), qPrintable(label->text()));
+    QVERIFY2(label->toolTip().contains(Root() + "/bin/TrainService"), qPrintable(label->toolTip()));
 }
 
 QTEST_MAIN(tst_Startup)

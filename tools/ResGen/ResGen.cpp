@@ -228,8 +228,39 @@ void PolygonShape(QPainter& p, const QColor& c)
         p.drawEllipse(pt, 2.6, 2.6);
 }
 
+// The program's icon: an inspection frame over a part, in the kit's colours, for the desktop's menu
+// and the window, at the sizes the desktops look for.
+void WriteAppIcon()
+{
+    const Glyph glyph = [](QPainter& p)
+    {
+        p.setPen(Qt::NoPen);
+        p.setBrush(kPrimary);
+        p.drawRoundedRect(QRectF(1, 1, 30, 30), 6.5, 6.5);
+        p.setBrush(kAccent);
+        p.drawEllipse(QPointF(16, 16), 7.5, 7.5);
+        p.setBrush(kDark);
+        p.drawEllipse(QPointF(18.5, 13.5), 2.2, 2.2);
+        QPen frame(kWhite, 2.2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
+        p.setPen(frame);
+        p.setBrush(Qt::NoBrush);
+        for (const QPointF& corner :
+             {QPointF(5.5, 5.5), QPointF(26.5, 5.5), QPointF(26.5, 26.5), QPointF(5.5, 26.5)})
+        {
+            const qreal dx = corner.x() < 16 ? 5 : -5;
+            const qreal dy = corner.y() < 16 ? 5 : -5;
+            const QPointF line[] = {QPointF(corner.x() + dx, corner.y()), corner,
+                                    QPointF(corner.x(), corner.y() + dy)};
+            p.drawPolyline(line, 3);
+        }
+    };
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        Write(QStringLiteral("app/lumora_%1.png").arg(size), size, glyph);
+}
+
 void WriteAll()
 {
+    WriteAppIcon();
     // Message icons.
     Write("ico/NOTIFY_COMPLETE.png", 64,
           [](QPainter& p)
