@@ -34,6 +34,8 @@ struct ImageInfo
     bool checked = false;
     // The user's file the image was taken from (absolute); empty for images stored before it was kept.
     QString source;
+    // Used by the program's lists only: the sort key of path, kept by whoever made it first.
+    QString sortKey;
 };
 
 } // namespace pro

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -29,6 +30,7 @@ namespace
 {
 const char* const kConnectionName = "sql_project_data_database";
 const int kBatchSize = 100;
+const int kListFolderAfter = 2 * kBatchSize;
 // A batch of writes is committed when the work waiting in the queue is done, or earlier when it has
 // this many results or is this old, so that results keep coming during a long import.
 const int kBatchWrites = 200;
@@ -54,6 +56,13 @@ QString Text(const char* utf8)
 bool IsPlainName(const QString& name)
 {
     return name != "." && name != ".." && !name.contains('/') && !name.contains('\\');
+}
+
+// A folder whose entries can be listed: only there is a missing file surely gone.
+bool IsReadableDir(const QString& folder)
+{
+    const QFileInfo info(folder);
+    return info.isDir() && info.isReadable() && info.isExecutable();
 }
 
 bool SameFile(const QString& a, const QString& b)
@@ -336,15 +345,19 @@ void PrjDataWork::LoadImages()
     const int colMarkAsOK = record.indexOf("markAsOK");
     const int colRoi = record.indexOf("roiJson");
 
+    const bool datasReadable = IsReadableDir(m_prjPath + nexil::kDatasDir);
+    QHash<QString, FolderFiles> folders;
     QStringList lstId, lstImg, lstFilter, lstMarkAsOK, lstRoi;
+    QList<int> lstState;
     const auto flush = [&]
     {
-        emit Signal_MarkImg(lstId, lstImg, lstFilter, lstMarkAsOK, lstRoi);
+        emit Signal_MarkImg(lstId, lstImg, lstFilter, lstMarkAsOK, lstRoi, lstState);
         lstId.clear();
         lstImg.clear();
         lstFilter.clear();
         lstMarkAsOK.clear();
         lstRoi.clear();
+        lstState.clear();
     };
     while (query.next())
     {
@@ -354,6 +367,7 @@ void PrjDataWork::LoadImages()
         // Inserts store 1/0, updates the texts true/false; both read back as booleans.
         lstMarkAsOK.append(query.value(colMarkAsOK).toBool() ? "1" : "0");
         lstRoi.append(query.value(colRoi).toString());
+        lstState.append(ImageFileState(lstImg.last(), datasReadable, &folders));
         if (lstId.size() == kBatchSize)
         {
             flush();
@@ -363,6 +377,60 @@ void PrjDataWork::LoadImages()
     {
         flush();
     }
+}
+
+PrjDataWork::FileState PrjDataWork::ImageFileState(const QString& image, bool datasReadable,
+                                                   QHash<QString, FolderFiles>* folders) const
+{
+    if (!datasReadable)
+    {
+        return kDatasUnreadable;
+    }
+    const QString file = DatasFile(m_prjPath, image);
+    if (file.isEmpty())
+    {
+        return kPathRefused;
+    }
+    const int slash = file.lastIndexOf('/');
+    const QString folder = file.left(slash);
+    FolderFiles& files = (*folders)[folder];
+    const auto readable = [&]
+    {
+        if (files.readable < 0)
+        {
+            files.readable = IsReadableDir(folder) ? 1 : 0;
+        }
+        return files.readable == 1;
+    };
+    // A folder of many images is listed once instead of a look-up per image; the first images of
+    // a folder are looked up singly, so that the first batch does not wait for a large listing.
+    if (++files.named == kListFolderAfter && readable())
+    {
+        files.listed = true;
+        // Files and links to files, as a look-up of the file itself finds them.
+        QDirIterator entries(folder, QDir::Files | QDir::Hidden);
+        while (entries.hasNext())
+        {
+            entries.next();
+            files.names.insert(entries.fileName());
+        }
+    }
+    if (files.listed && files.names.contains(file.mid(slash + 1)))
+    {
+        return kFileThere;
+    }
+    // A file the listing does not name is looked up on its own before it counts as gone: it may have
+    // come since, or be spelt otherwise there.
+    const QFileInfo info(file);
+    if (info.isFile())
+    {
+        return kFileThere;
+    }
+    if (!readable())
+    {
+        return kFolderUnreadable;
+    }
+    return info.exists() ? kNotAFile : kFileMissing;
 }
 
 void PrjDataWork::LoadMarkTypes()
@@ -487,7 +555,7 @@ void PrjDataWork::Report(Result result)
     if (!result.markImg.isEmpty())
     {
         emit Signal_MarkImg({result.markImg[0]}, {result.markImg[1]}, {result.markImg[2]},
-                            {result.markImg[3]}, {result.markImg[4]});
+                            {result.markImg[3]}, {result.markImg[4]}, {kFileThere});
     }
     emit Signal_SaveMarkImgRlt(result.id, result.bSucc, result.msg);
 }
@@ -526,6 +594,7 @@ void PrjDataWork::Commit()
     }
 
     QStringList lstId, lstImg, lstFilter, lstMarkAsOK, lstRoi;
+    QList<int> lstState;
     for (const Result& result : batch)
     {
         if (!result.markImg.isEmpty())
@@ -535,11 +604,13 @@ void PrjDataWork::Commit()
             lstFilter.append(result.markImg[2]);
             lstMarkAsOK.append(result.markImg[3]);
             lstRoi.append(result.markImg[4]);
+            // The add has just made the copy.
+            lstState.append(kFileThere);
         }
     }
     if (!lstId.isEmpty())
     {
-        emit Signal_MarkImg(lstId, lstImg, lstFilter, lstMarkAsOK, lstRoi);
+        emit Signal_MarkImg(lstId, lstImg, lstFilter, lstMarkAsOK, lstRoi, lstState);
     }
     for (const Result& result : batch)
     {

@@ -2,8 +2,10 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -15,6 +17,23 @@ class PrjDataWork : public QObject
     Q_OBJECT
 
 public:
+    // What stands at a row's image file, found by the worker when it reads the row, so that no file
+    // is looked up in the GUI thread.
+    enum FileState
+    {
+        kFileThere = 0,
+        // Its folder can be listed and nothing is there: the file is surely gone.
+        kFileMissing = 1,
+        // Something that is not a file stands there.
+        kNotAFile = 2,
+        // The file is not there and its folder cannot be listed.
+        kFolderUnreadable = 3,
+        // The project's datas folder cannot be listed.
+        kDatasUnreadable = 4,
+        // The stored path leaves the datas folder (logged).
+        kPathRefused = 5,
+    };
+
     PrjDataWork() = default;
     ~PrjDataWork() override;
 
@@ -25,8 +44,9 @@ public:
     static QString DatasFile(const QString& prjPath, const QString& image);
 
 signals:
+    // lstState holds a FileState per row.
     void Signal_MarkImg(QStringList lstId, QStringList lstImg, QStringList lstFilter, QStringList lstMarkAsOK,
-                        QStringList lstRoi);
+                        QStringList lstRoi, QList<int> lstState);
     void Signal_SaveMarkImgRlt(QString id, bool bSucc, QString msg);
     void Signal_MarkTypeInfo(QString name);
     void Signal_ConfigInfo(QString name, QString val);
@@ -65,9 +85,21 @@ private:
         QString rollbackMsg;
     };
 
+    // What is known of a folder that rows name: whether it can be listed, and once it is named by
+    // many rows, its files.
+    struct FolderFiles
+    {
+        int named = 0;
+        int readable = -1;
+        bool listed = false;
+        QSet<QString> names;
+    };
+
     bool Open();
     void LoadConfig();
     void LoadImages();
+    FileState ImageFileState(const QString& image, bool datasReadable,
+                             QHash<QString, FolderFiles>* folders) const;
     void LoadMarkTypes();
     void LoadSources();
     // The stored relative image path of an id, or empty text when there is no such row.

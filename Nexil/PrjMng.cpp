@@ -16,7 +16,6 @@
 #include <QSize>
 
 #include <algorithm>
-#include <optional>
 
 namespace
 {
@@ -41,11 +40,15 @@ QString AnnotationFileText(const pro::ImageInfo& img)
     return AnnotationText::buildAnnotationFileText(img.fileName, size.width(), size.height(), img.rois);
 }
 
-// A folder whose entries can be listed: only there is a missing file surely gone.
-bool IsReadableDir(const QString& folder)
+// The file name of a stored image path as it names the file once cleaned of "." and "..".
+QString StoredFileName(const QString& image)
 {
-    const QFileInfo info(folder);
-    return info.isDir() && info.isReadable() && info.isExecutable();
+    const QString name = image.mid(image.lastIndexOf('/') + 1);
+    if (!name.isEmpty() && name != "." && name != ".." && !name.contains('\\'))
+    {
+        return name;
+    }
+    return QFileInfo(QDir::cleanPath(image)).fileName();
 }
 
 } // namespace
@@ -53,6 +56,8 @@ bool IsReadableDir(const QString& folder)
 PrjMng::PrjMng(const QString& workspacePath, std::shared_ptr<pro::info> spInfo)
     : m_spInfo(std::move(spInfo)), m_prjPath(workspacePath + "/" + m_spInfo->name)
 {
+    // The rows' file states cross to this thread in a queued signal.
+    qRegisterMetaType<QList<int>>("QList<int>");
     m_pWork = m_thread.Adopt(new PrjDataWork);
     connect(this, &PrjMng::Signal_Init, m_pWork, &PrjDataWork::Slot_Init);
     connect(m_pWork, &PrjDataWork::Signal_ConfigInfo, this, &PrjMng::Slot_ConfigInfo);
@@ -282,14 +287,12 @@ void PrjMng::Slot_ImageSources(QStringList lstId, QStringList lstSource)
 }
 
 void PrjMng::Slot_MarkImg(QStringList lstId, QStringList lstImg, QStringList lstFilter,
-                          QStringList lstMarkAsOK, QStringList lstRoi)
+                          QStringList lstMarkAsOK, QStringList lstRoi, QList<int> lstState)
 {
-    const int count =
-        std::min({lstId.size(), lstImg.size(), lstFilter.size(), lstMarkAsOK.size(), lstRoi.size()});
+    const int count = std::min(
+        {lstId.size(), lstImg.size(), lstFilter.size(), lstMarkAsOK.size(), lstRoi.size(), lstState.size()});
     // Rows are dropped only when their file is surely gone, never because the disk cannot be read:
     // the row holds the only copy of the image's ROIs.
-    std::optional<bool> datasReadable;
-    QHash<QString, bool> readableFolders;
     // Logged once per path, not once per image.
     const auto kept = [this](const QString& path, const char* why)
     {
@@ -321,22 +324,9 @@ void PrjMng::Slot_MarkImg(QStringList lstId, QStringList lstImg, QStringList lst
             continue;
         }
 
-        if (!datasReadable)
+        switch (lstState.at(i))
         {
-            datasReadable = IsReadableDir(m_prjPath + nexil::kDatasDir);
-        }
-        if (!*datasReadable)
-        {
-            kept(m_prjPath + nexil::kDatasDir, unreadable);
-            continue;
-        }
-        const QString file = PrjDataWork::DatasFile(m_prjPath, lstImg.at(i));
-        if (file.isEmpty())
-        {
-            continue;
-        }
-        const QFileInfo info(file);
-        if (info.isFile())
+        case PrjDataWork::kFileThere:
         {
             auto spImg = std::make_shared<pro::ImageInfo>();
             spImg->id = id;
@@ -345,31 +335,31 @@ void PrjMng::Slot_MarkImg(QStringList lstId, QStringList lstImg, QStringList lst
             spImg->image = lstImg.at(i);
             spImg->prjPath = m_prjPath;
             spImg->markAsOK = lstMarkAsOK.at(i).toInt() != 0;
-            spImg->fileName = info.fileName();
+            spImg->fileName = StoredFileName(lstImg.at(i));
             spImg->filter = lstFilter.at(i);
             spImg->marked = !spImg->rois.isEmpty() || spImg->markAsOK;
             m_mapImage.insert(id, spImg);
-            continue;
+            break;
         }
-        const QString folder = info.path();
-        auto it = readableFolders.find(folder);
-        if (it == readableFolders.end())
-        {
-            it = readableFolders.insert(folder, IsReadableDir(folder));
+        case PrjDataWork::kDatasUnreadable:
+            kept(m_prjPath + nexil::kDatasDir, unreadable);
+            break;
+        case PrjDataWork::kFolderUnreadable:
+            kept(QFileInfo(PrjDataWork::DatasFile(m_prjPath, lstImg.at(i))).path(), unreadable);
+            break;
+        case PrjDataWork::kNotAFile:
+            kept(PrjDataWork::DatasFile(m_prjPath, lstImg.at(i)),
+                 " is not a file: its image stays in the database, not listed.");
+            break;
+        case PrjDataWork::kFileMissing:
+            qCritical().noquote() << QString::fromUtf8("文件%1丢失，直接通知数据库删掉").arg(path);
+            lstMissing.append(id);
+            QFile::remove(ImageFiles::AnnotationPath(PrjDataWork::DatasFile(m_prjPath, lstImg.at(i))));
+            break;
+        default:
+            // The worker refused the path and said why.
+            break;
         }
-        if (!*it)
-        {
-            kept(folder, unreadable);
-            continue;
-        }
-        if (info.exists())
-        {
-            kept(file, " is not a file: its image stays in the database, not listed.");
-            continue;
-        }
-        qCritical().noquote() << QString::fromUtf8("文件%1丢失，直接通知数据库删掉").arg(path);
-        lstMissing.append(id);
-        QFile::remove(ImageFiles::AnnotationPath(file));
     }
     if (!lstMissing.isEmpty())
     {

@@ -58,8 +58,9 @@ signals:
     void Signal_DelMarkType(QString type);
 
 public slots:
+    // lstState holds the PrjDataWork::FileState of each row.
     void Slot_MarkImg(QStringList lstId, QStringList lstImg, QStringList lstFilter, QStringList lstMarkAsOK,
-                      QStringList lstRoi);
+                      QStringList lstRoi, QList<int> lstState);
     void Slot_ModMarkImgRlt(QString id, bool bSucc, QString msg);
     void Slot_MarkTypeInfo(QString type);
     void Slot_ConfigInfo(QString name, QString val);

@@ -47,6 +47,16 @@ QString ImageOrder::SortKey(const QString& path)
     return key;
 }
 
+QString ImageOrder::SortKeyOf(const pro::ImageInfo& img)
+{
+    // A key ends with the path it was made for, after the only kPartEnd in it.
+    const QString& kept = img.sortKey;
+    const int pathAt = kept.size() - img.path.size();
+    if (pathAt > 0 && kept.at(pathAt - 1) == kPartEnd && kept.endsWith(img.path))
+        return kept;
+    return SortKey(img.path);
+}
+
 QString ImageOrder::PathKey(const QString& path)
 {
     const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());

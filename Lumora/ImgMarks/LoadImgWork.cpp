@@ -40,6 +40,16 @@ QString nameKey(const QString& name)
 #endif
 }
 
+// ImageOrder::PathKey of an entry of a folder, from the folder's own key ending with "/".
+QString entryPathKey(const QString& folderKey, const QString& name)
+{
+#ifdef Q_OS_WIN
+    return folderKey + name.toCaseFolded();
+#else
+    return folderKey + name;
+#endif
+}
+
 } // namespace
 
 // One folder scan: its stamp, the batch being filled and the folders seen, so a link back up the
@@ -145,10 +155,18 @@ void LoadImgWork::scanFolder(const QString& folder, int status, Scan& scan)
     // In the order the lists show them, so the first batches fill the top of the list.
     std::sort(images.begin(), images.end(), [](const Image& a, const Image& b) { return a.key < b.key; });
     const QString statusText = ImgStatus::Text(status);
-    for (const Image& image : images)
+    // The entries of a listing are plain names in the folder: their path keys are the folder's and
+    // the name, with no file looked up again.
+    QString folderKey = ImageOrder::PathKey(folder);
+    if (!folderKey.endsWith(QLatin1Char('/')))
+        folderKey.append(QLatin1Char('/'));
+    for (Image& image : images)
     {
         auto record = makeRecord(image.path, image.name, statusText, scan.stamp);
-        record->id = knownId(image.path);
+        record->source = entryPathKey(folderKey, image.name);
+        // The lists order the record by the key it was sorted by here.
+        record->sortKey = std::move(image.key);
+        record->id = knownId(record->source, image.path);
         const QString jsonName = ImageFiles::AnnotationPath(image.name);
         // A known image keeps what the project holds for it.
         if (record->id.isEmpty() && scan.takeAnnotations && jsonNames.contains(nameKey(jsonName)))
@@ -177,7 +195,7 @@ void LoadImgWork::Slot_LoadImg(QString filePath)
     if (!info.isFile())
         return;
     auto record = makeRecord(filePath, info.fileName(), ImgStatus::Text(ImgStatus::kUnconfirmed), stampNow());
-    record->id = knownId(filePath);
+    record->id = knownId(record->source, filePath);
     emit Signal_ImgList({record});
     emit Signal_ScanFinished(filePath);
 }
@@ -206,11 +224,11 @@ std::shared_ptr<pro::ImageInfo> LoadImgWork::makeRecord(const QString& path, con
     return record;
 }
 
-QString LoadImgWork::knownId(const QString& path)
+QString LoadImgWork::knownId(const QString& pathKey, const QString& path)
 {
     if (m_known.isEmpty())
         return QString();
-    const auto byPath = m_knownPaths.constFind(ImageOrder::PathKey(path));
+    const auto byPath = m_knownPaths.constFind(pathKey);
     if (byPath != m_knownPaths.constEnd())
         return m_known.at(*byPath).id;
     // A picture moved or renamed since its import: only a copy of the same size whose source is

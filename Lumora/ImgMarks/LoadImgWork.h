@@ -74,8 +74,8 @@ private:
     void scanFolder(const QString& folder, int status, Scan& scan);
     std::shared_ptr<pro::ImageInfo> makeRecord(const QString& path, const QString& fileName,
                                                const QString& status, const QString& stamp) const;
-    // The id of the project image this file is, or empty text.
-    QString knownId(const QString& path);
+    // The id of the project image this file (pathKey is its ImageOrder::PathKey) is, or empty text.
+    QString knownId(const QString& pathKey, const QString& path);
     QByteArray contentHash(const QString& file) const;
     void takeAnnotation(pro::ImageInfo& record, const QString& jsonPath) const;
     static bool readAnnotationText(const QString& jsonPath, ROIList& rois);

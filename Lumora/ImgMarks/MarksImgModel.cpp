@@ -253,7 +253,7 @@ void MarksImgModel::putInGroup(const QString& name, const std::shared_ptr<pro::I
     node->kind = TreeNode::kImage;
     node->image = spImg;
     node->parent = target;
-    node->key = ImageOrder::SortKey(spImg->path);
+    node->key = ImageOrder::SortKeyOf(*spImg);
     if (notify)
         m_arrivals[target].push_back(node);
     else

@@ -139,7 +139,7 @@ int SourceImgModel::appendImages(const QList<std::shared_ptr<pro::ImageInfo>>& i
     for (const auto& spImg : valid)
     {
         m_rows.append(spImg);
-        m_sortKeys.append(ImageOrder::SortKey(spImg->path));
+        m_sortKeys.append(ImageOrder::SortKeyOf(*spImg));
         m_listed.insert(spImg.get());
         m_sources.insert(sourceKey(*spImg), spImg.get());
     }
@@ -198,6 +198,16 @@ void SourceImgModel::clearImages()
     m_sources.clear();
     endResetModel();
     announceWholeTable();
+}
+
+const QString& SourceImgModel::sortKeyAt(int row) const
+{
+    return m_sortKeys.at(row);
+}
+
+const QString& SourceImgModel::statusAt(int row) const
+{
+    return m_rows.at(row)->filter;
 }
 
 std::weak_ptr<pro::ImageInfo> SourceImgModel::imageAt(const QModelIndex& index) const

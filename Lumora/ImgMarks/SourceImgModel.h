@@ -52,6 +52,9 @@ public:
     static QString sourceKey(const pro::ImageInfo& img);
     void clearImages();
     std::weak_ptr<pro::ImageInfo> imageAt(const QModelIndex& index) const;
+    // What kSortKeyRole and kStatusRole give for a valid row, without a QVariant.
+    const QString& sortKeyAt(int row) const;
+    const QString& statusAt(int row) const;
     // The record's ROIs or OK mark changed: its row shows them anew. Nothing when it is not listed.
     void refreshRecord(const std::shared_ptr<pro::ImageInfo>& spImg);
 

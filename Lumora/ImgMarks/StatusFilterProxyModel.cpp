@@ -24,10 +24,25 @@ void StatusFilterProxyModel::setFilterStatus(const QString& status)
                        });
 }
 
+void StatusFilterProxyModel::setSourceModel(QAbstractItemModel* sourceModel)
+{
+    m_table = qobject_cast<const SourceImgModel*>(sourceModel);
+    QSortFilterProxyModel::setSourceModel(sourceModel);
+}
+
+bool StatusFilterProxyModel::lessThan(const QModelIndex& left, const QModelIndex& right) const
+{
+    if (m_table && sortRole() == SourceImgModel::kSortKeyRole)
+        return m_table->sortKeyAt(left.row()) < m_table->sortKeyAt(right.row());
+    return QSortFilterProxyModel::lessThan(left, right);
+}
+
 bool StatusFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const
 {
     if (m_filterStatus.isEmpty())
         return true;
+    if (m_table && !sourceParent.isValid())
+        return m_table->statusAt(sourceRow) == m_filterStatus;
     const QModelIndex index = sourceModel()->index(sourceRow, SourceImgModel::kNameColumn, sourceParent);
     return sourceModel()->data(index, SourceImgModel::kStatusRole).toString() == m_filterStatus;
 }

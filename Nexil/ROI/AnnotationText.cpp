@@ -165,6 +165,9 @@ QString AnnotationText::buildRoiListText(const ROIList& rois)
 ROIList AnnotationText::parseRoiListText(const QString& text)
 {
     ROIList rois;
+    // Most images of a project have no ROIs; their text needs no parser.
+    if (text.isEmpty() || text == QLatin1String("[]"))
+        return rois;
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
     const QJsonArray list = document.array();
     for (const QJsonValue& item : list)

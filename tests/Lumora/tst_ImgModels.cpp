@@ -1,5 +1,6 @@
 #include "ProjectRecord.h"
 
+#include "ImgMarks/ImageOrder.h"
 #include "ImgMarks/ImgROIListModel.h"
 
 #include "ComUi/CategoryPalette.h"
@@ -128,6 +129,7 @@ private slots:
     void treeBatchesStaySorted();
     void naturalOrder_data();
     void naturalOrder();
+    void keptSortKeys();
     void treeRemoveAndIndexes();
     void treeReload();
     void treeNeighbour_data();
@@ -476,6 +478,34 @@ void tst_ImgModels::naturalOrder()
         shown << proxy.index(row, SourceImgModel::kNameColumn).data().toString();
     QCOMPARE(shown.join(','), expected);
     QCOMPARE(Tree(tree), QStringList{QStringLiteral("x（%1张）:").arg(shown.size()) + expected});
+}
+
+// Both lists take a record's kept sort key only when it was made for the record's present path.
+void tst_ImgModels::keptSortKeys()
+{
+    SourceImgModel model;
+    StatusFilterProxyModel proxy;
+    proxy.setSourceModel(&model);
+    MarksImgModel tree;
+    QAbstractItemModelTester proxyTester(&proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    proxy.setFilterStatus(kWait);
+    Records listed{Img("img_10.png"), Img("img_2.png"), Img("img_3.png")};
+    Records marked{Marked("img_10.png", {"x"}), Marked("img_2.png", {"x"}), Marked("img_3.png", {"x"})};
+    const QString early = "/nowhere/img_1.png";
+    for (const Records& records : {listed, marked})
+    {
+        // Made for a path the record no longer has: taken, it would put img_10 first.
+        records[0]->sortKey = ImageOrder::SortKey(early);
+        // Made for its present path, placing it as img_1 would be: taken, it puts img_3 first.
+        records[2]->sortKey = ImageOrder::SortKey(early).chopped(early.size()) + records[2]->path;
+    }
+    model.appendImages(listed);
+    tree.addImages(marked);
+    QStringList shown;
+    for (int row = 0; row < proxy.rowCount(); ++row)
+        shown << proxy.index(row, SourceImgModel::kNameColumn).data().toString();
+    QCOMPARE(shown.join(','), QString("img_3.png,img_2.png,img_10.png"));
+    QCOMPARE(Tree(tree), QStringList{"x（3张）:img_3.png,img_2.png,img_10.png"});
 }
 
 void tst_ImgModels::treeRemoveAndIndexes()

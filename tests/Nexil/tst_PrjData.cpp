@@ -161,6 +161,7 @@ private slots:
     void markAsOKReadBack_data();
     void markAsOKReadBack();
     void missingFileDropped();
+    void fileStatesOfManyRows();
     void save_data();
     void save();
     void quoteInTitle_data();
@@ -406,6 +407,89 @@ void tst_PrjData::missingFileDropped()
     QVERIFY(QFile::exists(Raw() + "/keep.json"));
     // The user's own files are never touched.
     QVERIFY(QFile::exists(Src("gone.png")));
+}
+
+// The worker tells what stands at each row's file; past the first rows of a folder it answers from
+// one listing of the folder, which must not change the answers. Only files surely gone lose their rows.
+void tst_PrjData::fileStatesOfManyRows()
+{
+    QVERIFY(QDir().mkpath(Raw()));
+    QList<QVariantList> rows;
+    QMap<QString, int> expected;
+    for (int i = 0; i < 250; ++i)
+    {
+        const QString name = QString("img%1.png").arg(i, 3, 10, QChar('0'));
+        const QString id = QString("ID%1").arg(i, 3, 10, QChar('0'));
+        int state = PrjDataWork::kFileThere;
+        if (i % 40 == 5)
+        {
+            state = PrjDataWork::kFileMissing;
+        }
+        else if (i == 30 || i == 210)
+        {
+            QVERIFY(QDir(Raw()).mkdir(name));
+            state = PrjDataWork::kNotAFile;
+        }
+        else if (i == 20 || i == 220)
+        {
+            QVERIFY(QFile::link(Raw() + "/img000.png", Raw() + "/" + name));
+        }
+        else if (i == 230)
+        {
+            QVERIFY(QFile::link(Raw() + "/none.png", Raw() + "/" + name));
+            state = PrjDataWork::kFileMissing;
+        }
+        else
+        {
+            QVERIFY(QFile(Raw() + "/" + name).open(QIODevice::WriteOnly));
+        }
+        rows.append({id, QString("/datas/%1/RawDatas/%2").arg(kBatch, name), "", 0, "[]"});
+        expected.insert(id, state);
+    }
+    rows.append({"OUT", "/datas/../out.png", "", 0, "[]"});
+    expected.insert("OUT", PrjDataWork::kPathRefused);
+    QVERIFY(FillDatabase(Db(), rows));
+
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Refused image path"));
+    QMap<QString, int> states;
+    {
+        PrjDataWork work;
+        QSignalSpy spy(&work, &PrjDataWork::Signal_MarkImg);
+        work.Slot_Init(Prj());
+        for (const QList<QVariant>& batch : spy)
+        {
+            const QStringList ids = batch[0].toStringList();
+            const QList<int> batchStates = batch[5].value<QList<int>>();
+            QCOMPARE(batchStates.size(), ids.size());
+            for (int i = 0; i < ids.size(); ++i)
+                states.insert(ids.at(i), batchStates.at(i));
+        }
+    }
+    QCOMPARE(states, expected);
+
+    QStringList listed;
+    QStringList stored;
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+    {
+        if (it.value() == PrjDataWork::kFileThere)
+            listed.append(it.key());
+        if (it.value() != PrjDataWork::kFileMissing)
+            stored.append(it.key());
+    }
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Refused image path"));
+    for (int i = 0; i < 2; ++i)
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(" is not a file: its image stays"));
+    for (int i = 0; i < rows.size() - stored.size(); ++i)
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(U("丢失，直接通知数据库删掉")));
+    {
+        auto prj = Open();
+        QVERIFY(WaitLoaded(*prj));
+        QCOMPARE(prj->Images().keys(), listed);
+    }
+    QStringList left;
+    for (const auto& row : SqlRows::Select(Db(), "select id from tbl_project_data order by id"))
+        left.append(row["id"].toString());
+    QCOMPARE(left, stored);
 }
 
 void tst_PrjData::save_data()
