@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QButtonGroup;
+class QColor;
 class QLabel;
 class QRadioButton;
 class QToolButton;
@@ -17,6 +18,8 @@ public:
     ListItemWidget(const QString& text, QButtonGroup* group, QWidget* parent = nullptr);
 
     QString Text() const;
+    // The colour of the row's category, shown as a swatch before its text.
+    void SetColor(const QColor& color);
     QRadioButton* RadioButton() const { return m_radio; }
     QToolButton* DeleteButton() const { return m_btnDelete; }
 
@@ -25,6 +28,7 @@ protected:
 
 private:
     QRadioButton* m_radio;
+    QLabel* m_swatch;
     QLabel* m_label;
     QToolButton* m_btnDelete;
 };

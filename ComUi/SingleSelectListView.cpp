@@ -1,6 +1,7 @@
 #include "SingleSelectListView.h"
 
 #include "CMsgWnd.h"
+#include "CategoryPalette.h"
 #include "ListItemWidget.h"
 
 #include "Nexil/NexilApi.h"
@@ -24,9 +25,20 @@ void SingleSelectListView::AddItem(const QString& text)
 {
     auto* item = new QListWidgetItem(this);
     auto* row = new ListItemWidget(text, m_group, this);
+    // Before the size is taken: the swatch is part of the row.
+    row->SetColor(CategoryPalette::At(count() - 1));
     item->setSizeHint(row->sizeHint());
     setItemWidget(item, row);
     connect(row->DeleteButton(), &QToolButton::clicked, this, &SingleSelectListView::Slot_DeleteItem);
+}
+
+void SingleSelectListView::ColourRows()
+{
+    for (int row = 0; row < count(); ++row)
+    {
+        if (ListItemWidget* widget = RowWidget(row))
+            widget->SetColor(CategoryPalette::At(row));
+    }
 }
 
 QString SingleSelectListView::CurrentText() const
@@ -95,4 +107,6 @@ void SingleSelectListView::Slot_DeleteItem()
         return;
     delete takeItem(row);
     project->DelMarkType(text);
+    ColourRows();
+    emit Signal_ItemDeleted(text);
 }

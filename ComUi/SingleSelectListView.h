@@ -22,12 +22,18 @@ public:
     // Makes the row current and checks its radio button.
     void SetCurrentRow(int row);
 
+signals:
+    // A row and its category were deleted.
+    void Signal_ItemDeleted(const QString& text);
+
 public slots:
     // Asks the user, then removes the row whose delete button was clicked and its category.
     void Slot_DeleteItem();
 
 private:
     ListItemWidget* RowWidget(int row) const;
+    // Each row shows the colour of its place in the list, which a deleted row above changes.
+    void ColourRows();
     void Slot_RadioToggled(QAbstractButton* button, bool checked);
 
     QButtonGroup* m_group;

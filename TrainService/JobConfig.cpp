@@ -17,14 +17,6 @@ namespace trainsvc
 namespace
 {
 
-struct Fineness
-{
-    int inputSize;
-    int width;
-};
-
-// Larger inputs keep small defects visible; wider networks learn more varied backgrounds.
-constexpr Fineness kFineness[] = {{128, 12}, {192, 16}, {256, 16}, {320, 24}, {384, 32}};
 // The program's configs take a few hundred bytes; a path may name any file, /dev/zero included.
 constexpr qint64 kMaxConfigBytes = 1024 * 1024;
 // Tiles at native resolution: a defect keeps the width it has in the image.
@@ -78,7 +70,7 @@ bool NoneEmpty(std::initializer_list<const QString*> paths, const QString& file,
 
 NetLayout NetForFineness(bool detection, int fineness)
 {
-    const Fineness& row = kFineness[std::clamp(fineness, 1, 5) - 1];
+    const comlib::protocol::FinenessLevel row = comlib::protocol::FinenessLevelOf(fineness);
     NetLayout layout;
     layout.detection = detection;
     layout.inputSize = row.inputSize;

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 
@@ -339,6 +340,12 @@ StatusReply StatusReply::FromJson(const QJsonObject& o)
     reply.lossImagePaths = Texts(o, kLossImagePath);
     reply.overkillImagePaths = Texts(o, kOverkillImagePath);
     return reply;
+}
+
+FinenessLevel FinenessLevelOf(int fineness)
+{
+    static constexpr FinenessLevel kLevels[] = {{128, 12}, {192, 16}, {256, 16}, {320, 24}, {384, 32}};
+    return kLevels[std::clamp(fineness, kMinFineness, kMaxFineness) - kMinFineness];
 }
 
 QJsonObject ModelRecord::ToJson() const

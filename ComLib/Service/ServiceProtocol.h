@@ -41,6 +41,18 @@ inline constexpr char kStatusCancelled[] = "cancelled";
 inline constexpr char kStatusFailed[] = "failed";
 inline constexpr char kStatusDone[] = "done";
 
+// The fineness levels of config.json and the network each gives: its input side in pixels and its base
+// channel width. Larger inputs keep small defects visible; wider networks learn more varied backgrounds.
+inline constexpr int kMinFineness = 1;
+inline constexpr int kMaxFineness = 5;
+struct FinenessLevel
+{
+    int inputSize = 0;
+    int width = 0;
+};
+// The level's network; a fineness outside the range is taken as the nearest level.
+FinenessLevel FinenessLevelOf(int fineness);
+
 // config.json of a training run.
 struct TrainRequest
 {

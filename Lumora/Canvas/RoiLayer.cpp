@@ -1,5 +1,7 @@
 #include "RoiLayer.h"
 
+#include "RoiLabels.h"
+
 #include "Nexil/ROI/PolygonROIItem.h"
 #include "Nexil/ROI/RectROI.h"
 
@@ -19,6 +21,20 @@ size_t hashBytes(const void* data, size_t size, size_t seed)
 }
 } // namespace
 
+QFont RoiLayer::LabelFont()
+{
+    QFont font;
+    font.setPixelSize(13);
+    return font;
+}
+
+RoiLabels::Label RoiLayer::Label(const ROIItem& roi, const View& view)
+{
+    const ROIItem::Box box = roi.boundingBox();
+    return RoiLabels::Label{roi.title(), roi.outlineColor(),
+                            QPointF(view.origin) + QPointF(box.x, box.y) * view.scale};
+}
+
 void RoiLayer::clear()
 {
     m_layer = QImage();
@@ -37,6 +53,7 @@ size_t RoiLayer::signature(const ROIList& rois, const ROIItem* live)
         seed = mix(seed, static_cast<size_t>(roi->roiAttr() * 4 + (roi->isSelected() ? 2 : 0)));
         seed = mix(seed, static_cast<size_t>(roi->activeHandle() + 1));
         seed = mix(seed, qHash(roi->title()));
+        seed = mix(seed, static_cast<size_t>(roi->displayColor().rgba()) * 2 + (roi->titleShown() ? 1 : 0));
         if (const auto* polygon = dynamic_cast<const PolygonROIItem*>(roi.get()))
         {
             seed =
@@ -87,11 +104,19 @@ void RoiLayer::render(const ROIList& rois, const ROIItem* live, const View& view
     layer.scale(view.scale, view.scale);
     layer.setRenderHint(QPainter::Antialiasing);
     layer.setClipRect(view.imageRect);
+    QVector<RoiLabels::Label> labels;
     for (const auto& roi : rois)
     {
-        if (roi && roi.get() != live)
-            roi->paint(&layer, view.scale);
+        if (!roi || roi.get() == live)
+            continue;
+        roi->paint(&layer, view.scale);
+        if (!roi->titleShown() && !roi->title().isEmpty())
+            labels.append(Label(*roi, view));
     }
+    layer.resetTransform();
+    layer.setClipping(false);
+    layer.setFont(LabelFont());
+    RoiLabels::Draw(layer, labels);
     m_view = view;
     m_valid = true;
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "RoiLabels.h"
+
 #include "Nexil/ROI/ROIItem.h"
+
+#include <QFont>
 
 #include <QImage>
 #include <QPoint>
@@ -32,6 +36,9 @@ public:
     void paint(QPainter& painter, const ROIList& rois, const ROIItem* live, const View& view,
                const QPoint& shift);
     void clear();
+    // The title chip of a shape whose titles the view lays out, at the view's scale and origin.
+    static RoiLabels::Label Label(const ROIItem& roi, const View& view);
+    static QFont LabelFont();
 
 private:
     static size_t signature(const ROIList& rois, const ROIItem* live);

@@ -1,5 +1,8 @@
 #include "datawidget.h"
 
+#include "RoiLabels.h"
+
+#include "ComUi/CategoryPalette.h"
 #include "Nexil/ROI/PolygonROIItem.h"
 #include "Nexil/ROI/RectROIItem.h"
 
@@ -34,6 +37,32 @@ void DataWidget::setHighlight(bool on)
 {
     m_highlight = on;
     update();
+}
+
+void DataWidget::setCategories(const QStringList& categories)
+{
+    m_categories = categories;
+    m_categoryColors = true;
+    update();
+}
+
+void DataWidget::setPendingRoi(std::shared_ptr<ROIItem> roi)
+{
+    m_pending = std::move(roi);
+    update();
+}
+
+void DataWidget::colourRois(const ROIList& rois) const
+{
+    if (!m_categoryColors)
+        return;
+    for (const auto& roi : rois)
+    {
+        if (!roi)
+            continue;
+        roi->setDisplayColor(CategoryPalette::Of(m_categories, roi->title()));
+        roi->setTitleShown(false);
+    }
 }
 
 void DataWidget::startDisplay(int msec)
@@ -186,6 +215,10 @@ std::shared_ptr<ROIItem> DataWidget::endDrawing(bool accept)
     else if (m_mode == kDrawingRect && m_drawRect)
     {
         m_mode = kIdle;
+        // The first corner was taken in whole pixels; the second is stored the same way.
+        const QRectF drawn = m_drawRect->rect();
+        m_drawRect->setRect(QRectF(QPointF(std::trunc(drawn.left()), std::trunc(drawn.top())),
+                                   QPointF(std::trunc(drawn.right()), std::trunc(drawn.bottom()))));
         if (m_drawRect->boundingBox().width > 0 && accept)
         {
             m_drawRect->setRoiAttr(0);
@@ -266,6 +299,7 @@ void DataWidget::paintEvent(QPaintEvent*)
         const auto spRecord = m_record.lock();
         if (spRecord && !spRecord->rois.isEmpty())
         {
+            colourRois(spRecord->rois);
             // The ROI being edited is painted live on top; the others come from the kept drawing.
             const auto selected = m_selected.lock();
             const ROIItem* live = spRecord->rois.contains(selected) ? selected.get() : nullptr;
@@ -276,6 +310,22 @@ void DataWidget::paintEvent(QPaintEvent*)
             painter.setClipRect(m_image.rect());
             if (live)
                 live->paint(&painter, m_zoom.scale());
+            if (live && !live->titleShown() && !live->title().isEmpty())
+            {
+                painter.save();
+                painter.resetTransform();
+                painter.setClipping(false);
+                painter.setFont(RoiLayer::LabelFont());
+                RoiLabels::Draw(painter,
+                                {RoiLayer::Label(*live, RoiLayer::View{size(), devicePixelRatioF(), origin,
+                                                                       m_zoom.scale(), m_image.rect()})});
+                painter.restore();
+            }
+        }
+        if (m_pending)
+        {
+            painter.setClipRect(m_image.rect());
+            m_pending->paint(&painter, m_zoom.scale());
         }
         if (m_mode == kDrawingPolygon && m_drawPolygon)
             m_drawPolygon->paint(&painter, m_zoom.scale());
@@ -346,11 +396,31 @@ void DataWidget::pressPolygon(Qt::MouseButton button, const QPointF& q)
         dropUnclaimedDrawing();
         return;
     }
+    // A click on the first vertex closes the shape instead of repeating that vertex; with fewer than
+    // three vertices there is nothing to close yet.
+    if (nearFirstVertex(q))
+    {
+        if (m_drawPolygon->polygon().size() > 2)
+        {
+            emit drawRoiCompleted(true);
+            dropUnclaimedDrawing();
+        }
+        return;
+    }
     // A click before the pointer ever moved over the image has no floating point yet.
     if (m_drawPolygon->hasFloatingPoint())
         m_drawPolygon->appendVertex(m_drawPolygon->floatingPoint());
     else if (insideImage(q))
         m_drawPolygon->appendVertex(q);
+}
+
+bool DataWidget::nearFirstVertex(const QPointF& q) const
+{
+    if (!m_drawPolygon || m_drawPolygon->polygon().isEmpty() || m_zoom.scale() <= 0)
+        return false;
+    // The handle's drawn radius, in screen pixels whatever the zoom.
+    const QPointF delta = (q - m_drawPolygon->polygon().first()) * m_zoom.scale();
+    return std::hypot(delta.x(), delta.y()) <= ROIItem::kHandleRadius;
 }
 
 bool DataWidget::removeLastDrawnVertex()

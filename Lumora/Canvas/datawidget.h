@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QPoint>
 #include <QPointF>
+#include <QStringList>
 #include <QTimer>
 #include <QVector>
 #include <QWidget>
@@ -59,6 +60,12 @@ public:
     // 0: presses never pick a ROI (a read-only view); ROIs are still shown.
     void setRoiHitTesting(int enabled) { m_roiHitTesting = enabled; }
     int roiHitTesting() const { return m_roiHitTesting; }
+    // The project's categories in order: each shape takes the colour of its title's place
+    // (CategoryPalette) and the titles are laid out apart. Without a call the attribute colours stay.
+    void setCategories(const QStringList& categories);
+    const QStringList& categories() const { return m_categories; }
+    // A finished shape not yet in the record (its category being chosen), drawn over the others.
+    void setPendingRoi(std::shared_ptr<ROIItem> roi);
     void setHighlight(bool on);
     bool highlight() const { return m_highlight; }
     // Runs the display timer, whose timeout calls stopDisplay.
@@ -116,6 +123,10 @@ private:
     void beginRoiDrag(const std::shared_ptr<ROIItem>& roi);
     // Reports a drag begun by beginRoiDrag, if any, and forgets it.
     void finishRoiDrag();
+    // Gives the shown shapes their category colours before a frame is painted.
+    void colourRois(const ROIList& rois) const;
+    // True when a press at q would land on the first vertex of the polygon being drawn.
+    bool nearFirstVertex(const QPointF& q) const;
 
     CanvasZoom m_zoom;
     QPointF m_panDelta;
@@ -135,6 +146,9 @@ private:
     bool m_highlight = false;
     QTimer m_displayTimer;
     RoiLayer m_roiLayer;
+    QStringList m_categories;
+    std::shared_ptr<ROIItem> m_pending;
+    bool m_categoryColors = false;
 };
 
 Q_DECLARE_METATYPE(std::weak_ptr<ROIItem>)

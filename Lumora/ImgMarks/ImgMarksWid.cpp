@@ -18,7 +18,9 @@
 #include "ComLib/DesktopPlatform.h"
 #include "ComLib/IniFile.h"
 #include "ComUi/CMsgWnd.h"
+#include "ComUi/CategoryPalette.h"
 #include "ComUi/CheckBoxHeaderView.h"
+#include "ComUi/SingleSelectListView.h"
 #include "Nexil/ImageFiles.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
@@ -31,6 +33,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QPixmap>
 #include <QSet>
 #include <QShortcut>
 #include <QStandardPaths>
@@ -73,6 +76,8 @@ ImgMarksWid::ImgMarksWid(QWidget* parent)
       m_reloadKey(new QShortcut(QKeySequence(Qt::Key_F5), this)),
       m_undoKey(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this)),
       m_redoKey(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this)),
+      m_deleteKey(new QShortcut(QKeySequence(Qt::Key_Delete), this)),
+      m_backspaceKey(new QShortcut(QKeySequence(Qt::Key_Backspace), this)),
       m_session(new AnnotationSession(this)),
       m_configFile(QString::fromStdString(comlib::RootDir()) + nexil::kConfigFile)
 {
@@ -148,6 +153,13 @@ void ImgMarksWid::SetupViews()
     ui->lstWidCurImgMark->setItemDelegate(new ROIListDelegate(ui->lstWidCurImgMark));
     // One-line rows: thousands of ROIs are laid out without measuring each title.
     ui->lstWidCurImgMark->setUniformItemSizes(true);
+
+    m_drawHint = new QLabel(ui->widImgView);
+    m_drawHint->setObjectName(QStringLiteral("lbDrawHint"));
+    m_drawHint->setStyleSheet(QStringLiteral(
+        "background: rgba(230, 244, 242, 220); color: #145369; padding: 4px; font-size: 14px;"));
+    m_drawHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_drawHint->hide();
 }
 
 void ImgMarksWid::SetupImportNote()
@@ -275,6 +287,10 @@ void ImgMarksWid::ConnectWidgets()
     connect(m_redoKey, &QShortcut::activated, this, &ImgMarksWid::Slot_BtnRedoClicked);
     connect(ui->btnCarryRois, &QToolButton::clicked, this, &ImgMarksWid::Slot_BtnCarryRoisClicked);
     connect(ui->btnExportMark, &QPushButton::clicked, this, &ImgMarksWid::Slot_BtnExportMarkClicked);
+    connect(m_deleteKey, &QShortcut::activated, this, &ImgMarksWid::Slot_DeleteSelectedRoi);
+    connect(m_backspaceKey, &QShortcut::activated, this, &ImgMarksWid::Slot_DeleteSelectedRoi);
+    connect(ui->lstWidMarkType, &SingleSelectListView::Signal_ItemDeleted, this,
+            &ImgMarksWid::UpdateCategoryColours);
 }
 
 void ImgMarksWid::ConnectCanvas()
@@ -324,12 +340,29 @@ void ImgMarksWid::RequestScan(const QString& path, bool report, bool singleFile)
 void ImgMarksWid::FillCategories()
 {
     const auto spPrj = PrjIns().lock();
+    UpdateCategoryColours();
     if (!spPrj || spPrj->MarkTypes().isEmpty())
         return;
     ui->lstWidMarkType->clear();
     for (const QString& type : spPrj->MarkTypes())
         ui->lstWidMarkType->AddItem(type);
     ui->lstWidMarkType->SetCurrentRow(0);
+}
+
+void ImgMarksWid::UpdateCategoryColours()
+{
+    const auto spPrj = PrjIns().lock();
+    const QStringList categories = spPrj ? spPrj->MarkTypes() : QStringList();
+    ui->widImgView->setCategories(categories);
+    m_roiModel->setCategories(categories);
+}
+
+void ImgMarksWid::ShowDrawHint(const QString& text)
+{
+    m_drawHint->setText(text);
+    m_drawHint->adjustSize();
+    m_drawHint->move(8, 8);
+    m_drawHint->setVisible(!text.isEmpty());
 }
 
 void ImgMarksWid::SetupDisplayAdjust()
@@ -471,14 +504,21 @@ void ImgMarksWid::Slot_BtnStartDrawClicked()
         return;
     }
     if (shape == ui->btnRect)
+    {
         ui->widImgView->startDrawRect(QString());
+        ShowDrawHint(tr("按住左键拖出矩形，松开结束"));
+    }
     else
+    {
         ui->widImgView->startDrawPolygon(QString());
+        ShowDrawHint(tr("左键加点，点击起点或右键结束，Ctrl+Z 撤回一点"));
+    }
 }
 
 void ImgMarksWid::Slot_ImgViewDrawRoiCompleted(bool bAccept)
 {
     const std::shared_ptr<ROIItem> roi = ui->widImgView->endDrawing(bAccept);
+    ShowDrawHint(QString());
     // A degenerate shape (fewer than three vertices, no area) has nothing to label.
     if (!bAccept || !roi)
         return;
@@ -495,14 +535,19 @@ void ImgMarksWid::Slot_ImgViewDrawRoiCompleted(bool bAccept)
                 texts << type;
         }
     }
+    const QStringList categories = ui->widImgView->categories();
     for (const QString& text : qAsConst(texts))
     {
-        QAction* action = m_menu->addAction(text);
+        QPixmap swatch(12, 12);
+        swatch.fill(CategoryPalette::Of(categories, text));
+        QAction* action = m_menu->addAction(QIcon(swatch), text);
         connect(action, &QAction::triggered, m_session, [this, text, roi] { m_session->addRoi(roi, text); });
     }
+    // The shape stays in sight while its category is chosen.
+    ui->widImgView->setPendingRoi(roi);
     m_menu->exec(QCursor::pos());
     // A dismissed menu leaves the shape out of the image; it must not stay drawn either.
-    ui->widImgView->update();
+    ui->widImgView->setPendingRoi(nullptr);
 }
 
 void ImgMarksWid::RoisChanged(const std::shared_ptr<pro::ImageInfo>& spImg, bool stored)
@@ -592,6 +637,14 @@ void ImgMarksWid::Slot_BtnDelImgOneMark()
         RefreshRoiList(*spImg);
     ui->widImgView->update();
     ui->widImgMarks->hide();
+}
+
+void ImgMarksWid::Slot_DeleteSelectedRoi()
+{
+    // In the middle of a drawing the key would take away a shape the user is not looking at.
+    if (ShapeBeingDrawn())
+        return;
+    m_session->removeRoi(ui->widImgView->selectedRoi().lock());
 }
 
 void ImgMarksWid::Slot_BtnDelImgAllMark()
@@ -867,6 +920,7 @@ void ImgMarksWid::Slot_BtnSaveMarkTypeClicked()
     if (spPrj->AddMarkType(name))
     {
         ui->lstWidMarkType->AddItem(name);
+        UpdateCategoryColours();
         // The first category becomes the current one, so drawing can start at once.
         if (ui->lstWidMarkType->CurrentText().isEmpty())
             ui->lstWidMarkType->SetCurrentRow(0);

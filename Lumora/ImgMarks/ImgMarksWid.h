@@ -100,6 +100,8 @@ public slots:
     void Slot_BtnCarryRoisClicked();
     void Slot_ImgViewRoiDragFinished(std::weak_ptr<ROIItem> roi, std::shared_ptr<ROIItem> before);
     void Slot_BtnExportMarkClicked();
+    // Delete or Backspace: the ROI selected on the canvas leaves the shown image, as one undoable edit.
+    void Slot_DeleteSelectedRoi();
 
 private:
     void SetupViews();
@@ -120,6 +122,10 @@ private:
     void UpdateUndoTips();
     bool ShapeBeingDrawn() const;
     void FillCategories();
+    // The canvas and the ROI list colour the shapes by the project's categories.
+    void UpdateCategoryColours();
+    // The line under the canvas that says how to draw the shape begun; hidden when none is.
+    void ShowDrawHint(const QString& text);
     // The display adjustment popup of btnDisplayAdjust and the value readout under the canvas.
     void SetupDisplayAdjust();
     void ApplyDisplayAdjust(const CanvasImage::Adjust& adjust);
@@ -154,12 +160,16 @@ private:
     QShortcut* m_undoKey;
     // The second redo key; Ctrl+Y is the button's own.
     QShortcut* m_redoKey;
+    QShortcut* m_deleteKey;
+    QShortcut* m_backspaceKey;
     // The shown and the previous image, and the history of the shown image's edits.
     AnnotationSession* m_session;
     QString m_pendingSaveId;
     ImageIntake m_intake;
     // What the last import brought, below the lists.
     QLabel* m_importNote = nullptr;
+    // How to draw the shape begun, over the canvas's corner so that the image does not move.
+    QLabel* m_drawHint = nullptr;
     QString m_configFile;
     // Last, so that the loader ends before the page goes.
     comlib::WorkerThread m_thread{QStringLiteral("LoadImgWork")};

@@ -1,5 +1,6 @@
 #include "ImgROIListModel.h"
 
+#include "ComUi/CategoryPalette.h"
 #include "Nexil/ROI/ROIItem.h"
 
 #include <QIcon>
@@ -24,7 +25,18 @@ QVariant ImgROIListModel::data(const QModelIndex& index, int role) const
         return roi->title();
     if (role == Qt::DecorationRole && roi->isSelected())
         return QIcon(QStringLiteral(":/images/marks.png"));
+    if (role == kColorRole)
+        return CategoryPalette::Of(m_categories, roi->title());
     return QVariant();
+}
+
+void ImgROIListModel::setCategories(const QStringList& categories)
+{
+    if (categories == m_categories)
+        return;
+    m_categories = categories;
+    if (!m_items.isEmpty())
+        emit dataChanged(index(0, 0), index(m_items.size() - 1, 0), {kColorRole});
 }
 
 void ImgROIListModel::addItem(std::weak_ptr<ROIItem> roi)

@@ -3,6 +3,7 @@
 #include <QAbstractListModel>
 #include <QList>
 #include <QMutex>
+#include <QStringList>
 
 #include <memory>
 
@@ -15,6 +16,9 @@ class ImgROIListModel : public QAbstractListModel
     Q_OBJECT
 
 public:
+    // The colour of the ROI's category (CategoryPalette), for the row's swatch.
+    static constexpr int kColorRole = Qt::UserRole + 1;
+
     explicit ImgROIListModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -22,6 +26,8 @@ public:
 
     void addItem(std::weak_ptr<ROIItem> roi);
     void clearItems();
+    // The project's categories in order, which give the rows their colours.
+    void setCategories(const QStringList& categories);
     std::weak_ptr<ROIItem> itemAt(int row) const;
     // The first row holding the same ROI; a ROI that is gone matches a row whose ROI is gone.
     QModelIndex indexOfItem(std::weak_ptr<ROIItem> roi) const;
@@ -32,4 +38,5 @@ signals:
 private:
     QMutex m_mutex;
     QList<std::weak_ptr<ROIItem>> m_items;
+    QStringList m_categories;
 };

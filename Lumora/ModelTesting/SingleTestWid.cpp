@@ -360,6 +360,8 @@ void SingleTestWid::ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg)
         spRlt->marked = true;
     }
     m_shownResult = spRlt;
+    // Predicted shapes in the colours their categories have on the annotation page.
+    ui->widImgView->setCategories(spPrj->MarkTypes());
     ui->widImgView->dataUpdated(m_shownResult);
     ui->widImgView->zoomFit();
 }

@@ -14,6 +14,8 @@ public:
 
     // The device names of every platform in order; empty without OpenCL.
     static QStringList QueryDeviceNames();
+    // The processor's name and its number of logical cores, for a machine that trains on its processor.
+    static QString CpuDescription();
 
 signals:
     void Signal_GPUInfo(QStringList names);

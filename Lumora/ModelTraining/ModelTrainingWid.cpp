@@ -14,14 +14,23 @@
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
 
+#include <QCheckBox>
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QtCharts/QChart>
+#include <QtCharts/QLegend>
 #include <QtCharts/QSplineSeries>
 #include <QtCharts/QValueAxis>
+
+#include <algorithm>
 
 using namespace QtCharts;
 
@@ -90,6 +99,14 @@ ModelTrainingWid::ModelTrainingWid(QWidget* parent)
     connect(ui->sliderEpochs, &QSlider::valueChanged, this, &ModelTrainingWid::Slot_SliderEpochsValueChanged);
     connect(ui->sliderPrecision, &QSlider::valueChanged, this,
             &ModelTrainingWid::Slot_SliderPrecisionValueChanged);
+    connect(ui->lstVersions, &QListWidget::currentRowChanged, this, &ModelTrainingWid::ShowVersion);
+    connect(ui->btnUseVersion, &QPushButton::clicked, this, &ModelTrainingWid::UseVersion);
+    // The exchange with the service, as sent and received, is there for a technician.
+    ui->widLog->hide();
+    connect(ui->chkRawLog, &QCheckBox::toggled, ui->widLog, &QWidget::setVisible);
+    ui->btnUseVersion->setEnabled(false);
+    ui->btnUseVersion->setToolTip(tr("把所选版本的轮数和精度设为下次训练的设置"));
+    RefreshVersions();
 }
 
 ModelTrainingWid::~ModelTrainingWid()
@@ -112,7 +129,103 @@ void ModelTrainingWid::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     // Coming back from the annotation page: what is about to be trained may have changed.
     if (!event->spontaneous())
+    {
         ui->widDataCheck->Refresh();
+        if (!m_run->IsRunning())
+            RefreshVersions();
+    }
+}
+
+int ModelTrainingWid::TrainableImages() const
+{
+    const auto spPrj = PrjIns().lock();
+    if (!spPrj)
+        return 0;
+    int count = 0;
+    for (const auto& spImg : spPrj->Images())
+    {
+        if (spImg && spImg->marked)
+            ++count;
+    }
+    return count;
+}
+
+void ModelTrainingWid::RefreshVersions(const QString& select)
+{
+    const auto spPrj = PrjIns().lock();
+    const QString chosen = select.isEmpty() && ui->lstVersions->currentRow() >= 0
+                               ? m_versions.value(ui->lstVersions->currentRow()).name
+                               : select;
+    m_versions = VersionHistory::Scan(spPrj ? spPrj->PrjPath() : QString());
+    const QSignalBlocker blocker(ui->lstVersions);
+    ui->lstVersions->clear();
+    int row = m_versions.isEmpty() ? -1 : 0;
+    for (int i = 0; i < m_versions.size(); ++i)
+    {
+        ui->lstVersions->addItem(VersionHistory::Title(m_versions.at(i)));
+        ui->lstVersions->item(i)->setToolTip(VersionHistory::Details(m_versions.at(i)));
+        if (m_versions.at(i).name == chosen)
+            row = i;
+    }
+    ui->lstVersions->setCurrentRow(row);
+    ShowVersion(row);
+    const QString tip = VersionHistory::FinenessTip(m_versions, TrainableImages());
+    ui->sliderPrecision->setToolTip(tip);
+    ui->lbPrecision->setToolTip(tip);
+    // Reopened, the page goes on from where the last training left off.
+    if (!m_versionsRead && row >= 0)
+        UseVersion();
+    m_versionsRead = true;
+}
+
+void ModelTrainingWid::ShowVersion(int row)
+{
+    const bool valid = row >= 0 && row < m_versions.size();
+    ui->btnUseVersion->setEnabled(valid && !m_run->IsRunning());
+    ui->lbVersionInfo->setText(valid ? VersionHistory::Details(m_versions.at(row)) : QString());
+    ui->lbVersionInfo->setVisible(valid);
+    // The curve of a run in progress stays in sight.
+    if (!valid || m_run->IsRunning())
+        return;
+    const VersionHistory::Version& version = m_versions.at(row);
+    ShowCurve(version.record.history, VersionHistory::EpochsOf(version));
+}
+
+void ModelTrainingWid::UseVersion()
+{
+    const int row = ui->lstVersions->currentRow();
+    if (row < 0 || row >= m_versions.size() || m_run->IsRunning())
+        return;
+    const VersionHistory::Version& version = m_versions.at(row);
+    if (VersionHistory::EpochsOf(version) > 0)
+        ui->sliderEpochs->setValue(VersionHistory::EpochsOf(version));
+    if (version.record.fineness > 0)
+        ui->sliderPrecision->setValue(version.record.fineness);
+}
+
+void ModelTrainingWid::ShowCurve(const QVector<comlib::protocol::ModelRecord::EpochLoss>& history, int epochs)
+{
+    m_totalSeries->clear();
+    m_valSeries->clear();
+    m_lastEpoch = -1.0f;
+    SetEpochRange(m_epochAxis, std::max(1, epochs));
+    double highest = 0;
+    for (const auto& row : history)
+    {
+        if (row.totalLoss > kLossFloor)
+            m_totalSeries->append(row.epoch, row.totalLoss);
+        if (row.valLoss > kLossFloor)
+            m_valSeries->append(row.epoch, row.valLoss);
+        highest = std::max({highest, row.totalLoss, row.valLoss});
+    }
+    if (highest > 0)
+        m_lossAxis->setRange(0, highest / 3 + highest);
+}
+
+void ModelTrainingWid::AppendEvent(const QString& line)
+{
+    if (!line.isEmpty())
+        ui->edtEvents->appendPlainText(line);
 }
 
 void ModelTrainingWid::CreateChart()
@@ -120,9 +233,11 @@ void ModelTrainingWid::CreateChart()
     m_chart = new QChart;
     m_chart->setTitle(tr("损失曲线图"));
     m_chart->setBackgroundVisible(true);
-    m_chart->legend()->hide();
+    m_chart->legend()->setAlignment(Qt::AlignTop);
     m_totalSeries = new QSplineSeries(m_chart);
+    m_totalSeries->setName(tr("训练损失"));
     m_valSeries = new QSplineSeries(m_chart);
+    m_valSeries->setName(tr("验证损失"));
     m_valSeries->setColor(Qt::red);
     for (QSplineSeries* series : {m_totalSeries, m_valSeries})
     {
@@ -148,6 +263,9 @@ void ModelTrainingWid::CreateChart()
 
 void ModelTrainingWid::Slot_SetGPUInfo(QStringList names)
 {
+    // Without an OpenCL device the training runs on the processor.
+    if (names.isEmpty())
+        names << GetGPUWork::CpuDescription();
     for (int i = 0; i < names.size(); ++i)
     {
         auto* line = new QLineEdit(names.at(i), this);
@@ -238,7 +356,10 @@ void ModelTrainingWid::StartTraining()
     m_valSeries->clear();
     SetEpochRange(m_epochAxis, ui->sliderEpochs->value());
     ui->widLog->ClearLines();
+    ui->edtEvents->clear();
     m_lastEpoch = -1.0f;
+    m_runVersion = QFileInfo(configPath).dir().dirName();
+    AppendEvent(m_events.Started(m_runVersion, ui->sliderEpochs->value(), ui->sliderPrecision->value()));
 
     const QJsonObject body{{QLatin1String(comlib::protocol::kConfigPath), configPath}};
     m_run->Start(body);
@@ -247,6 +368,7 @@ void ModelTrainingWid::StartTraining()
     ui->btnTraining->setText(tr("停止训练"));
     ui->sliderEpochs->setEnabled(false);
     ui->sliderPrecision->setEnabled(false);
+    ui->btnUseVersion->setEnabled(false);
 }
 
 void ModelTrainingWid::StopTraining()
@@ -254,6 +376,7 @@ void ModelTrainingWid::StopTraining()
     m_run->Stop();
     // The cancel reply is not waited for, so the page says itself that the run is over.
     ui->lbStatuVal->setText(tr("<font color='#196E8B'>训练取消</font>"));
+    AppendEvent(m_events.Stopped());
     ResetTrainingState();
 }
 
@@ -263,6 +386,7 @@ void ModelTrainingWid::ResetTrainingState()
     ui->sliderEpochs->setEnabled(true);
     ui->sliderPrecision->setEnabled(true);
     m_run->Finish();
+    ui->btnUseVersion->setEnabled(ui->lstVersions->currentRow() >= 0);
 }
 
 void ModelTrainingWid::LogRequest(const QString& path, const QString& taskId)
@@ -291,15 +415,20 @@ void ModelTrainingWid::ShowReply(const comlib::ServiceReply& rlt)
 {
     const QString body = QString::fromUtf8(rlt.body);
     qDebug().noquote() << U("推送训练返回:") << body;
+    AppendEvent(m_events.Reply(rlt));
     if (rlt.status)
         ShowStatus(rlt);
     ui->widLog->AppendLine(tr("收到响应：") + body);
+    // The finished version joins the list, with the curve the service saved.
+    if (rlt.status && *rlt.status == QLatin1String(comlib::protocol::kStatusDone))
+        RefreshVersions(m_runVersion);
 }
 
 void ModelTrainingWid::ShowError(const QString& text)
 {
     qCritical().noquote() << U("通讯异常:") << "http error: " << text;
     ui->widLog->AppendLine(tr("通讯异常：") + text);
+    AppendEvent(m_events.NetworkError(text));
     ResetTrainingState();
     CMsgWnd::Information(this, tr("错误"), tr("通讯异常：") + text + tr("，请联系技术员。"), NOTIFY_ERROR);
 }
@@ -307,7 +436,9 @@ void ModelTrainingWid::ShowError(const QString& text)
 void ModelTrainingWid::ShowStatus(const comlib::ServiceReply& reply)
 {
     const QString& status = *reply.status;
-    if (status == QLatin1String("running"))
+    if (status == QLatin1String(comlib::protocol::kStatusQueued))
+        ui->lbStatuVal->setText(tr("<font color='#196E8B'>排队中</font>"));
+    else if (status == QLatin1String("running"))
         ui->lbStatuVal->setText(tr("<font color='#196E8B'>训练中</font>"));
     else if (status == QLatin1String("cancelled"))
         ui->lbStatuVal->setText(tr("<font color='#196E8B'>训练取消</font>"));

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "TrainEvents.h"
+#include "VersionHistory.h"
+
 #include "ComLib/WorkerThread.h"
 
 #include <QString>
@@ -71,6 +74,16 @@ private:
     void LogRequest(const QString& path, const QString& taskId);
     void ShowError(const QString& text);
     void CreateChart();
+    // Reads the project's trained versions again; select names the version to select (empty: keep the
+    // selection, or take the newest when nothing was selected).
+    void RefreshVersions(const QString& select = QString());
+    void ShowVersion(int row);
+    // The version's settings become the next run's.
+    void UseVersion();
+    // Shows losses per epoch of a finished version instead of the curve of a run.
+    void ShowCurve(const QVector<comlib::protocol::ModelRecord::EpochLoss>& history, int epochs);
+    void AppendEvent(const QString& line);
+    int TrainableImages() const;
 
     std::unique_ptr<Ui::ModelTrainingWidClass> ui;
     comlib::ServiceRun* m_run;
@@ -81,6 +94,13 @@ private:
     QtCharts::QSplineSeries* m_valSeries = nullptr;
     QtCharts::QValueAxis* m_epochAxis = nullptr;
     QtCharts::QValueAxis* m_lossAxis = nullptr;
+    TrainEvents m_events;
+    // Newest first, as listed in lstVersions.
+    QVector<VersionHistory::Version> m_versions;
+    // The first listing restores the newest version's settings.
+    bool m_versionsRead = false;
+    // The version folder of the run in progress or the last one.
+    QString m_runVersion;
     // Last, so that it ends before the page goes.
     comlib::WorkerThread m_thread{QStringLiteral("GetGPUWork")};
 };

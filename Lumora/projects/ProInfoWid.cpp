@@ -63,7 +63,14 @@ void ProInfoWid::Slot_BtnSaveClicked()
     const QString name = ui->edtName->text().trimmed();
     if (name.isEmpty())
     {
-        CMsgWnd::Information(this, tr("提示"), tr("保存失败！"), NOTIFY_ABOUT);
+        CMsgWnd::Information(this, tr("提示"), tr("保存失败！") + QLatin1Char('\n') + tr("请输入工程名称。"),
+                             NOTIFY_ABOUT);
+        return;
+    }
+    // A project without a type would open with both drawing tools and could not be trained.
+    if (CheckedType() == 0)
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("请选择工程类型"), NOTIFY_ABOUT);
         return;
     }
     // The name becomes the project's folder under the workspace.

@@ -100,8 +100,7 @@ void PolygonROIItem::paint(QPainter* painter, float scale) const
         outline.setCosmetic(true);
         painter->setPen(outline);
         drawTitle(painter, m_polygon.first());
-        painter->setBrush(Qt::NoBrush);
-        drawShape(painter);
+        paintOutline(painter);
         if (m_selected)
             drawHandles(painter, m_polygon, scale);
     }

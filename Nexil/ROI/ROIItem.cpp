@@ -45,6 +45,38 @@ QColor ROIItem::attrColor(int roiAttr, bool selected)
     }
 }
 
+QColor ROIItem::outlineColor() const
+{
+    if (m_displayColor.isValid() && m_roiAttr == 0)
+        return m_displayColor;
+    return attrColor(m_roiAttr, m_selected);
+}
+
+void ROIItem::paintOutline(QPainter* painter) const
+{
+    const bool coloured = m_displayColor.isValid() && m_roiAttr == 0;
+    painter->setBrush(Qt::NoBrush);
+    if (coloured)
+    {
+        // The dark rim keeps a light or a dark colour readable on grey, bright and dark images alike.
+        QPen halo(QColor(0, 0, 0, 140), 6);
+        halo.setCosmetic(true);
+        painter->setPen(halo);
+        drawShape(painter);
+    }
+    QPen outline(outlineColor(), coloured ? 3 : 4);
+    outline.setCosmetic(true);
+    painter->setPen(outline);
+    if (coloured && m_selected)
+    {
+        QColor tint = m_displayColor;
+        tint.setAlpha(80);
+        painter->setBrush(tint);
+    }
+    drawShape(painter);
+    painter->setBrush(Qt::NoBrush);
+}
+
 double ROIItem::roundCoord(double value)
 {
     // JSON has no infinity or NaN; Qt would write null, which reads back as 0.
@@ -100,7 +132,7 @@ void ROIItem::writeAttrAndTitle(QJsonObject& json) const
 
 void ROIItem::drawTitle(QPainter* painter, const QPointF& anchor) const
 {
-    if (m_title.isEmpty())
+    if (m_title.isEmpty() || !m_titleShown)
         return;
     painter->drawText(QPointF(std::round(anchor.x()), std::round(anchor.y()) - 5.0), m_title);
 }

@@ -66,7 +66,15 @@ public:
 
     // Outline colour of an attribute; an invalid colour for an unknown attribute.
     static QColor attrColor(int roiAttr, bool selected);
-    QColor outlineColor() const { return attrColor(m_roiAttr, m_selected); }
+    // The display colour of a finished shape when it has one, else the attribute's.
+    QColor outlineColor() const;
+    // How a view shows the shape, never stored: the colour of its category (invalid: by the attribute;
+    // a coloured shape is marked as selected by a tint instead of another colour), and whether paint
+    // writes the title or the view lays the titles out itself, apart from each other.
+    void setDisplayColor(const QColor& color) { m_displayColor = color; }
+    const QColor& displayColor() const { return m_displayColor; }
+    void setTitleShown(bool shown) { m_titleShown = shown; }
+    bool titleShown() const { return m_titleShown; }
 
     bool isSelected() const { return m_selected; }
     void setSelected(bool selected) { m_selected = selected; }
@@ -98,6 +106,8 @@ protected:
     void writeAttrAndTitle(QJsonObject& json) const;
 
     void drawTitle(QPainter* painter, const QPointF& anchor) const;
+    // Strokes the shape (drawShape) in its outline colour, over a dark halo when it has a display colour.
+    void paintOutline(QPainter* painter) const;
     void drawHandles(QPainter* painter, const QPolygonF& handles, float scale) const;
     static void useHandlePen(QPainter* painter);
     static void drawHandleCircle(QPainter* painter, const QPointF& centre, float scale);
@@ -108,6 +118,8 @@ protected:
     QPointF m_pressPoint;
     int m_activeHandle = -1;
     QString m_title;
+    QColor m_displayColor;
+    bool m_titleShown = true;
 };
 
 // An image's ROIs in drawing order.

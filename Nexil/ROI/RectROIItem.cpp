@@ -90,8 +90,7 @@ void RectROIItem::paint(QPainter* painter, float scale) const
     outline.setCosmetic(true);
     painter->setPen(outline);
     drawTitle(painter, m_rect.topLeft());
-    painter->setBrush(Qt::NoBrush);
-    drawShape(painter);
+    paintOutline(painter);
     if (m_selected)
         drawHandles(painter, corners(), scale);
 

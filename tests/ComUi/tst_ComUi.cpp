@@ -310,7 +310,7 @@ void TestComUi::buttonClassesAreSkinned_data()
     QTest::newRow("MainBtn disabled") << "MainBtn" << false << false << QColor("#B0B0B0");
     QTest::newRow("SecBtn") << "SecBtn" << false << true << QColor("#FFFFFF");
     QTest::newRow("SecBtn disabled") << "SecBtn" << false << false << QColor("#E0E0E0");
-    QTest::newRow("CKBtn") << "CKBtn" << false << true << QColor("#B0B0B0");
+    QTest::newRow("CKBtn") << "CKBtn" << false << true << QColor("#FFFFFF");
     QTest::newRow("CKBtn checked") << "CKBtn" << true << true << QColor("#196E8B");
     QTest::newRow("GreenBtn") << "GreenBtn" << false << true << QColor("#24A900");
     QTest::newRow("GrayBtn") << "GrayBtn" << false << true << QColor("#C5C5C5");

@@ -8,11 +8,13 @@
 
 #include "Canvas/datawidget.h"
 #include "ImgMarks/ImgMarksWid.h"
+#include "ImgMarks/ImgROIListModel.h"
 #include "ImgMarks/LoadImgWork.h"
 #include "ImgMarks/MarksImgModel.h"
 #include "ImgMarks/SourceImgModel.h"
 
 #include "ComUi/CMsgWnd.h"
+#include "ComUi/CategoryPalette.h"
 #include "ComUi/SingleSelectListView.h"
 #include "ComUi/Skin.h"
 #include "Nexil/NexilApi.h"
@@ -190,6 +192,12 @@ private slots:
     void importsGiveOneRowPerImage();
     void waitingListSurvivesRestart();
     void noteAndFilterAfterImport();
+
+    void polygonClosedOnFirstVertex();
+    void deleteKeyRemovesSelected_data();
+    void deleteKeyRemovesSelected();
+    void previousTwiceSelectsOnlyShown();
+    void categoryColoursInLists();
 
 private:
     // Every file once, in the table or the tree, never in both; the project holds each tree image once.
@@ -1175,6 +1183,153 @@ void tst_AnnotationPage::noteAndFilterAfterImport()
     QTRY_COMPARE(note->text(), QStringLiteral("没有新增图片：6 张已在列表或工程中"));
     QVERIFY(Child<QRadioButton>(*page, "rdoNG")->isChecked());
     QCOMPARE(table->model()->rowCount(), 2);
+}
+
+void tst_AnnotationPage::polygonClosedOnFirstVertex()
+{
+    OpenProject(1);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    Records rows;
+    QVERIFY(LoadPictures(*page, 1, rows));
+    ClickRow(*page, 0);
+    auto* canvas = Child<DataWidget>(*page, "widImgView");
+    auto* hint = Child<QLabel>(*page, "lbDrawHint");
+    const auto at = [canvas](double x, double y) { return canvas->zoom().toWidget(QPointF(x, y)).toPoint(); };
+    QVERIFY(!hint->isVisible());
+
+    QTest::keyClick(page.get(), Qt::Key_W);
+    QTRY_COMPARE(canvas->mode(), int(DataWidget::kDrawingPolygon));
+    QVERIFY(hint->isVisible());
+    QCOMPARE(hint->text(), QString("左键加点，点击起点或右键结束，Ctrl+Z 撤回一点"));
+    QStringList menu;
+    AnswerMenu(this, "划痕", &menu);
+    const QList<QPointF> vertices{{20, 20}, {80, 20}, {50, 70}};
+    // The last click lands a little beside the first vertex, as a hand does.
+    for (const QPointF& p : vertices + QList<QPointF>{{21, 21}})
+    {
+        Move(canvas, at(p.x(), p.y()));
+        QTest::mouseClick(canvas, Qt::LeftButton, {}, at(p.x(), p.y()));
+    }
+    QTRY_COMPARE(rows.at(0)->rois.size(), 1);
+    const auto* polygon = dynamic_cast<PolygonROIItem*>(rows.at(0)->rois.first().get());
+    QVERIFY(polygon);
+    // Three vertices where the clicks were, in whole screen pixels, and no fourth one repeating the first.
+    QCOMPARE(polygon->polygon().size(), vertices.size());
+    for (int i = 0; i < vertices.size(); ++i)
+        QVERIFY(QLineF(polygon->polygon().at(i), vertices.at(i)).length() < 1);
+    QCOMPARE(polygon->title(), QString("划痕"));
+    QVERIFY(!hint->isVisible());
+}
+
+void tst_AnnotationPage::deleteKeyRemovesSelected_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Delete") << int(Qt::Key_Delete);
+    QTest::newRow("Backspace") << int(Qt::Key_Backspace);
+}
+
+void tst_AnnotationPage::deleteKeyRemovesSelected()
+{
+    QFETCH(int, key);
+
+    OpenProject(2);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    Records rows;
+    QVERIFY(LoadPictures(*page, 1, rows));
+    ClickRow(*page, 0);
+    QStringList menu;
+    Draw(*page, 2, "脏污", &menu);
+    QTRY_COMPARE(rows.at(0)->rois.size(), 1);
+    Draw(*page, 2, "划痕", &menu, QPointF(100, 0));
+    QTRY_COMPARE(rows.at(0)->rois.size(), 2);
+    const auto kept = rows.at(0)->rois.at(1);
+    const auto removed = rows.at(0)->rois.at(0);
+
+    // Nothing selected: the key removes nothing.
+    auto* canvas = Child<DataWidget>(*page, "widImgView");
+    QTest::mouseClick(canvas, Qt::LeftButton, {}, canvas->zoom().toWidget(QPointF(90, 90)).toPoint());
+    QVERIFY(canvas->selectedRoi().expired());
+    QTest::keyClick(page.get(), Qt::Key(key));
+    QCOMPARE(rows.at(0)->rois.size(), 2);
+
+    QTest::mouseClick(canvas, Qt::LeftButton, {}, canvas->zoom().toWidget(QPointF(40, 35)).toPoint());
+    QCOMPARE(canvas->selectedRoi().lock(), removed);
+    QTest::keyClick(page.get(), Qt::Key(key));
+    QCOMPARE(rows.at(0)->rois, ROIList{kept});
+    QCOMPARE(Child<QListView>(*page, "lstWidCurImgMark")->model()->rowCount(), 1);
+    // One step back brings the very shape back in its place.
+    QTest::keyClick(page.get(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(rows.at(0)->rois, (ROIList{removed, kept}));
+
+    // While a shape is being drawn the key leaves the others alone.
+    QTest::mouseClick(canvas, Qt::LeftButton, {}, canvas->zoom().toWidget(QPointF(40, 35)).toPoint());
+    QTest::keyClick(page.get(), Qt::Key_W);
+    QTRY_COMPARE(canvas->mode(), int(DataWidget::kDrawingRect));
+    QTest::keyClick(page.get(), Qt::Key(key));
+    QCOMPARE(rows.at(0)->rois.size(), 2);
+    canvas->endDrawing(false);
+}
+
+void tst_AnnotationPage::previousTwiceSelectsOnlyShown()
+{
+    OpenProject(2);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    Records rows;
+    QVERIFY(LoadPictures(*page, 4, rows));
+    auto* table = Child<QTableView>(*page, "tblViewUnmarks");
+    auto* previous = Child<QPushButton>(*page, "btnPreImg");
+    ClickRow(*page, 3);
+    QStringList menu;
+    Draw(*page, 2, "脏污", &menu);
+    QTRY_COMPARE(rows.at(3)->rois.size(), 1);
+    for (int expected : {2, 1})
+    {
+        QSignalSpy clicked(previous, &QPushButton::clicked);
+        QTest::keyClick(page.get(), Qt::Key_A);
+        QTRY_COMPARE(clicked.count(), 1);
+        QCOMPARE(Shown(*page), rows.at(expected));
+        const QModelIndexList selected = table->selectionModel()->selectedRows();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected.first().row(), expected);
+        QCOMPARE(table->currentIndex().row(), expected);
+    }
+}
+
+void tst_AnnotationPage::categoryColoursInLists()
+{
+    OpenProject(2);
+    auto page = MakePage();
+    WaitForCategories(*page);
+    auto* categories = Child<SingleSelectListView>(*page, "lstWidMarkType");
+    const auto swatchOf = [categories](int row)
+    { return categories->itemWidget(categories->item(row))->findChild<QLabel*>("lbSwatch")->styleSheet(); };
+    for (int row = 0; row < kCategories.size(); ++row)
+        QVERIFY(swatchOf(row).contains(CategoryPalette::At(row).name()));
+
+    Records rows;
+    QVERIFY(LoadPictures(*page, 1, rows));
+    ClickRow(*page, 0);
+    QStringList menu;
+    Draw(*page, 2, "点", &menu);
+    QTRY_COMPARE(rows.at(0)->rois.size(), 1);
+    auto* rois = Child<QListView>(*page, "lstWidCurImgMark");
+    new QAbstractItemModelTester(rois->model(), QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                 page.get());
+    const QModelIndex first = rois->model()->index(0, 0);
+    QCOMPARE(first.data(ImgROIListModel::kColorRole).value<QColor>(), CategoryPalette::At(2));
+    Child<DataWidget>(*page, "widImgView")->grab();
+    QCOMPARE(rows.at(0)->rois.first()->outlineColor(), CategoryPalette::At(2));
+
+    // A category added later takes the next colour, on the canvas as in both lists.
+    QTest::mouseClick(Child<QPushButton>(*page, "btnAddMarkType"), Qt::LeftButton);
+    Child<QLineEdit>(*page, "edtMarkType")->setText("新");
+    QTest::keyClick(Child<QLineEdit>(*page, "edtMarkType"), Qt::Key_Return);
+    QTRY_COMPARE(categories->count(), kCategories.size() + 1);
+    QVERIFY(swatchOf(kCategories.size()).contains(CategoryPalette::At(kCategories.size()).name()));
+    QCOMPARE(Child<DataWidget>(*page, "widImgView")->categories(), kCategories + QStringList{"新"});
 }
 
 QTEST_MAIN(tst_AnnotationPage)

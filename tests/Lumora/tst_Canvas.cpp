@@ -1,6 +1,9 @@
 #include "Canvas/CanvasZoom.h"
+#include "Canvas/RoiLabels.h"
 #include "Canvas/datawidget.h"
 #include "ImgMarks/MarksResultWid.h"
+
+#include "ComUi/CategoryPalette.h"
 
 #include "Nexil/ROI/PolygonROIItem.h"
 #include "Nexil/ROI/RectROIItem.h"
@@ -88,6 +91,11 @@ private slots:
     void hitTestingOff();
     void wheelKeepsPointerPoint();
     void paintFollowsRoiChanges();
+    void polygonClosesOnFirstVertex_data();
+    void polygonClosesOnFirstVertex();
+    void rectangleInWholePixels();
+    void categoryColours();
+    void labelsKeptApart();
 
 private:
     std::shared_ptr<pro::ImageInfo> Show(DataWidget& w, const QImage& image = QImage());
@@ -576,6 +584,121 @@ void tst_Canvas::paintFollowsRoiChanges()
     QVERIFY(outlineAt({35, 10}));
     QVERIFY(outlineAt({125, 60}));
     QTest::mouseRelease(m_w.get(), Qt::LeftButton, Qt::NoModifier, W({20, 20}));
+}
+
+void tst_Canvas::polygonClosesOnFirstVertex_data()
+{
+    QTest::addColumn<QList<QPointF>>("clicks");
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<int>("vertices"); // of the finished polygon, or of the one still drawn
+
+    const QList<QPointF> triangle{{10, 10}, {50, 10}, {30, 40}};
+    // The canvas shows the image at scale 2: 4 image pixels are 8 screen pixels, within the handle.
+    QTest::newRow("on the first vertex") << triangle + QList<QPointF>{{10, 10}} << true << 3;
+    QTest::newRow("near the first vertex") << triangle + QList<QPointF>{{13, 12}} << true << 3;
+    QTest::newRow("beside the first vertex") << triangle + QList<QPointF>{{20, 10}} << false << 4;
+    // Two vertices enclose nothing: the click neither ends the drawing nor repeats the vertex.
+    QTest::newRow("too early") << QList<QPointF>{{10, 10}, {50, 10}, {11, 11}} << false << 2;
+}
+
+void tst_Canvas::polygonClosesOnFirstVertex()
+{
+    QFETCH(QList<QPointF>, clicks);
+    QFETCH(bool, ended);
+    QFETCH(int, vertices);
+
+    std::shared_ptr<ROIItem> taken;
+    QSignalSpy completed(m_w.get(), &DataWidget::drawRoiCompleted);
+    connect(m_w.get(), &DataWidget::drawRoiCompleted, this,
+            [&](bool accept) { taken = m_w->endDrawing(accept); });
+    m_w->startDrawPolygon(QString());
+    for (const QPointF& click : clicks)
+    {
+        Move(m_w.get(), W(click));
+        QTest::mouseClick(m_w.get(), Qt::LeftButton, Qt::NoModifier, W(click));
+    }
+    QCOMPARE(completed.count(), ended ? 1 : 0);
+    if (!ended)
+    {
+        QCOMPARE(m_w->mode(), int(DataWidget::kDrawingPolygon));
+        // Taking back every vertex shows how many were placed.
+        int placed = 0;
+        while (m_w->removeLastDrawnVertex())
+            ++placed;
+        QCOMPARE(placed, vertices);
+        return;
+    }
+    QCOMPARE(completed.first().first().toBool(), true);
+    const auto* polygon = dynamic_cast<PolygonROIItem*>(taken.get());
+    QVERIFY(polygon);
+    QCOMPARE(polygon->polygon().size(), vertices);
+    QVERIFY(polygon->polygon().first() != polygon->polygon().last());
+}
+
+void tst_Canvas::rectangleInWholePixels()
+{
+    std::shared_ptr<ROIItem> taken;
+    connect(m_w.get(), &DataWidget::drawRoiCompleted, this,
+            [&](bool accept) { taken = m_w->endDrawing(accept); });
+    m_w->startDrawRect(QString());
+    // Screen pixels fall on half image pixels at scale 2.
+    QTest::mousePress(m_w.get(), Qt::LeftButton, Qt::NoModifier, QPoint(161, 165));
+    Move(m_w.get(), QPoint(255, 191), Qt::LeftButton);
+    QTest::mouseRelease(m_w.get(), Qt::LeftButton, Qt::NoModifier, QPoint(255, 191));
+    const auto* rect = dynamic_cast<RectROIItem*>(taken.get());
+    QVERIFY(rect);
+    for (const qreal v :
+         {rect->rect().left(), rect->rect().top(), rect->rect().right(), rect->rect().bottom()})
+        QCOMPARE(v, std::trunc(v));
+    QCOMPARE(rect->rect(), QRectF(QPointF(80, 82), QPointF(127, 95)));
+}
+
+void tst_Canvas::categoryColours()
+{
+    auto spot = Rect({10, 10, 20, 20});
+    spot->setTitle(QStringLiteral("spot"));
+    auto scratch = Rect({40, 10, 20, 20});
+    scratch->setTitle(QStringLiteral("scratch"));
+    auto gone = Rect({70, 10, 20, 20});
+    gone->setTitle(QStringLiteral("deleted"));
+    m_record->rois = {spot, scratch, gone};
+
+    // Without categories the shapes keep the colour of their attribute and draw their own titles.
+    m_w->grab();
+    QVERIFY(!spot->displayColor().isValid());
+    QVERIFY(spot->titleShown());
+
+    m_w->setCategories({QStringLiteral("scratch"), QStringLiteral("spot")});
+    m_w->grab();
+    QCOMPARE(scratch->outlineColor(), CategoryPalette::At(0));
+    QCOMPARE(spot->outlineColor(), CategoryPalette::At(1));
+    QCOMPARE(gone->outlineColor(), CategoryPalette::Unknown());
+    QVERIFY(!spot->titleShown());
+    // Selection is shown by a tint, not by another colour.
+    spot->setSelected(true);
+    QCOMPARE(spot->outlineColor(), CategoryPalette::At(1));
+
+    // A category deleted above another moves that one's colour with its place.
+    m_w->setCategories({QStringLiteral("spot")});
+    m_w->grab();
+    QCOMPARE(spot->outlineColor(), CategoryPalette::At(0));
+    QCOMPARE(scratch->outlineColor(), CategoryPalette::Unknown());
+}
+
+void tst_Canvas::labelsKeptApart()
+{
+    // A spot predicted as both spot and scratch: two chips at one anchor, a third elsewhere.
+    const QVector<QSizeF> sizes{{30, 14}, {50, 14}, {30, 14}};
+    const QVector<QPointF> anchors{{100, 100}, {100, 100}, {300, 100}};
+    const QVector<QRectF> chips = RoiLabels::Place(sizes, anchors);
+    QCOMPARE(chips.size(), 3);
+    QCOMPARE(chips[0].bottomLeft().x(), 100.0);
+    QVERIFY(chips[0].bottom() <= 100);
+    QVERIFY(!chips[0].intersects(chips[1]));
+    QVERIFY(chips[1].bottom() <= chips[0].top());
+    QCOMPARE(chips[1].left(), 100.0);
+    // One far away stays right above its own shape.
+    QCOMPARE(chips[2].bottom(), chips[0].bottom());
 }
 
 QTEST_MAIN(tst_Canvas)

@@ -2,6 +2,8 @@
 
 #include "ImgMarks/ImageOrder.h"
 #include "ImgMarks/ImgROIListModel.h"
+
+#include "ComUi/CategoryPalette.h"
 #include "ImgMarks/MarksImgModel.h"
 #include "ImgMarks/ROIListDelegate.h"
 #include "ImgMarks/SourceImgModel.h"
@@ -134,6 +136,7 @@ private slots:
     void treeNeighbour();
 
     void roiList();
+    void roiListColours();
 
 private:
     void OpenProject(QTemporaryDir& ws);
@@ -620,12 +623,30 @@ void tst_ImgModels::roiList()
     QStyleOptionViewItem option;
     QStyledItemDelegate plain;
     QCOMPARE(delegate.sizeHint(option, model.index(0)),
-             plain.sizeHint(option, model.index(0)) + QSize(30, 0));
+             plain.sizeHint(option, model.index(0)) + QSize(48, 0));
 
     QSignalSpy cleared(&model, &ImgROIListModel::allItemsCleared);
     model.clearItems();
     QCOMPARE(model.rowCount(), 0);
     QCOMPARE(cleared.count(), 1);
+}
+
+void tst_ImgModels::roiListColours()
+{
+    ImgROIListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    auto b = std::make_shared<RectROIItem>(QRectF(), 0, "b");
+    auto a = std::make_shared<RectROIItem>(QRectF(), 0, "a");
+    model.addItem(b);
+    model.addItem(a);
+    QCOMPARE(model.index(1).data(ImgROIListModel::kColorRole).value<QColor>(), CategoryPalette::Unknown());
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.setCategories({"a", "b"});
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(model.index(0).data(ImgROIListModel::kColorRole).value<QColor>(), CategoryPalette::At(1));
+    QCOMPARE(model.index(1).data(ImgROIListModel::kColorRole).value<QColor>(), CategoryPalette::At(0));
+    model.setCategories({"a", "b"});
+    QCOMPARE(changed.count(), 1);
 }
 
 QTEST_MAIN(tst_ImgModels)

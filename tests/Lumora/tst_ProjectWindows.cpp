@@ -107,6 +107,7 @@ private slots:
     void longCellsStayOnOneLine();
     void dialogKeys();
     void dialogEsc();
+    void newProjectNeedsType();
 
 private:
     std::shared_ptr<INexil> Core() const { return NexilIns().lock(); }
@@ -446,9 +447,9 @@ void tst_ProjectWindows::newProjectNames_data()
     QTest::addColumn<QString>("stored");
 
     QTest::newRow("blank") << "   "
-                           << "保存失败！" << int(NOTIFY_ABOUT) << "";
+                           << "保存失败！\n请输入工程名称。" << int(NOTIFY_ABOUT) << "";
     QTest::newRow("empty") << ""
-                           << "保存失败！" << int(NOTIFY_ABOUT) << "";
+                           << "保存失败！\n请输入工程名称。" << int(NOTIFY_ABOUT) << "";
     QTest::newRow("duplicate after trimming") << "  abcd\t"
                                               << "工程名已存在，请更换。" << int(NOTIFY_WARNING) << "";
     QTest::newRow("other letter case") << "ABCD"
@@ -538,7 +539,6 @@ void tst_ProjectWindows::newProjectRecord_data()
 
     QTest::newRow("segment") << 0 << 1 << "";
     QTest::newRow("object, notes with line breaks") << 1 << 2 << "  first\n\nsecond line \n";
-    QTest::newRow("no type") << -1 << 0 << "x";
 }
 
 void tst_ProjectWindows::newProjectRecord()
@@ -758,6 +758,8 @@ void tst_ProjectWindows::dialogKeys()
 
     // Enter in the name saves once: a second save would meet the name just stored.
     MsgWndProbe probe;
+    QTest::keyClick(types.at(1), Qt::Key_Space);
+    QVERIFY(types.at(1)->isChecked());
     QTest::keyClicks(name, "keyboard");
     QTest::keyClick(name, Qt::Key_Return);
     QVERIFY(probe.Messages().isEmpty());
@@ -766,7 +768,7 @@ void tst_ProjectWindows::dialogKeys()
     QCOMPARE(added.size(), 4);
     QVERIFY(std::any_of(added.begin(), added.end(),
                         [](const auto& p)
-                        { return p->name == "keyboard" && p->type == 0 && p->tips == "a"; }));
+                        { return p->name == "keyboard" && p->type == 2 && p->tips == "a"; }));
 }
 
 void tst_ProjectWindows::dialogEsc()
@@ -791,6 +793,23 @@ void tst_ProjectWindows::dialogEsc()
         }
     }
     QCOMPARE(Core()->ProList().size(), 3);
+}
+
+void tst_ProjectWindows::newProjectNeedsType()
+{
+    ProInfoWid dlg;
+    dlg.show();
+    MsgWndProbe probe;
+    Fill(dlg, "new", -1, "x");
+    QCOMPARE(probe.Messages().size(), 1);
+    QCOMPARE(probe.Messages().first().text, QString("请选择工程类型"));
+    QVERIFY(dlg.isVisible());
+    QVERIFY(Core()->ProIdByName("new").isEmpty());
+
+    // Choosing one afterwards saves with it.
+    Fill(dlg, "new", 1, "x");
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QVERIFY(!Core()->ProIdByName("new").isEmpty());
 }
 
 QTEST_MAIN(tst_ProjectWindows)

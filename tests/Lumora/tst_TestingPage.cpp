@@ -15,6 +15,7 @@
 #include "ComLib/Service/ServiceClient.h"
 #include "ComLib/Service/ServiceRun.h"
 #include "ComUi/CMsgWnd.h"
+#include "ComUi/CategoryPalette.h"
 #include "ComUi/PathWid.h"
 #include "ComUi/Skin.h"
 #include "Nexil/NexilApi.h"
@@ -119,6 +120,7 @@ private slots:
     void stepWraps();
     void deletedRunningPanelStaysQuiet();
     void neverAnswered();
+    void predictionsInCategoryColours();
 
 private:
     // A project with marked images, each with one ROI of "scratch".
@@ -829,6 +831,37 @@ void tst_TestingPage::neverAnswered()
     QVERIFY(m_probe->Messages()[0].text.startsWith(U("通讯异常：")));
     QVERIFY(!Running(panel));
     QVERIFY(!page->findChild<TestContainerWid*>()->Testing());
+}
+
+void tst_TestingPage::predictionsInCategoryColours()
+{
+    OpenProject(1);
+    QVERIFY(PrjIns().lock()->AddMarkType("spot"));
+    MakeVersion("V2024-01-02_03-04-05", {"scratch", "spot"});
+    m_service->Script("/test_model", {FakeTrainService::Json(R"({"status":"done"})")});
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    QTRY_COMPARE(Names(Tree(*page, "treeViewTest")).size(), 1);
+    SingleTestWid& panel = *Panels(*page).first();
+    Start(panel, "V2024-01-02_03-04-05");
+    QTRY_VERIFY(!Running(panel));
+    // One place predicted as both categories.
+    const QString path = PrjIns().lock()->Images().first()->path;
+    const QString relative = path.mid(PrjPath().size() + 6).replace(".png", ".json");
+    QVERIFY(Touch(PrjPath() + "/test/V2024-01-02_03-04-05" + relative,
+                  R"({"imagePath":"x.png","imageData":null,"shapes":[)"
+                  R"({"label":"spot","shape_type":"rectangle","points":[[1,1],[5,5]]},)"
+                  R"({"label":"scratch","shape_type":"rectangle","points":[[1,1],[5,5]]}]})"));
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    auto* canvas = Child<DataWidget>(panel, "widImgView");
+    QTRY_COMPARE(Titles(canvas->record()), (QStringList{"spot", "scratch"}));
+    QCOMPARE(canvas->categories(), (QStringList{"scratch", "spot"}));
+    canvas->grab();
+    const auto rois = canvas->record().lock()->rois;
+    QCOMPARE(rois.at(0)->outlineColor(), CategoryPalette::At(1));
+    QCOMPARE(rois.at(1)->outlineColor(), CategoryPalette::At(0));
+    // The canvas writes the titles itself, apart from each other.
+    QVERIFY(!rois.at(0)->titleShown() && !rois.at(1)->titleShown());
 }
 
 QTEST_MAIN(tst_TestingPage)

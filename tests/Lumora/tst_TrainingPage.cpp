@@ -8,12 +8,14 @@
 #include "ModelTraining/ModelTrainingWid.h"
 
 #include "ComLib/Service/ServiceClient.h"
+#include "ComLib/Service/ServiceProtocol.h"
 #include "ComLib/Service/ServiceRun.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/Skin.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/ROI/RectROIItem.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QGridLayout>
 #include <QJsonArray>
@@ -21,6 +23,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPlainTextEdit>
@@ -29,6 +32,7 @@
 #include <QTableView>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
+#include <QtCharts/QLegend>
 #include <QtCharts/QValueAxis>
 #include <QtCharts/QXYSeries>
 #include <QtTest>
@@ -80,6 +84,38 @@ struct Picture
 
 Q_DECLARE_METATYPE(Picture)
 
+// A version folder as the service leaves it: its model record written seconds after its start.
+bool WriteVersion(const QString& prjPath, const QString& name, const QJsonObject& record, int seconds)
+{
+    const QString modelDir = prjPath + "/train/" + name + "/model";
+    if (!QDir().mkpath(modelDir))
+        return false;
+    QFile file(modelDir + "/Config.json");
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(record).toJson()) <= 0)
+        return false;
+    // Closing after the write would stamp the file with the present.
+    file.close();
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QDateTime written = QDateTime::fromString(name.mid(1), "yyyy-MM-dd_hh-mm-ss").addSecs(seconds);
+    return file.setFileTime(written, QFileDevice::FileModificationTime);
+}
+
+comlib::protocol::ModelRecord FullRecord()
+{
+    comlib::protocol::ModelRecord record;
+    record.classes = QStringList{"a", "b"};
+    record.fineness = 3;
+    record.epochs = 4;
+    record.inputSize = 256;
+    record.width = 16;
+    record.trainImages = 8;
+    record.valImages = 2;
+    record.classCounts = {{"a", 5, 1}, {"b", 3, 1}};
+    record.history = {{1, 0.9, 0.8}, {2, 0.6, 0.55}, {3, 0.4, 0.42}, {4, 0.3, 0.35}};
+    return record;
+}
+
 class tst_TrainingPage : public QObject
 {
     Q_OBJECT
@@ -110,6 +146,10 @@ private slots:
     void checkShownAndStartStillWorks();
     void checkRefreshedWhenPageShown();
     void staleCheckNotShown();
+    void versionHistoryShown();
+    void finishedRunJoinsHistory();
+    void readableEventsAndQueue();
+    void processorWithoutOpenCl();
 
 private:
     void OpenProject(int type, const QStringList& classes, const QList<Picture>& pictures);
@@ -503,8 +543,9 @@ void tst_TrainingPage::statusEndsRun_data()
     QTest::newRow("export") << "export" << U("<font color='#196E8B'>模型导出中</font>") << true;
     QTest::newRow("failed") << "failed" << U("<font color='red'>训练失败</font>") << false;
     QTest::newRow("done") << "done" << U("<font color='#196E8B'>完成</font>") << false;
-    QTest::newRow("other text") << "queued"
-                                << "queued" << true;
+    QTest::newRow("queued") << "queued" << U("<font color='#196E8B'>排队中</font>") << true;
+    QTest::newRow("other text") << "paused"
+                                << "paused" << true;
 }
 
 void tst_TrainingPage::statusEndsRun()
@@ -800,6 +841,153 @@ void tst_TrainingPage::staleCheckNotShown()
     QTRY_COMPARE(model->rowCount(), 2);
     // Results come back in order, so the first one has been dealt with by now: it was never shown.
     QCOMPARE(checked.size(), 1);
+}
+
+void tst_TrainingPage::versionHistoryShown()
+{
+    OpenProject(2, {"a", "b"}, QVector<Picture>(10, Picture{QSize(8, 6)}).toList());
+    QVERIFY(WriteVersion(PrjPath(), "V2026-01-02_10-00-00", FullRecord().ToJson(), 120));
+    // A version trained before the record had more than these keys.
+    const QJsonObject old{
+        {"classes", QJsonArray{QJsonObject{{"name", "a"}}}},
+        {"fineness", 1},
+        {"input_size", 128},
+        {"width", 12},
+        {"history", QJsonArray{QJsonObject{{"epoch", 1}, {"total_loss", 0.7}, {"val_loss", 0.6}},
+                               QJsonObject{{"epoch", 2}, {"total_loss", 0.5}, {"val_loss", 0.45}}}}};
+    QVERIFY(WriteVersion(PrjPath(), "V2026-01-01_09-00-00", old, 60));
+    // No versions: a folder not named like a run, one without a model, a link to a version, a
+    // record that is a link, a record without its classes.
+    QVERIFY(QDir().mkpath(PrjPath() + "/train/Vcopy/model"));
+    QVERIFY(QFile::copy(PrjPath() + "/train/V2026-01-02_10-00-00/model/Config.json",
+                        PrjPath() + "/train/Vcopy/model/Config.json"));
+    QVERIFY(QDir().mkpath(PrjPath() + "/train/V2026-01-03_10-00-00"));
+    QVERIFY(
+        QFile::link(PrjPath() + "/train/V2026-01-02_10-00-00", PrjPath() + "/train/V2026-01-04_10-00-00"));
+    QVERIFY(QDir().mkpath(PrjPath() + "/train/V2026-01-05_10-00-00/model"));
+    QVERIFY(QFile::link(PrjPath() + "/train/V2026-01-02_10-00-00/model/Config.json",
+                        PrjPath() + "/train/V2026-01-05_10-00-00/model/Config.json"));
+    QVERIFY(WriteVersion(PrjPath(), "V2026-01-06_10-00-00", QJsonObject{{"history", QJsonArray()}}, 10));
+
+    auto page = MakePage();
+    page->resize(1400, 900);
+    page->show();
+    auto* list = Child<QListWidget>(*page, "lstVersions");
+    QCOMPARE(list->count(), 2);
+    QCOMPARE(list->currentRow(), 0);
+    QCOMPARE(list->item(0)->text(), U("2026-01-02 10:00 · 4轮 · 精度3 · 验证损失 0.3500"));
+    QCOMPARE(list->item(1)->text(), U("2026-01-01 09:00 · 2轮 · 精度1 · 验证损失 0.4500"));
+    const QString details = Text(*page, "lbVersionInfo");
+    for (const char* part :
+         {"轮数 4，精度 3，输入 256，宽度 16", "训练图 8 张，验证图 2 张",
+          "每类图片（训练/验证）：a 5/1，b 3/1", "最终损失：训练 0.3000，验证 0.3500", "本机用时约 30 秒/轮"})
+        QVERIFY2(details.contains(U(part)), qPrintable(details));
+    QCOMPARE(Points(Chart(*page)->series().at(0)), QString("1:0.9 2:0.6 3:0.4 4:0.3"));
+    QCOMPARE(Points(Chart(*page)->series().at(1)), QString("1:0.8 2:0.55 3:0.42 4:0.35"));
+    // Reopened, the page goes on with the newest version's settings.
+    QCOMPARE(Child<QSlider>(*page, "sliderEpochs")->value(), 4);
+    QCOMPARE(Child<QSlider>(*page, "sliderPrecision")->value(), 3);
+    // Each level's network, measured where a version of it ran, else scaled from the newest measure.
+    const QString tip = Child<QSlider>(*page, "sliderPrecision")->toolTip();
+    QVERIFY2(tip.contains(U("精度3：输入 256×256，宽度 16，本机实测约 30 秒/轮")), qPrintable(tip));
+    QVERIFY2(tip.contains(U("精度2：输入 192×192，宽度 16，估计约 17 秒/轮")), qPrintable(tip));
+    QVERIFY2(tip.contains(U("精度1：输入 128×128，宽度 12，本机实测约 30 秒/轮")), qPrintable(tip));
+
+    // The older version, chosen with the mouse, shows what its record holds, and its settings are
+    // taken with one click.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+    QCOMPARE(list->currentRow(), 1);
+    const QString oldDetails = Text(*page, "lbVersionInfo");
+    QVERIFY2(oldDetails.contains(U("轮数 2，精度 1，输入 128，宽度 12")), qPrintable(oldDetails));
+    QVERIFY(oldDetails.contains(U("类别：a")));
+    QVERIFY(!oldDetails.contains(U("训练图")));
+    QCOMPARE(Points(Chart(*page)->series().at(1)), QString("1:0.6 2:0.45"));
+    QTest::mouseClick(Child<QPushButton>(*page, "btnUseVersion"), Qt::LeftButton);
+    QCOMPARE(Child<QSlider>(*page, "sliderEpochs")->value(), 2);
+    QCOMPARE(Child<QSlider>(*page, "sliderPrecision")->value(), 1);
+    QCOMPARE(Text(*page, "lbEpochs"), U("轮数(2):"));
+}
+
+void tst_TrainingPage::finishedRunJoinsHistory()
+{
+    OpenProject(2, {"a"}, {{QSize(8, 6)}});
+    m_service->Script("/start_train_task", {FakeTrainService::Json(Body({{"status", "queued"}}))});
+    m_service->Script("/get_train_status", {FakeTrainService::Hold()});
+    auto page = MakePage();
+    page->show();
+    auto* list = Child<QListWidget>(*page, "lstVersions");
+    QCOMPARE(list->count(), 0);
+    QVERIFY(!Child<QPushButton>(*page, "btnUseVersion")->isEnabled());
+    Start(*page);
+    const QString config = QJsonDocument::fromJson(m_service->RequestsTo("/start_train_task").first().body)
+                               .object()["config_path"]
+                               .toString();
+    const QString version = QFileInfo(config).dir().dirName();
+    QTRY_VERIFY(m_service->HeldCount() > 0);
+    // The service writes the record before it says the run is done.
+    auto record = FullRecord();
+    record.classes = QStringList{"a"};
+    QVERIFY(WriteVersion(PrjPath(), version, record.ToJson(), 0));
+    m_service->ReleaseHeld(Body({{"status", "done"}}));
+    QTRY_VERIFY(!Running(*page));
+    QCOMPARE(list->count(), 1);
+    QCOMPARE(list->currentRow(), 0);
+    QVERIFY(list->item(0)->text().contains(U("4轮 · 精度3")));
+    QVERIFY(Child<QPushButton>(*page, "btnUseVersion")->isEnabled());
+    QCOMPARE(Points(Chart(*page)->series().at(0)), QString("1:0.9 2:0.6 3:0.4 4:0.3"));
+}
+
+void tst_TrainingPage::readableEventsAndQueue()
+{
+    OpenProject(1, {"scratch"}, {{QSize(8, 6)}});
+    auto loss = [](double epoch, double total, double val)
+    {
+        return FakeTrainService::Json(Body({{"status", "running"},
+                                            {"epoch", epoch},
+                                            {"all_epoch", 3},
+                                            {"total_loss", total},
+                                            {"val_loss", val}}));
+    };
+    m_service->Script("/start_train_task", {FakeTrainService::Json(Body({{"status", "queued"}}))});
+    m_service->Script("/get_train_status",
+                      {FakeTrainService::Json(Body({{"status", "queued"}})), loss(0.5, 0.9, 0.8),
+                       loss(1, 0.123456789, 0.2), loss(1.5, 0.11, 0.19),
+                       FakeTrainService::Json(Body({{"status", "failed"}, {"message", "disk full"}}))});
+    auto page = MakePage();
+    auto* status = Child<QLabel>(*page, "lbStatuVal");
+    QStringList statuses;
+    connect(m_service.get(), &FakeTrainService::Signal_Request, this, [&] { statuses << status->text(); });
+    Start(*page);
+    QTRY_VERIFY_WITH_TIMEOUT(!Running(*page), 15000);
+    QVERIFY(statuses.contains(U("<font color='#196E8B'>排队中</font>")));
+    const QStringList events = Child<QPlainTextEdit>(*page, "edtEvents")->toPlainText().split('\n');
+    QCOMPARE(events.size(), 5);
+    QVERIFY(events[0].startsWith(U("开始训练：版本 V")));
+    QVERIFY(events[0].endsWith(U("，50 轮，精度 2")));
+    QCOMPARE(events.mid(1), (QStringList{U("状态：排队中"), U("状态：训练中"),
+                                         U("第 1/3 轮：训练损失 0.1235，验证损失 0.2000"),
+                                         U("状态：训练失败（disk full）")}));
+    // The exchange as sent and received stays behind the toggle.
+    auto* raw = Child<QCheckBox>(*page, "chkRawLog");
+    page->show();
+    QVERIFY(!Child<QWidget>(*page, "widLog")->isVisible());
+    QTest::mouseClick(raw, Qt::LeftButton, {}, QPoint(5, raw->height() / 2));
+    QVERIFY(Child<QWidget>(*page, "widLog")->isVisible());
+    QVERIFY(Log(*page).contains(U("收到响应：")));
+    // The legend names both curves.
+    QCOMPARE(Chart(*page)->series().at(0)->name(), U("训练损失"));
+    QCOMPARE(Chart(*page)->series().at(1)->name(), U("验证损失"));
+    QVERIFY(Chart(*page)->legend()->isVisible());
+}
+
+void tst_TrainingPage::processorWithoutOpenCl()
+{
+    auto page = MakePage();
+    page->Slot_SetGPUInfo({});
+    bool shown = false;
+    for (QLineEdit* line : page->findChildren<QLineEdit*>())
+        shown = shown || line->text().endsWith(U("（%1 核）").arg(QThread::idealThreadCount()));
+    QVERIFY(shown);
 }
 
 QTEST_MAIN(tst_TrainingPage)

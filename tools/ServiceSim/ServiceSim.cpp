@@ -1,7 +1,8 @@
 // A stand-in training service for watching the training and testing pages by eye, and a seeder of a
 // small annotated project with two trained versions.
-//   ServiceSim serve <port> [fail-after-polls]   answers the training requests with a falling loss curve,
-//                                                and test runs with predictions and rates after a few polls
+//   ServiceSim serve <port> [fail-after-polls]   answers the training requests with a falling loss curve and
+//                                                leaves the model's record when done, and test runs with
+//                                                predictions and rates after a few polls
 //   ServiceSim seed <workspace> <project> <type>  makes a project with a few annotated images
 #include "ComLib/Service/ServiceProtocol.h"
 #include "Nexil/ImageFiles.h"
@@ -17,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -38,7 +40,47 @@ struct Run
 {
     int epochs = 10;
     int polls = 0;
+    protocol::TrainRequest request;
+    QVector<protocol::ModelRecord::EpochLoss> history;
 };
+
+// The model's record as a trainer leaves it when the run is done, with the losses of every epoch.
+void WriteModelRecord(const Run& run)
+{
+    protocol::ModelRecord record;
+    record.classes = run.request.classes;
+    record.aiType = run.request.aiType;
+    record.netType = run.request.netType;
+    record.version = run.request.version;
+    record.fineness = run.request.fineness;
+    record.inputSize = protocol::FinenessLevelOf(run.request.fineness).inputSize;
+    record.width = protocol::FinenessLevelOf(run.request.fineness).width;
+    record.epochs = run.epochs;
+    record.trainPercent = run.request.trainPercent;
+    // Every tenth annotated image is a validation image; a class counts the images holding it.
+    QHash<QString, protocol::ModelRecord::ClassCount> counts;
+    QDirIterator it(run.request.datasPath, {"*.json"}, QDir::Files, QDirIterator::Subdirectories);
+    for (int n = 0; it.hasNext(); ++n)
+    {
+        QFile annotation(it.next());
+        annotation.open(QIODevice::ReadOnly);
+        const bool val = n % 10 == 9;
+        ++(val ? record.valImages : record.trainImages);
+        QSet<QString> labels;
+        for (const QJsonValue& shape : QJsonDocument::fromJson(annotation.readAll())["shapes"].toArray())
+            labels.insert(shape["label"].toString());
+        for (const QString& label : labels)
+            ++(val ? counts[label].val : counts[label].train);
+    }
+    for (const QString& name : run.request.classes)
+        record.classCounts.append({name, counts.value(name).train, counts.value(name).val});
+    record.history = run.history;
+    const QString modelDir = run.request.trainPath + "/" + protocol::kModelDir;
+    QDir().mkpath(modelDir);
+    QFile file(modelDir + "/" + protocol::kModelConfigFile);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QJsonDocument(record.ToJson()).toJson());
+}
 
 QByteArray Json(const StatusReply& status)
 {
@@ -58,7 +100,10 @@ QByteArray StatusOf(Run& run)
     // Two polls per epoch, so the curve fills at a pace one can watch.
     const double epoch = run.polls / 2.0;
     if (epoch > run.epochs + 1)
+    {
+        WriteModelRecord(run);
         return StatusOnly(protocol::kStatusDone);
+    }
     if (epoch > run.epochs)
         return StatusOnly(protocol::kStatusExport);
     const double total = 2.0 * std::exp(-0.25 * epoch) + 0.05 + 0.03 * std::sin(epoch * 3);
@@ -67,6 +112,8 @@ QByteArray StatusOf(Run& run)
     status.batch = {run.polls % 2 == 0 ? 40 : 20, 40};
     status.loss = {epoch, run.epochs, total, total * 1.15 + 0.04};
     status.remainTime = (run.epochs - epoch) * 3.7;
+    if (run.polls % 2 == 0)
+        run.history.append({int(epoch), total, total * 1.15 + 0.04});
     return Json(status);
 }
 
@@ -189,8 +236,10 @@ int Serve(int port, int failAfter)
                         }
                         Run run;
                         run.epochs = request.epochs;
+                        run.request = request;
                         runs.insert(id, run);
-                        Answer(socket, 200, StatusOnly(protocol::kStatusRunning));
+                        // A busy trainer queues the run first.
+                        Answer(socket, 200, StatusOnly(protocol::kStatusQueued));
                     }
                     else if (path.startsWith(protocol::kGetTrainStatus) && runs.contains(id))
                     {
