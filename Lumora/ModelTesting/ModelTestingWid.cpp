@@ -1,6 +1,8 @@
 #include "ModelTestingWid.h"
 #include "ui_ModelTestingWid.h"
 
+#include "ErrorImgModel.h"
+#include "SingleTestWid.h"
 #include "TestContainerWid.h"
 
 #include "ImgMarks/LoadImgWork.h"
@@ -11,7 +13,9 @@
 #include "Nexil/ImageFiles.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
+#include "Nexil/ROI/AnnotationText.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -19,7 +23,8 @@
 
 ModelTestingWid::ModelTestingWid(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::ModelTestingWidClass>()), m_testModel(new MarksImgModel(this)),
-      m_lossModel(new MarksImgModel(this)), m_overkillModel(new MarksImgModel(this))
+      m_lossModel(new MarksImgModel(this)), m_overkillModel(new MarksImgModel(this)),
+      m_errorModel(new ErrorImgModel(this))
 {
     ui->setupUi(this);
     setObjectName(QStringLiteral("ModelTestingWid"));
@@ -63,6 +68,13 @@ ModelTestingWid::ModelTestingWid(QWidget* parent)
             &ModelTestingWid::Slot_treeViewLossRateItemClicked);
     connect(ui->treeViewOverKill, &QTreeView::clicked, this,
             &ModelTestingWid::Slot_treeViewOverKillItemClicked);
+
+    ui->treeViewErrors->setModel(m_errorModel);
+    connect(m_container, &TestContainerWid::Signal_ResultsChanged, this, &ModelTestingWid::ShowPanels);
+    connect(ui->cbErrorPanel, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &ModelTestingWid::ShowErrors);
+    connect(ui->treeViewErrors, &QTreeView::clicked, this, &ModelTestingWid::ShowErrorItem);
+    ShowPanels();
 }
 
 ModelTestingWid::~ModelTestingWid() = default;
@@ -87,6 +99,7 @@ QString ModelTestingWid::StartFolder()
 void ModelTestingWid::Slot_BtnImportDirClicked()
 {
     m_testModel->clearTree();
+    ForgetResults();
     const QString dir =
         QFileDialog::getExistingDirectory(this, tr("选择图片目录"), StartFolder(),
                                           QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
@@ -106,6 +119,7 @@ void ModelTestingWid::Slot_BtnImportImgClicked()
     if (!spPrj)
         return;
     m_testModel->clearTree();
+    ForgetResults();
     const QString file =
         QFileDialog::getOpenFileName(this, tr("选择图片文件"), StartFolder(), ImageFiles::DialogFilter());
     if (file.isEmpty())
@@ -122,6 +136,7 @@ void ModelTestingWid::Slot_btnImportMarkClicked()
     if (!spPrj)
         return;
     m_testModel->clearTree();
+    ForgetResults();
     m_testModel->addImages(spPrj->Images().values());
     spPrj->SetTestPath(spPrj->PrjPath() + QLatin1String(nexil::kDatasDir));
     spPrj->SetTestLabeled(1);
@@ -140,6 +155,7 @@ void ModelTestingWid::Slot_BtnClearupClicked()
         return;
     }
     m_testModel->clearTree();
+    ForgetResults();
     m_container->ShowImage(std::weak_ptr<pro::ImageInfo>());
     if (const auto spPrj = PrjIns().lock())
     {
@@ -198,7 +214,12 @@ void ModelTestingWid::StepImage(bool forward)
         view = ui->treeViewOverKill;
         model = m_overkillModel;
     }
-    const QList<QModelIndex> images = model->imageIndexes();
+    else if (ui->tabWidget->widget(ui->tabWidget->currentIndex()) == ui->tabErrors)
+    {
+        view = ui->treeViewErrors;
+        model = nullptr;
+    }
+    const QList<QModelIndex> images = model ? model->imageIndexes() : m_errorModel->ImageIndexes();
     if (images.isEmpty())
         return;
     const int at = images.indexOf(view->currentIndex());
@@ -209,7 +230,10 @@ void ModelTestingWid::StepImage(bool forward)
         next = forward ? (at + 1) % images.size() : (at + images.size() - 1) % images.size();
     const QModelIndex target = images.at(next);
     view->setCurrentIndex(target);
-    ShowItem(model, target);
+    if (model)
+        ShowItem(model, target);
+    else
+        ShowErrorItem(target);
     view->scrollTo(target);
 }
 
@@ -234,4 +258,67 @@ void ModelTestingWid::Slot_TestRlt(QStringList lossRateFile, QStringList overKil
     AddProjectImages(m_overkillModel, overKillRile);
     ui->treeViewLossRate->expandAll();
     ui->treeViewOverKill->expandAll();
+}
+
+void ModelTestingWid::ForgetResults()
+{
+    m_container->ClearResults();
+    m_errorModel->Clear();
+}
+
+void ModelTestingWid::ShowPanels()
+{
+    const QString chosen = ui->cbErrorPanel->currentData().toString();
+    {
+        const QSignalBlocker blocker(ui->cbErrorPanel);
+        ui->cbErrorPanel->clear();
+        const QList<SingleTestWid*> panels = m_container->PanelsInRow();
+        for (int i = 0; i < panels.size(); ++i)
+        {
+            const QString version = panels.at(i)->VersionName();
+            const QString text =
+                version.isEmpty() ? tr("面板 %1").arg(i + 1) : tr("面板 %1：%2").arg(i + 1).arg(version);
+            ui->cbErrorPanel->addItem(text, panels.at(i)->Id());
+        }
+        ui->cbErrorPanel->setCurrentIndex(qMax(0, ui->cbErrorPanel->findData(chosen)));
+    }
+    ShowErrors();
+}
+
+void ModelTestingWid::ShowErrors()
+{
+    SingleTestWid* panel = m_container->Panel(ui->cbErrorPanel->currentData().toString());
+    if (!panel || !panel->Rates())
+    {
+        m_errorModel->Clear();
+        ui->lbErrorSet->setText(tr("所选面板还没有带标注的测试结果。"));
+        return;
+    }
+    m_errorModel->SetErrors(panel->Rates(), panel->Thresholds());
+    const auto& set = panel->TestSet();
+    ui->lbErrorSet->setText(
+        tr("测试集：%1，%2 张带标注，指纹 %3").arg(set.name).arg(set.images).arg(set.fingerprint.left(8)));
+    ui->treeViewErrors->expandAll();
+}
+
+void ModelTestingWid::ShowErrorItem(const QModelIndex& index)
+{
+    const QString path = m_errorModel->PathAt(index);
+    const auto spPrj = PrjIns().lock();
+    if (path.isEmpty() || !spPrj)
+        return;
+    std::shared_ptr<pro::ImageInfo> spImg = spPrj->ImageByPath(path);
+    if (!spImg)
+    {
+        // An image of a held-out folder: its truth lies in the annotation file beside it.
+        spImg = std::make_shared<pro::ImageInfo>();
+        spImg->path = path;
+        spImg->fileName = QFileInfo(path).fileName();
+        QFile file(ImageFiles::AnnotationPath(path));
+        if (file.size() <= LoadImgWork::kMaxAnnotationBytes && file.open(QIODevice::ReadOnly))
+            AnnotationText::parseAnnotationFileText(QString::fromUtf8(file.readAll()), spImg->rois);
+    }
+    m_errorImage = spImg;
+    m_container->ShowImage(spImg);
+    m_pathBar->SetPath(path);
 }

@@ -7,12 +7,14 @@
 
 #include "Canvas/datawidget.h"
 #include "ImgMarks/MarksResultWid.h"
+#include "ModelTesting/ErrorImgModel.h"
 #include "ModelTesting/LoadModelWork.h"
 #include "ModelTesting/ModelTestingWid.h"
 #include "ModelTesting/SingleTestWid.h"
 #include "ModelTesting/TestContainerWid.h"
 
 #include "ComLib/Service/ServiceClient.h"
+#include "ComLib/Service/ServiceProtocol.h"
 #include "ComLib/Service/ServiceRun.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/PathWid.h"
@@ -24,6 +26,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -119,8 +122,14 @@ private slots:
     void stepWraps();
     void deletedRunningPanelStaysQuiet();
     void neverAnswered();
+    void operatingPoints();
+    void errorBrowserAnyPanel();
 
 private:
+    // Runs a labelled test of the annotated images on the panel whose service leaves the summary.
+    void RunLabelled(SingleTestWid& panel, const QString& version,
+                     const comlib::protocol::TestSummary& summary);
+
     // A project with marked images, each with one ROI of "scratch".
     void OpenProject(int images);
     QString PrjPath() const { return m_fixture.ProjectPath(); }
@@ -829,6 +838,135 @@ void tst_TestingPage::neverAnswered()
     QVERIFY(m_probe->Messages()[0].text.startsWith(U("通讯异常：")));
     QVERIFY(!Running(panel));
     QVERIFY(!page->findChild<TestContainerWid*>()->Testing());
+}
+
+void tst_TestingPage::RunLabelled(SingleTestWid& panel, const QString& version,
+                                  const comlib::protocol::TestSummary& summary)
+{
+    // The status is held until the summary lies where the service leaves it.
+    m_service->Script("/test_model", {FakeTrainService::Json(R"({"status":"running"})")});
+    m_service->Script("/get_test_status", {FakeTrainService::Hold()});
+    Start(panel, version);
+    // Held on purpose, which must not count as a service that hangs.
+    panel.findChild<comlib::ServiceClient*>()->SetTimeoutMs(60000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_service->HeldCount() >= 1, 10000);
+    QVERIFY(Touch(PrjPath() + "/test/" + version + "/test_summary.json",
+                  QJsonDocument(summary.ToJson()).toJson()));
+    m_service->ReleaseHeld(R"({"status":"done","loss_rate":[0.5,0],"overkill_rate":[0,0]})");
+    QTRY_VERIFY(!Running(panel));
+}
+
+void tst_TestingPage::operatingPoints()
+{
+    OpenProject(4);
+    const QString version = "V2024-01-02_03-04-05";
+    const QString versionDir = MakeVersion(version, {"scratch", "spot"});
+    const auto images = PrjIns().lock()->Images().values();
+    comlib::protocol::TestSummary summary;
+    summary.classes = QStringList{"scratch", "spot"};
+    // scratch: held by 0, 1 and 2, scored 0.9, 0.6 and 0.3; 3 is scored 0.5 without it.
+    summary.images = {{images[0]->path, {0.9, 0}, QVector<bool>{true, false}},
+                      {images[1]->path, {0.6, 0}, QVector<bool>{true, false}},
+                      {images[2]->path, {0.3, 0.2}, QVector<bool>{true, true}},
+                      {images[3]->path, {0.5, 0}, QVector<bool>{false, false}}};
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    SingleTestWid& panel = *Panels(*page).first();
+    auto* rates = Child<QLabel>(panel, "lbClassRates");
+    auto* threshold = Child<QDoubleSpinBox>(panel, "spinThreshold");
+    QCOMPARE(Child<QLabel>(panel, "lbSavedThresholds")->text(), U("阈值：服务默认"));
+    RunLabelled(panel, version, summary);
+
+    auto* classes = Child<QComboBox>(panel, "cbClass");
+    QCOMPARE(classes->count(), 2);
+    QVERIFY(classes->isEnabled());
+    QCOMPARE(threshold->value(), 0.0);
+    QCOMPARE(rates->text(), U("漏检 0/3 (0.0%)　过杀 1/1 (100.0%)"));
+    QVERIFY(Child<QLabel>(panel, "lbTestSet")->text().contains(U("4 张带标注")));
+    threshold->setValue(0.55);
+    QCOMPARE(rates->text(), U("漏检 1/3 (33.3%)　过杀 0/1 (0.0%)"));
+    // Nothing missed costs the overkill of image 3; a third missed allows 0.6.
+    Child<QPushButton>(panel, "btnLowestOverkill")->click();
+    QCOMPARE(threshold->value(), 0.3);
+    Child<QDoubleSpinBox>(panel, "spinMaxMissed")->setValue(33.4);
+    Child<QPushButton>(panel, "btnLowestOverkill")->click();
+    QCOMPARE(threshold->value(), 0.6);
+    classes->setCurrentIndex(1);
+    QCOMPARE(rates->text(), U("漏检 0/1 (0.0%)　过杀 0/3 (0.0%)"));
+    threshold->setValue(0.25);
+    QCOMPARE(rates->text(), U("漏检 1/1 (100.0%)　过杀 0/3 (0.0%)"));
+    QCOMPARE(panel.Thresholds(), (QVector<double>{0.6, 0.25}));
+
+    Child<QPushButton>(panel, "btnSaveThresholds")->click();
+    comlib::protocol::ClassThresholds saved;
+    QString error;
+    QVERIFY2(comlib::protocol::ClassThresholds::FromJson(ReadJson(versionDir + "/model/thresholds.json"),
+                                                         saved, error),
+             qPrintable(error));
+    QCOMPARE(saved.thresholds, (QVector<double>{0.6, 0.25}));
+    QCOMPARE(saved.testSet.images, 4);
+    QCOMPARE(saved.testSet.fingerprint, summary.Fingerprint());
+    QCOMPARE(Child<QLabel>(panel, "lbSavedThresholds")->text(), U("阈值：scratch 0.60，spot 0.25"));
+    QVERIFY(m_probe->Messages().isEmpty());
+
+    // The next test of the version starts from the saved thresholds.
+    RunLabelled(panel, version, summary);
+    QCOMPARE(panel.Thresholds(), (QVector<double>{0.6, 0.25}));
+}
+
+void tst_TestingPage::errorBrowserAnyPanel()
+{
+    OpenProject(3);
+    const QString version = "V2024-01-02_03-04-05";
+    MakeVersion(version, {"scratch", "spot"});
+    const auto images = PrjIns().lock()->Images().values();
+    comlib::protocol::TestSummary summary;
+    summary.classes = QStringList{"scratch", "spot"};
+    // Image 0 holds scratch but is seen as spot: missed under scratch, overkill under spot.
+    summary.images = {{images[0]->path, {0, 0.8}, QVector<bool>{true, false}},
+                      {images[1]->path, {0.9, 0}, QVector<bool>{true, false}},
+                      {images[2]->path, {0, 0.4}, QVector<bool>{false, false}}};
+    auto page = MakePage();
+    auto* tree = Tree(*page, "treeViewErrors");
+    m_testers.push_back(std::make_unique<QAbstractItemModelTester>(tree->model()));
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    Child<QPushButton>(*page, "btnAddTest")->click();
+    auto* panelChoice = Child<QComboBox>(*page, "cbErrorPanel");
+    QCOMPARE(panelChoice->count(), 2);
+    // The second panel in the row, not the first made.
+    SingleTestWid* second = page->findChild<TestContainerWid*>()->PanelsInRow().at(1);
+    RunLabelled(*second, version, summary);
+    QCOMPARE(panelChoice->itemText(1), U("面板 2：") + version);
+    panelChoice->setCurrentIndex(1);
+    const auto groups = [tree]
+    {
+        QStringList texts;
+        for (int g = 0; g < tree->model()->rowCount(); ++g)
+            texts.append(tree->model()->index(g, 0).data().toString());
+        return texts;
+    };
+    QCOMPARE(groups(), (QStringList{U("漏检 · scratch (1)"), U("过杀 · spot (2)")}));
+    QCOMPARE(Names(tree), (QStringList{images[0]->fileName + "  0.00", images[0]->fileName + "  0.80",
+                                       images[2]->fileName + "  0.40"}));
+
+    // D steps through the images of the browser and shows each.
+    Child<QTabWidget>(*page, "tabWidget")->setCurrentWidget(Child<QWidget>(*page, "tabErrors"));
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    QCOMPARE(Child<PathWid>(*page, "widPath")->Path(), images[2]->path);
+
+    // A threshold moved on the panel changes the groups at once.
+    Child<QComboBox>(*second, "cbClass")->setCurrentIndex(1);
+    Child<QDoubleSpinBox>(*second, "spinThreshold")->setValue(0.5);
+    QCOMPARE(groups(), (QStringList{U("漏检 · scratch (1)"), U("过杀 · spot (1)")}));
+
+    // Other test images: the results of every panel go, the browser's too.
+    Child<QPushButton>(*page, "btnClearup")->click();
+    QCOMPARE(tree->model()->rowCount(), 0);
+    QCOMPARE(Child<QTableView>(*second, "tblViewRlt")->model()->rowCount(), 0);
+    QVERIFY(!second->Rates());
+    QVERIFY(!Child<QComboBox>(*second, "cbClass")->isEnabled());
 }
 
 QTEST_MAIN(tst_TestingPage)

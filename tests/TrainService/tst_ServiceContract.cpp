@@ -32,6 +32,7 @@ private Q_SLOTS:
     void missingKeyIsNamed();
     void statusReadAsBuilt();
     void modelRecordAndSummaryReadAsWritten();
+    void thresholdsReadAsWritten();
 
 private:
     // config.json of a one-image project of the given type, as the training page writes it.
@@ -216,6 +217,30 @@ void tst_ServiceContract::modelRecordAndSummaryReadAsWritten()
     broken.insert("images", rows);
     QVERIFY(!TestSummary::FromJson(broken, readSummary, error));
     QVERIFY2(error.contains("/t/c.png"), qPrintable(error));
+}
+
+void tst_ServiceContract::thresholdsReadAsWritten()
+{
+    using comlib::protocol::ClassThresholds;
+    ClassThresholds saved;
+    saved.classes = QStringList{"scratch", "spot"};
+    saved.thresholds = {0.35, 1};
+    saved.testSet = {"held-out", 120, "ab12"};
+    ClassThresholds read;
+    QString error;
+    QVERIFY2(ClassThresholds::FromJson(saved.ToJson(), read, error), qPrintable(error));
+    QCOMPARE(read.ToJson(), saved.ToJson());
+    QCOMPARE(read.testSet.images, 120);
+    QCOMPARE(read.ThresholdOf("spot", 0.5), 1.0);
+    QCOMPARE(read.ThresholdOf("dent", 0.5), 0.5);
+
+    // A file edited by hand is refused rather than half applied.
+    const QList<QByteArray> refused{
+        R"({"classes":[{"name":"a","threshold":1.5}]})", R"({"classes":[{"name":"a","threshold":"0.5"}]})",
+        R"({"classes":[{"name":"a","threshold":0.1},{"name":"a","threshold":0.2}]})",
+        R"({"classes":{"a":0.5}})"};
+    for (const QByteArray& text : refused)
+        QVERIFY2(!ClassThresholds::FromJson(QJsonDocument::fromJson(text).object(), read, error), text);
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceContract)
