@@ -140,11 +140,14 @@ void ModelTestingWid::Slot_btnImportMarkClicked()
     m_testModel->addImages(spPrj->Images().values());
     spPrj->SetTestPath(spPrj->PrjPath() + QLatin1String(nexil::kDatasDir));
     spPrj->SetTestLabeled(1);
+    m_projectImages = true;
+    CountTestImages(spPrj->Images().values());
 }
 
 void ModelTestingWid::Slot_ImgList(QList<std::shared_ptr<pro::ImageInfo>> vtImgPtr)
 {
     m_testModel->addImages(vtImgPtr);
+    CountTestImages(vtImgPtr);
 }
 
 void ModelTestingWid::Slot_BtnClearupClicked()
@@ -264,6 +267,41 @@ void ModelTestingWid::ForgetResults()
 {
     m_container->ClearResults();
     m_errorModel->Clear();
+    m_testImages = 0;
+    m_truthImages = 0;
+    m_projectImages = false;
+    ShowTestImageCount();
+}
+
+void ModelTestingWid::CountTestImages(const QList<std::shared_ptr<pro::ImageInfo>>& images)
+{
+    const int before = m_truthImages;
+    m_testImages += images.size();
+    for (const auto& spImg : images)
+    {
+        if (m_projectImages || QFileInfo(ImageFiles::AnnotationPath(spImg->path)).isFile())
+            ++m_truthImages;
+    }
+    // A folder whose images carry their annotation files is tested against them.
+    const auto spPrj = PrjIns().lock();
+    if (!m_projectImages && before == 0 && m_truthImages > 0 && spPrj && !spPrj->TestPath().isEmpty())
+        spPrj->SetTestLabeled(1);
+    ShowTestImageCount();
+}
+
+void ModelTestingWid::ShowTestImageCount()
+{
+    if (m_testImages == 0)
+        ui->lbTestTruth->clear();
+    else if (m_projectImages)
+        ui->lbTestTruth->setText(
+            tr("%1 张项目标注图片。注意：训练用过这些图片，漏检率和过杀率会偏低。").arg(m_testImages));
+    else if (m_truthImages > 0)
+        ui->lbTestTruth->setText(tr("%1 张图片，其中 %2 张带标注（图片旁的标注文件），按带标注测试。")
+                                     .arg(m_testImages)
+                                     .arg(m_truthImages));
+    else
+        ui->lbTestTruth->setText(tr("%1 张图片，无标注。").arg(m_testImages));
 }
 
 void ModelTestingWid::ShowPanels()

@@ -67,6 +67,9 @@ private:
     void ShowPanels();
     void ShowErrors();
     void ShowErrorItem(const QModelIndex& index);
+    // Counts the test images and those with an annotation file beside them, and says so.
+    void CountTestImages(const QList<std::shared_ptr<pro::ImageInfo>>& images);
+    void ShowTestImageCount();
 
     std::unique_ptr<Ui::ModelTestingWidClass> ui;
     bool m_testing = false;
@@ -76,6 +79,10 @@ private:
     MarksImgModel* m_lossModel;
     MarksImgModel* m_overkillModel;
     ErrorImgModel* m_errorModel;
+    int m_testImages = 0;
+    int m_truthImages = 0;
+    // The test images are the project's own annotated ones, which trained the model.
+    bool m_projectImages = false;
     // The record of the image shown from the error browser, when it is none of the project's.
     std::shared_ptr<pro::ImageInfo> m_errorImage;
     // Last, so that it ends before the page goes.

@@ -124,6 +124,7 @@ private slots:
     void neverAnswered();
     void operatingPoints();
     void errorBrowserAnyPanel();
+    void heldOutFolderIsLabelled();
 
 private:
     // Runs a labelled test of the annotated images on the panel whose service leaves the summary.
@@ -967,6 +968,41 @@ void tst_TestingPage::errorBrowserAnyPanel()
     QCOMPARE(Child<QTableView>(*second, "tblViewRlt")->model()->rowCount(), 0);
     QVERIFY(!second->Rates());
     QVERIFY(!Child<QComboBox>(*second, "cbClass")->isEnabled());
+}
+
+void tst_TestingPage::heldOutFolderIsLabelled()
+{
+    OpenProject(1);
+    const QString version = "V2024-01-02_03-04-05";
+    const QString versionDir = MakeVersion(version, {"scratch"});
+    const QString folder = m_fixture.Path() + "/held";
+    QVERIFY(WriteImage(folder + "/a.png"));
+    QVERIFY(WriteImage(folder + "/sub/b.png"));
+    QVERIFY(WriteImage(folder + "/c.png"));
+    QVERIFY(Touch(folder + "/a.json", Prediction("scratch")));
+    QVERIFY(Touch(folder + "/sub/b.json", Prediction("scratch")));
+    auto page = MakePage();
+    auto* note = Child<QLabel>(*page, "lbTestTruth");
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    QVERIFY(note->text().contains(U("训练用过")));
+
+    ChooseInDialog(folder);
+    Child<QPushButton>(*page, "btnImportDir")->click();
+    QTRY_COMPARE(Names(Tree(*page, "treeViewTest")).size(), 3);
+    QCOMPARE(note->text(), U("3 张图片，其中 2 张带标注（图片旁的标注文件），按带标注测试。"));
+    Start(*Panels(*page).first(), version);
+    const QJsonObject config = ReadJson(versionDir + "/test.json");
+    QCOMPARE(config.value("predict_mode").toString(), QString("labeled"));
+    QCOMPARE(config.value("predict_path").toString(), folder);
+    Child<QPushButton>(*Panels(*page).first(), "btnRunTest")->click();
+
+    // A folder without annotation files stays unlabelled.
+    QVERIFY(QFile::remove(folder + "/a.json"));
+    QVERIFY(QFile::remove(folder + "/sub/b.json"));
+    ChooseInDialog(folder);
+    Child<QPushButton>(*page, "btnImportDir")->click();
+    QTRY_COMPARE(note->text(), U("3 张图片，无标注。"));
+    QCOMPARE(PrjIns().lock()->TestLabeled(), 0);
 }
 
 QTEST_MAIN(tst_TestingPage)
