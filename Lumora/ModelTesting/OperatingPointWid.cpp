@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QGraphicsLayout>
 #include <QSlider>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
@@ -34,9 +35,8 @@ OperatingPointWid::OperatingPointWid(QWidget* parent)
     : QWidget(parent), m_class(new QComboBox(this)), m_slider(new QSlider(Qt::Horizontal, this)),
       m_threshold(new QDoubleSpinBox(this)), m_maxMissed(new QDoubleSpinBox(this)),
       m_choose(new QPushButton(tr("最低过杀"), this)), m_save(new QPushButton(tr("保存阈值"), this)),
-      m_classRates(new QLabel(this)), m_testSet(new QLabel(this)), m_chart(new QChartView(this)),
-      m_missedLine(new QLineSeries(this)), m_overkillLine(new QLineSeries(this)),
-      m_marker(new QLineSeries(this))
+      m_classRates(new QLabel(this)), m_chart(new QChartView(this)), m_missedLine(new QLineSeries(this)),
+      m_overkillLine(new QLineSeries(this)), m_marker(new QLineSeries(this))
 {
     setObjectName(QStringLiteral("OperatingPointWid"));
     m_class->setObjectName(QStringLiteral("cbClass"));
@@ -46,7 +46,6 @@ OperatingPointWid::OperatingPointWid(QWidget* parent)
     m_choose->setObjectName(QStringLiteral("btnLowestOverkill"));
     m_save->setObjectName(QStringLiteral("btnSaveThresholds"));
     m_classRates->setObjectName(QStringLiteral("lbClassRates"));
-    m_testSet->setObjectName(QStringLiteral("lbTestSet"));
     m_chart->setObjectName(QStringLiteral("chartRates"));
 
     m_slider->setRange(0, kSliderSteps);
@@ -59,11 +58,14 @@ OperatingPointWid::OperatingPointWid(QWidget* parent)
     m_maxMissed->setSuffix(QStringLiteral(" %"));
     m_maxMissed->setPrefix(tr("漏检≤"));
     m_choose->setToolTip(tr("漏检不超过所设比例时过杀最低的阈值"));
-    m_testSet->setWordWrap(true);
-    m_classRates->setWordWrap(true);
 
     auto* chart = new QChart;
-    chart->legend()->setAlignment(Qt::AlignTop);
+    // The rates line below names the two curves in their colours; a legend would take a row.
+    chart->legend()->hide();
+    QFont small = chart->titleFont();
+    small.setPixelSize(11);
+    chart->setTitleFont(small);
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
     chart->setMargins(QMargins(2, 2, 2, 2));
     chart->setBackgroundRoundness(0);
     m_missedLine->setName(tr("漏检率"));
@@ -80,6 +82,9 @@ OperatingPointWid::OperatingPointWid(QWidget* parent)
     axisY->setRange(0, 100);
     axisY->setLabelFormat(QStringLiteral("%d%"));
     axisY->setTickCount(3);
+    small.setPixelSize(10);
+    axisX->setLabelsFont(small);
+    axisY->setLabelsFont(small);
     chart->addAxis(axisX, Qt::AlignBottom);
     chart->addAxis(axisY, Qt::AlignLeft);
     for (QLineSeries* series : {m_missedLine, m_overkillLine, m_marker})
@@ -90,21 +95,24 @@ OperatingPointWid::OperatingPointWid(QWidget* parent)
     }
     m_chart->setChart(chart);
     m_chart->setRenderHint(QPainter::Antialiasing);
-    m_chart->setMinimumHeight(150);
+    m_chart->setMinimumHeight(96);
+    m_classRates->setWordWrap(true);
+    m_classRates->setStyleSheet(QStringLiteral("font-size: 13px;"));
 
+    // Three rows, so that three panels side by side keep room for their images at 1600 x 900.
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(4);
     grid->addWidget(m_class, 0, 0);
     grid->addWidget(m_threshold, 0, 1);
-    grid->addWidget(m_slider, 0, 2, 1, 2);
-    grid->addWidget(m_classRates, 1, 0, 1, 4);
+    grid->addWidget(m_slider, 0, 2);
+    grid->addWidget(m_save, 0, 3);
+    grid->addWidget(m_classRates, 1, 0, 1, 2);
+    grid->addWidget(m_maxMissed, 1, 2, Qt::AlignRight);
+    grid->addWidget(m_choose, 1, 3);
+    grid->setColumnStretch(0, 1);
     grid->addWidget(m_chart, 2, 0, 1, 4);
-    grid->addWidget(m_maxMissed, 3, 0);
-    grid->addWidget(m_choose, 3, 1);
-    grid->addWidget(m_save, 3, 3);
-    grid->addWidget(m_testSet, 4, 0, 1, 4);
     grid->setColumnStretch(2, 1);
 
     connect(m_class, qOverload<int>(&QComboBox::currentIndexChanged), this, &OperatingPointWid::ShowClass);
@@ -125,13 +133,13 @@ void OperatingPointWid::SetRates(std::shared_ptr<const TestRates> rates, const Q
     m_rates = std::move(rates);
     m_thresholds = thresholds;
     m_thresholds.resize(m_rates->Classes().size());
-    m_testSet->setText(setText);
+    m_chart->chart()->setTitle(setText);
+    show();
     {
         const QSignalBlocker blocker(m_class);
         m_class->clear();
         m_class->addItems(m_rates->Classes());
     }
-    setEnabled(true);
     ShowClass(0);
 }
 
@@ -146,9 +154,10 @@ void OperatingPointWid::Clear()
     m_missedLine->clear();
     m_overkillLine->clear();
     m_marker->clear();
-    m_classRates->setText(tr("带标注的测试完成后显示各类别的工作点。"));
-    m_testSet->clear();
-    setEnabled(false);
+    m_classRates->clear();
+    m_chart->chart()->setTitle(QString());
+    // Only a labelled result has operating points; until then the canvas keeps the room.
+    hide();
 }
 
 void OperatingPointWid::ShowClass(int cls)
@@ -211,5 +220,7 @@ void OperatingPointWid::ShowRates()
     m_marker->replace(QVector<QPointF>{QPointF(threshold, 0), QPointF(threshold, 100)});
     const TestRates::ClassRate rate = m_rates->Rate(cls, threshold);
     m_classRates->setText(
-        tr("漏检 %1　过杀 %2").arg(Share(rate.missed, rate.positives), Share(rate.overkill, rate.negatives)));
+        tr("<span style=\"color:%1;\">漏检 %2</span>　<span style=\"color:%3;\">过杀 %4</span>")
+            .arg(m_missedLine->color().name(), Share(rate.missed, rate.positives),
+                 m_overkillLine->color().name(), Share(rate.overkill, rate.negatives)));
 }

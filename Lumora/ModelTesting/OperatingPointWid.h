@@ -31,7 +31,8 @@ public:
     explicit OperatingPointWid(QWidget* parent = nullptr);
     ~OperatingPointWid() override;
 
-    // Shows the rates from the thresholds (one per class, 0 where missing); setText names the test set.
+    // Shows the rates from the thresholds (one per class, 0 where missing); setText, naming the test set,
+    // heads the chart.
     void SetRates(std::shared_ptr<const TestRates> rates, const QVector<double>& thresholds,
                   const QString& setText);
     void Clear();
@@ -57,7 +58,6 @@ private:
     QPushButton* m_choose;
     QPushButton* m_save;
     QLabel* m_classRates;
-    QLabel* m_testSet;
     QtCharts::QChartView* m_chart;
     QtCharts::QLineSeries* m_missedLine;
     QtCharts::QLineSeries* m_overkillLine;

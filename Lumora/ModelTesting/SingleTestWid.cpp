@@ -75,10 +75,16 @@ SingleTestWid::SingleTestWid(const QString& id, ComboListModel* models, QWidget*
     ui->tblViewRlt->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     m_points = new OperatingPointWid(ui->widTestRlt);
     ui->layoutTestRlt->insertWidget(ui->layoutTestRlt->indexOf(ui->tblViewRlt) + 1, m_points);
-    m_savedThresholds = new QLabel(this);
+    // In the result header, which has room beside its title, so the image keeps its height.
+    m_savedThresholds = new QLabel(ui->widRunInfo);
     m_savedThresholds->setObjectName(QStringLiteral("lbSavedThresholds"));
-    m_savedThresholds->setWordWrap(true);
-    ui->layoutModel->addWidget(m_savedThresholds, 2, 0, 1, 3);
+    m_savedThresholds->setStyleSheet(QStringLiteral("font-size: 13px; color: #145369;"));
+    m_savedThresholds->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_savedThresholds->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    ui->layoutRunInfo->insertWidget(ui->layoutRunInfo->indexOf(ui->lbTitle) + 1, m_savedThresholds, 1);
+    // Both rates stay in sight when the operating points take their room.
+    ui->tblViewRlt->setMinimumHeight(ui->tblViewRlt->horizontalHeader()->sizeHint().height() +
+                                     2 * ui->tblViewRlt->verticalHeader()->defaultSectionSize() + 4);
 
     connect(m_run, &comlib::ServiceRun::Signal_Sent, this, &SingleTestWid::LogRequest);
     connect(m_run, &comlib::ServiceRun::Signal_Polled, this,
@@ -469,7 +475,8 @@ void SingleTestWid::ShowSavedThresholds()
     for (int i = 0; i < saved.classes.size(); ++i)
         parts.append(QStringLiteral("%1 %2").arg(saved.classes.at(i)).arg(saved.thresholds.at(i), 0, 'f', 2));
     m_savedThresholds->setText(tr("阈值：%1").arg(parts.join(QStringLiteral("，"))));
-    m_savedThresholds->setToolTip(tr("在测试集 %1（%2 张，指纹 %3）上选定")
+    m_savedThresholds->setToolTip(m_savedThresholds->text() + QLatin1Char('\n') +
+                                  tr("在测试集 %1（%2 张，指纹 %3）上选定")
                                       .arg(saved.testSet.name)
                                       .arg(saved.testSet.images)
                                       .arg(saved.testSet.fingerprint));
