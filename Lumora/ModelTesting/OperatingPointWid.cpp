@@ -2,11 +2,11 @@
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QGraphicsLayout>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QGraphicsLayout>
 #include <QSlider>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>

@@ -892,10 +892,10 @@ void tst_TestingPage::operatingPoints()
     QCOMPARE(classes->count(), 2);
     QVERIFY(!Child<QWidget>(panel, "OperatingPointWid")->isHidden());
     QCOMPARE(threshold->value(), 0.0);
-    QCOMPARE(Shown(rates), U("漏检 0/3 (0.0%)　过杀 1/1 (100.0%)"));
+    QCOMPARE(Shown(rates), U("漏检 0/3 (0.0%) 过杀 1/1 (100.0%)"));
     QVERIFY(Child<QtCharts::QChartView>(panel, "chartRates")->chart()->title().contains(U("4 张带标注")));
     threshold->setValue(0.55);
-    QCOMPARE(Shown(rates), U("漏检 1/3 (33.3%)　过杀 0/1 (0.0%)"));
+    QCOMPARE(Shown(rates), U("漏检 1/3 (33.3%) 过杀 0/1 (0.0%)"));
     // Nothing missed costs the overkill of image 3; a third missed allows 0.6.
     Child<QPushButton>(panel, "btnLowestOverkill")->click();
     QCOMPARE(threshold->value(), 0.3);
@@ -903,9 +903,9 @@ void tst_TestingPage::operatingPoints()
     Child<QPushButton>(panel, "btnLowestOverkill")->click();
     QCOMPARE(threshold->value(), 0.6);
     classes->setCurrentIndex(1);
-    QCOMPARE(Shown(rates), U("漏检 0/1 (0.0%)　过杀 0/3 (0.0%)"));
+    QCOMPARE(Shown(rates), U("漏检 0/1 (0.0%) 过杀 0/3 (0.0%)"));
     threshold->setValue(0.25);
-    QCOMPARE(Shown(rates), U("漏检 1/1 (100.0%)　过杀 0/3 (0.0%)"));
+    QCOMPARE(Shown(rates), U("漏检 1/1 (100.0%) 过杀 0/3 (0.0%)"));
     QCOMPARE(panel.Thresholds(), (QVector<double>{0.6, 0.25}));
 
     Child<QPushButton>(panel, "btnSaveThresholds")->click();
