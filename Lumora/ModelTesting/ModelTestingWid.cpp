@@ -1,6 +1,7 @@
 #include "ModelTestingWid.h"
 #include "ui_ModelTestingWid.h"
 
+#include "ComparisonReport.h"
 #include "ErrorImgModel.h"
 #include "SingleTestWid.h"
 #include "TestContainerWid.h"
@@ -74,6 +75,7 @@ ModelTestingWid::ModelTestingWid(QWidget* parent)
     connect(ui->cbErrorPanel, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &ModelTestingWid::ShowErrors);
     connect(ui->treeViewErrors, &QTreeView::clicked, this, &ModelTestingWid::ShowErrorItem);
+    connect(ui->btnCompare, &QPushButton::clicked, this, &ModelTestingWid::ExportComparison);
     ShowPanels();
 }
 
@@ -359,4 +361,66 @@ void ModelTestingWid::ShowErrorItem(const QModelIndex& index)
     m_errorImage = spImg;
     m_container->ShowImage(spImg);
     m_pathBar->SetPath(path);
+}
+
+void ModelTestingWid::ExportComparison()
+{
+    QList<SingleTestWid*> tested;
+    for (SingleTestWid* panel : m_container->PanelsInRow())
+    {
+        if (panel->Summary())
+            tested.append(panel);
+    }
+    if (tested.size() < 2)
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("请先在至少两个面板中用同一组带标注的图片完成测试。"),
+                             NOTIFY_ABOUT);
+        return;
+    }
+    const auto version = [](const SingleTestWid* panel) {
+        return ComparisonReport::Version{panel->VersionName(), panel->Summary()->classes,
+                                         panel->Thresholds()};
+    };
+    ComparisonReport report;
+    report.testSet = tested.first()->TestSet();
+    QStringList lines;
+    for (SingleTestWid* later : tested.mid(1))
+    {
+        ComparisonReport::Pair pair{version(tested.first()), version(later), {}};
+        QString error;
+        if (later->TestSet().fingerprint != report.testSet.fingerprint ||
+            !VersionComparison::Compare(*tested.first()->Summary(), pair.before.thresholds, *later->Summary(),
+                                        pair.after.thresholds, pair.changes, error))
+        {
+            CMsgWnd::Information(this, tr("提示"), tr("各面板不是在同一组带标注的图片上测试的，无法对比。"),
+                                 NOTIFY_ABOUT);
+            return;
+        }
+        int fixed = 0;
+        int broken = 0;
+        for (const auto& change : pair.changes)
+        {
+            fixed += change.fixed.size();
+            broken += change.broken.size();
+        }
+        lines.append(tr("%1 → %2：修复 %3，破坏 %4，净变化 %5")
+                         .arg(pair.before.name, pair.after.name)
+                         .arg(fixed)
+                         .arg(broken)
+                         .arg(fixed - broken));
+        report.pairs.append(pair);
+    }
+    const QString path = QFileDialog::getSaveFileName(this, tr("保存对比报告"),
+                                                      StartFolder() + QStringLiteral("/compare.html"),
+                                                      tr("网页 (*.html);;表格 (*.csv)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!report.Write(path, error))
+    {
+        qCritical().noquote() << "Comparison report not written:" << error;
+        CMsgWnd::Information(this, tr("错误"), tr("报告保存失败：%1").arg(error), NOTIFY_ERROR);
+        return;
+    }
+    CMsgWnd::Information(this, tr("提示"), lines.join(QLatin1Char('\n')), NOTIFY_COMPLETE);
 }

@@ -70,6 +70,8 @@ private:
     // Counts the test images and those with an annotation file beside them, and says so.
     void CountTestImages(const QList<std::shared_ptr<pro::ImageInfo>>& images);
     void ShowTestImageCount();
+    // Compares the first tested panel with each later one on the same set and writes the report.
+    void ExportComparison();
 
     std::unique_ptr<Ui::ModelTestingWidClass> ui;
     bool m_testing = false;

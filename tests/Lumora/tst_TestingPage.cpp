@@ -135,6 +135,7 @@ private slots:
     void operatingPoints();
     void errorBrowserAnyPanel();
     void heldOutFolderIsLabelled();
+    void comparisonReport();
 
 private:
     // Runs a labelled test of the annotated images on the panel whose service leaves the summary.
@@ -1013,6 +1014,65 @@ void tst_TestingPage::heldOutFolderIsLabelled()
     Child<QPushButton>(*page, "btnImportDir")->click();
     QTRY_COMPARE(note->text(), U("3 张图片，无标注。"));
     QCOMPARE(PrjIns().lock()->TestLabeled(), 0);
+}
+
+void tst_TestingPage::comparisonReport()
+{
+    OpenProject(3);
+    const QString before = "V2024-01-02_03-04-05";
+    const QString after = "V2024-02-02_03-04-05";
+    MakeVersion(before, {"scratch"});
+    MakeVersion(after, {"scratch"});
+    const auto images = PrjIns().lock()->Images().values();
+    comlib::protocol::TestSummary earlier;
+    earlier.classes = QStringList{"scratch"};
+    // Image 0 missed before, found after; image 1 right before, falsely found after; image 2 right in both.
+    earlier.images = {{images[0]->path, {0}, QVector<bool>{true}},
+                      {images[1]->path, {0}, QVector<bool>{false}},
+                      {images[2]->path, {0.9}, QVector<bool>{true}}};
+    comlib::protocol::TestSummary later = earlier;
+    later.images[0].scores = {0.7};
+    later.images[1].scores = {0.6};
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    Child<QPushButton>(*page, "btnAddTest")->click();
+    const auto panels = page->findChild<TestContainerWid*>()->PanelsInRow();
+
+    Child<QPushButton>(*page, "btnCompare")->click();
+    QCOMPARE(m_probe->Messages().size(), 1);
+    QCOMPARE(m_probe->Messages()[0].kind, int(NOTIFY_ABOUT));
+    RunLabelled(*panels[0], before, earlier);
+    RunLabelled(*panels[1], after, later);
+
+    const QString csvPath = m_fixture.Path() + "/report.csv";
+    ChooseInDialog(csvPath);
+    Child<QPushButton>(*page, "btnCompare")->click();
+    QCOMPARE(m_probe->Messages().size(), 2);
+    QCOMPARE(m_probe->Messages()[1].text, before + U(" → ") + after + U("：修复 1，破坏 1，净变化 0"));
+    QFile csv(csvPath);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(csv.readAll());
+    QVERIFY(text.contains(earlier.Fingerprint()));
+    QVERIFY(text.contains(before + ",scratch 0.000"));
+    QVERIFY(text.contains(before + " -> " + after + ",scratch,1,1,0"));
+    QVERIFY(text.contains(before + " -> " + after + U(",scratch,修复,") + images[0]->path));
+    QVERIFY(text.contains(before + " -> " + after + U(",scratch,破坏,") + images[1]->path));
+
+    const QString htmlPath = m_fixture.Path() + "/report.html";
+    ChooseInDialog(htmlPath);
+    Child<QPushButton>(*page, "btnCompare")->click();
+    QFile html(htmlPath);
+    QVERIFY(html.open(QIODevice::ReadOnly));
+    const QString page2 = QString::fromUtf8(html.readAll());
+    QVERIFY(page2.startsWith("<!DOCTYPE html>"));
+    QCOMPARE(page2.count("data:image/jpeg;base64,"), 2);
+    QVERIFY(page2.contains(earlier.Fingerprint()));
+
+    // Another set on one panel: nothing to compare.
+    later.images.removeLast();
+    RunLabelled(*panels[1], after, later);
+    Child<QPushButton>(*page, "btnCompare")->click();
+    QCOMPARE(m_probe->Messages().last().text, U("各面板不是在同一组带标注的图片上测试的，无法对比。"));
 }
 
 QTEST_MAIN(tst_TestingPage)
