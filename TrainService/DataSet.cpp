@@ -5,6 +5,7 @@
 #include "ComLib/SeededShuffle.h"
 #include "TrainService/Raster.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -72,6 +73,8 @@ void DataSet::Load(const QString& folder, const QStringList& classes)
     m_samples.clear();
     m_skipped = 0;
     m_unknownTitles = 0;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const QDir root(folder);
     for (const QString& image : ImageFiles(folder))
     {
         const QString jsonPath = ::ImageFiles::AnnotationPath(image);
@@ -92,8 +95,17 @@ void DataSet::Load(const QString& folder, const QStringList& classes)
             qWarning().noquote() << "skipped unreadable image" << image;
             continue;
         }
+        QFile annotation(jsonPath);
+        const QByteArray annotationBytes =
+            annotation.open(QIODevice::ReadOnly) ? annotation.readAll() : QByteArray();
+        // Lengths first, so that no two different lists hash the same bytes.
+        const QByteArray relative = root.relativeFilePath(image).toUtf8();
+        hash.addData(QByteArray::number(relative.size()) + ':' + relative);
+        hash.addData(':' + QByteArray::number(QFileInfo(image).size()));
+        hash.addData(':' + QByteArray::number(annotationBytes.size()) + ':' + annotationBytes);
         m_samples.push_back(std::move(sample));
     }
+    m_fingerprint = QString::fromLatin1(hash.result().toHex());
 }
 
 void DataSet::Split(double trainPercent, unsigned seed, std::vector<Sample>& train,

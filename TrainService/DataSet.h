@@ -29,10 +29,14 @@ public:
 
     const std::vector<trainsvc::Sample>& Samples() const { return m_samples; }
     int Skipped() const { return m_skipped; }
+    // SHA-256 (hex) over the loaded images in path order: each one's path relative to the folder, its
+    // file size and its annotation file's bytes. Moving the project keeps it; any change of data does not.
+    QString Fingerprint() const { return m_fingerprint; }
     int UnknownTitles() const { return m_unknownTitles; }
 
 private:
     std::vector<trainsvc::Sample> m_samples;
     int m_skipped = 0;
     int m_unknownTitles = 0;
+    QString m_fingerprint;
 };

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <thread>
 
 namespace trainsvc
 {
@@ -26,6 +27,15 @@ struct Fineness
 constexpr Fineness kFineness[] = {{128, 12}, {192, 16}, {256, 16}, {320, 24}, {384, 32}};
 // The program's configs take a few hundred bytes; a path may name any file, /dev/zero included.
 constexpr qint64 kMaxConfigBytes = 1024 * 1024;
+// Tiles at native resolution: a defect keeps the width it has in the image.
+constexpr double kDefaultTileScale = 1.0;
+// More threads than this gain little on the small networks and leave no core to the program.
+constexpr int kMaxDefaultThreads = 8;
+
+int DefaultThreads()
+{
+    return std::clamp(int(std::thread::hardware_concurrency()), 1, kMaxDefaultThreads);
+}
 
 bool ReadObject(const QString& path, QJsonObject& object, QString& error)
 {
@@ -114,6 +124,9 @@ bool ReadTrainConfig(const QString& path, TrainConfig& config, QString& error)
     config.settings.epochs = std::clamp(request.epochs, 1, 300);
     config.settings.batchSize = std::clamp(request.batchSize.value_or(8), 1, 64);
     config.settings.seed = unsigned(request.seed.value_or(7));
+    config.settings.threads = std::clamp(request.threads.value_or(DefaultThreads()), 1, 64);
+    const double scale = request.tileScale.value_or(kDefaultTileScale);
+    config.net.tileScale = scale > 0.0 ? std::clamp(scale, 0.05, 2.0) : 0.0;
     return true;
 }
 

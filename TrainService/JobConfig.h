@@ -39,7 +39,8 @@ struct TestConfig
 NetLayout NetForFineness(bool detection, int fineness);
 
 // Reads config.json; false with the reason in error when it cannot be read or lacks a needed key.
-// The optional keys "input_size", "batch_size" and "seed" override the fineness table and the defaults.
+// The optional keys "input_size", "batch_size", "seed", "threads" and "tile_scale" override the
+// fineness table and the defaults.
 bool ReadTrainConfig(const QString& path, TrainConfig& config, QString& error);
 // Reads test.json; false with the reason in error.
 bool ReadTestConfig(const QString& path, TestConfig& config, QString& error);

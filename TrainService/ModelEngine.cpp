@@ -3,17 +3,23 @@
 #include "TrainService/DetNet.h"
 #include "TrainService/Raster.h"
 #include "TrainService/SegNet.h"
+#include "TrainService/Tiling.h"
 
+#include <ATen/Context.h>
+#include <ATen/Parallel.h>
 #include <c10/core/InferenceMode.h>
 #include <opencv2/imgproc.hpp>
+#include <torch/cuda.h>
 #include <torch/optim.h>
 #include <torch/serialize.h>
+#include <torch/version.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <numeric>
 #include <random>
+#include <string>
 
 using namespace trainsvc;
 namespace F = torch::nn::functional;
@@ -25,6 +31,23 @@ namespace
 constexpr float kScoreThreshold = 0.3f;
 constexpr int kMaxBoxes = 100;
 constexpr float kNmsIou = 0.5f;
+constexpr double kWeightDecay = 1e-4;
+constexpr int kMaxWarmupSteps = 100;
+// Share of the steps warming up, and of the base rate the cosine decays to.
+constexpr double kWarmupShare = 0.1;
+constexpr double kFinalRateShare = 0.05;
+constexpr float kFlipChance = 0.5f;
+constexpr double kContrastSpread = 0.3;
+constexpr double kBrightnessSpread = 30.0;
+// A tile crop is centred near a defect this often when the image has one: most of a large image is
+// background, and thin defects would be seen too rarely.
+constexpr float kDefectCropShare = 0.7f;
+// Crops drawn from a tiled image per epoch, at most.
+constexpr int kMaxCropsPerImage = 4;
+// A box cut by a crop stays a target when this share of it lies inside.
+constexpr float kMinVisibleShare = 0.4f;
+// Tiles predicted in one batch.
+constexpr int kTileBatch = 4;
 
 // One training image at the network's input size with its target.
 struct Prepared
@@ -34,15 +57,43 @@ struct Prepared
     std::vector<Box> boxes;
 };
 
+// One training image as loaded: stretched to the input, or at the tile scale (padded to at least the
+// input per side) to be cropped anew every epoch.
+struct Source
+{
+    Prepared whole;
+    bool tiled = false;
+    // Tiled: the defects' bounding boxes, where crops are centred most of the time.
+    std::vector<cv::Rect> defects;
+    int crops = 1;
+};
+
+// The random draws of a run come straight from the engine's output, which the standard fixes, so that
+// a seed gives the same run with any standard library (its distributions may differ).
+float Unit(std::mt19937& rng)
+{
+    return float(rng() >> 8) * (1.0f / 16777216.0f);
+}
+
+int Below(std::mt19937& rng, int n)
+{
+    return n <= 1 ? 0 : int(rng() % uint32_t(n));
+}
+
+void Shuffle(std::vector<size_t>& order, std::mt19937& rng)
+{
+    for (size_t i = order.size(); i > 1; --i)
+        std::swap(order[i - 1], order[size_t(Below(rng, int(i)))]);
+}
+
 // Mirrors, brightness and contrast: industrial sets are small and lit unevenly.
 Prepared Augment(const Prepared& in, std::mt19937& rng)
 {
-    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     Prepared out{in.image.clone(), in.labels.empty() ? cv::Mat() : in.labels.clone(), in.boxes};
     const float size = float(in.image.cols);
     for (const int axis : {1, 0})
     {
-        if (unit(rng) < 0.5f)
+        if (Unit(rng) >= kFlipChance)
             continue;
         cv::flip(out.image, out.image, axis);
         if (!out.labels.empty())
@@ -55,13 +106,42 @@ Prepared Augment(const Prepared& in, std::mt19937& rng)
                 box.rect.y = size - box.rect.y - box.rect.height;
         }
     }
-    const double alpha = 0.85 + 0.3 * unit(rng);
-    const double beta = -15.0 + 30.0 * unit(rng);
+    const double alpha = 1.0 - kContrastSpread / 2 + kContrastSpread * Unit(rng);
+    const double beta = kBrightnessSpread * (Unit(rng) - 0.5);
     out.image.convertTo(out.image, -1, alpha, beta);
     return out;
 }
 
-torch::Tensor ToInput(const std::vector<const cv::Mat*>& images)
+// A crop of the input's size from a tiled source, centred near a defect most of the time; boxes are
+// clipped to it and kept when enough of them shows.
+Prepared Crop(const Source& source, int tile, std::mt19937& rng)
+{
+    const cv::Size area = source.whole.image.size();
+    int x = Below(rng, area.width - tile + 1);
+    int y = Below(rng, area.height - tile + 1);
+    if (!source.defects.empty() && Unit(rng) < kDefectCropShare)
+    {
+        const cv::Rect& defect = source.defects[size_t(Below(rng, int(source.defects.size())))];
+        const cv::Point centre = (defect.tl() + defect.br()) / 2;
+        x = std::clamp(centre.x - Below(rng, tile), 0, area.width - tile);
+        y = std::clamp(centre.y - Below(rng, tile), 0, area.height - tile);
+    }
+    const cv::Rect rect(x, y, tile, tile);
+    Prepared out;
+    out.image = source.whole.image(rect).clone();
+    if (!source.whole.labels.empty())
+        out.labels = source.whole.labels(rect).clone();
+    const cv::Rect2f frame(rect);
+    for (const Box& box : source.whole.boxes)
+    {
+        const cv::Rect2f inside = box.rect & frame;
+        if (inside.area() > 0.0f && inside.area() >= kMinVisibleShare * box.rect.area())
+            out.boxes.push_back({box.cls, box.score, inside - frame.tl()});
+    }
+    return out;
+}
+
+torch::Tensor ToInput(const std::vector<const cv::Mat*>& images, const torch::Device& device)
 {
     std::vector<torch::Tensor> items;
     for (const cv::Mat* image : images)
@@ -70,17 +150,17 @@ torch::Tensor ToInput(const std::vector<const cv::Mat*>& images)
         items.push_back(
             torch::from_blob(m.data, {m.rows, m.cols, 3}, torch::kUInt8).permute({2, 0, 1}).clone());
     }
-    const torch::Tensor x = torch::stack(items).to(torch::kFloat).div_(255.0).sub_(0.5).div_(0.25);
+    const torch::Tensor x = torch::stack(items).to(device).to(torch::kFloat).div_(255.0).sub_(0.5).div_(0.25);
     // Channels-last convolutions run about a third faster on this CPU path.
     return x.contiguous(torch::MemoryFormat::ChannelsLast);
 }
 
-torch::Tensor SegTarget(const std::vector<const cv::Mat*>& labels)
+torch::Tensor SegTarget(const std::vector<const cv::Mat*>& labels, const torch::Device& device)
 {
     std::vector<torch::Tensor> items;
     for (const cv::Mat* m : labels)
         items.push_back(torch::from_blob(m->data, {m->rows, m->cols}, torch::kUInt8).clone());
-    return torch::stack(items).to(torch::kLong);
+    return torch::stack(items).to(device).to(torch::kLong);
 }
 
 // Cross-entropy for every pixel plus a soft Dice term over the defect classes, which keeps small
@@ -106,7 +186,8 @@ struct DetTargets
 };
 
 // Gaussian centre heatmaps (peak exactly 1 at the centre cell), box sizes and centre offsets in cells.
-DetTargets MakeDetTargets(const std::vector<const std::vector<Box>*>& boxes, int classes, int outSize)
+DetTargets MakeDetTargets(const std::vector<const std::vector<Box>*>& boxes, int classes, int outSize,
+                          const torch::Device& device)
 {
     const int n = int(boxes.size());
     const int plane = outSize * outSize;
@@ -143,8 +224,8 @@ DetTargets MakeDetTargets(const std::vector<const std::vector<Box>*>& boxes, int
             mask[size_t(i) * plane + cell] = 1.0f;
         }
     }
-    auto tensor = [](std::vector<float>& v, std::vector<int64_t> shape)
-    { return torch::from_blob(v.data(), shape, torch::kFloat).clone(); };
+    auto tensor = [&device](std::vector<float>& v, std::vector<int64_t> shape)
+    { return torch::from_blob(v.data(), shape, torch::kFloat).clone().to(device); };
     return {tensor(heat, {n, classes, outSize, outSize}), tensor(size, {n, 2, outSize, outSize}),
             tensor(offset, {n, 2, outSize, outSize}), tensor(mask, {n, 1, outSize, outSize})};
 }
@@ -181,6 +262,7 @@ struct ModelEngine::Impl
     NetLayout layout;
     SegNet seg{nullptr};
     DetNet det{nullptr};
+    torch::Device device{torch::kCPU};
 
     torch::nn::Module& Net() { return layout.detection ? static_cast<torch::nn::Module&>(*det) : *seg; }
 
@@ -193,24 +275,79 @@ struct ModelEngine::Impl
             det = DetNet(layout.numClasses, layout.width);
         else
             seg = SegNet(layout.numClasses, layout.width);
+        Net().to(device);
         ToChannelsLast(Net());
     }
 
-    std::vector<Prepared> Prepare(const std::vector<Sample>& samples) const
+    // The image at the tile scale, padded by repeating its border to at least the input per side.
+    cv::Mat TileArea(const cv::Mat& image, double scale) const
     {
-        std::vector<Prepared> out;
+        const cv::Size scaled = tiling::ScaledSize(image.size(), scale);
+        cv::Mat out = image;
+        if (scaled != image.size())
+            cv::resize(image, out, scaled, 0, 0,
+                       scaled.width < image.cols ? cv::INTER_AREA : cv::INTER_LINEAR);
+        const int right = std::max(0, layout.inputSize - out.cols);
+        const int bottom = std::max(0, layout.inputSize - out.rows);
+        if (right > 0 || bottom > 0)
+            cv::copyMakeBorder(out, out, 0, bottom, 0, right, cv::BORDER_REPLICATE);
+        return out;
+    }
+
+    std::vector<Source> Load(const std::vector<Sample>& samples, const IntensityWindow& window) const
+    {
+        std::vector<Source> out;
+        const int tile = layout.inputSize;
         for (const Sample& sample : samples)
         {
-            const cv::Mat image = raster::ReadImage(sample.imagePath);
+            const cv::Mat image = raster::ReadImage(sample.imagePath, window);
             if (image.empty())
                 continue;
-            Prepared p;
-            p.image = raster::ResizeInput(image, layout.inputSize);
+            Source source;
+            source.tiled = tiling::UsesTiles(image.size(), layout);
+            if (!source.tiled)
+            {
+                source.whole.image = raster::ResizeInput(image, tile);
+                if (layout.detection)
+                    source.whole.boxes = raster::ShapeBoxes(sample.shapes, image.size(), tile);
+                else
+                    source.whole.labels = raster::RasterMask(sample.shapes, image.size(), tile);
+                out.push_back(std::move(source));
+                continue;
+            }
+            const cv::Size scaled = tiling::ScaledSize(image.size(), layout.tileScale);
+            source.whole.image = TileArea(image, layout.tileScale);
+            const cv::Size area = source.whole.image.size();
             if (layout.detection)
-                p.boxes = raster::ShapeBoxes(sample.shapes, image.size(), layout.inputSize);
+            {
+                source.whole.boxes = raster::ShapeBoxes(sample.shapes, image.size(), scaled);
+            }
             else
-                p.labels = raster::RasterMask(sample.shapes, image.size(), layout.inputSize);
-            out.push_back(std::move(p));
+            {
+                source.whole.labels = cv::Mat::zeros(area, CV_8U);
+                raster::RasterMask(sample.shapes, image.size(), scaled)
+                    .copyTo(source.whole.labels(cv::Rect(cv::Point(), scaled)));
+            }
+            for (const Box& box : raster::ShapeBoxes(sample.shapes, image.size(), scaled))
+                source.defects.push_back(cv::Rect(box.rect));
+            source.crops =
+                std::min(kMaxCropsPerImage, int(tiling::TileRects(area, tile, tiling::Overlap(tile)).size()));
+            out.push_back(std::move(source));
+        }
+        return out;
+    }
+
+    // The validation images: stretched ones whole, tiled ones by crops drawn once from a fixed seed.
+    std::vector<Prepared> ValidationSet(const std::vector<Source>& sources, unsigned seed) const
+    {
+        std::mt19937 rng(seed);
+        std::vector<Prepared> out;
+        for (const Source& source : sources)
+        {
+            if (!source.tiled)
+                out.push_back(source.whole);
+            for (int i = 0; source.tiled && i < source.crops; ++i)
+                out.push_back(Crop(source, layout.inputSize, rng));
         }
         return out;
     }
@@ -220,18 +357,19 @@ struct ModelEngine::Impl
         std::vector<const cv::Mat*> images;
         for (const Prepared* p : batch)
             images.push_back(&p->image);
-        const torch::Tensor x = ToInput(images);
+        const torch::Tensor x = ToInput(images, device);
         if (!layout.detection)
         {
             std::vector<const cv::Mat*> labels;
             for (const Prepared* p : batch)
                 labels.push_back(&p->labels);
-            return SegLoss(seg->forward(x), SegTarget(labels));
+            return SegLoss(seg->forward(x), SegTarget(labels, device));
         }
         std::vector<const std::vector<Box>*> boxes;
         for (const Prepared* p : batch)
             boxes.push_back(&p->boxes);
-        const DetTargets t = MakeDetTargets(boxes, layout.numClasses, layout.inputSize / DetNetImpl::kStride);
+        const DetTargets t =
+            MakeDetTargets(boxes, layout.numClasses, layout.inputSize / DetNetImpl::kStride, device);
         return DetLoss(det->forward(x), t);
     }
 
@@ -251,56 +389,157 @@ struct ModelEngine::Impl
         return sum / double(val.size());
     }
 
-    std::vector<Box> Decode(const std::vector<torch::Tensor>& out, cv::Size imageSize) const
+    // The peaks of item n of a batch as boxes, scaled by (sx, sy) and moved by origin.
+    std::vector<Box> Decode(const std::vector<torch::Tensor>& out, int64_t n, float sx, float sy,
+                            cv::Point2f origin) const
     {
-        const torch::Tensor heat = out[0].sigmoid();
+        const torch::Tensor heat = out[0][n].unsqueeze(0).sigmoid().cpu();
         const torch::Tensor peaks = F::max_pool2d(heat, F::MaxPool2dFuncOptions(3).stride(1).padding(1));
         const torch::Tensor keep = heat.eq(peaks).logical_and(heat.gt(kScoreThreshold));
         const torch::Tensor where = keep.nonzero();
         const torch::Tensor heatT = heat.contiguous();
         const auto h = heatT.accessor<float, 4>();
-        const torch::Tensor sizeT = out[1].contiguous();
-        const torch::Tensor offT = out[2].contiguous();
-        const auto sz = sizeT.accessor<float, 4>();
-        const auto off = offT.accessor<float, 4>();
+        const torch::Tensor sizeT = out[1][n].cpu().contiguous();
+        const torch::Tensor offT = out[2][n].cpu().contiguous();
+        const auto sz = sizeT.accessor<float, 3>();
+        const auto off = offT.accessor<float, 3>();
         const auto idx = where.accessor<int64_t, 2>();
         const float stride = float(DetNetImpl::kStride);
-        const float sx = float(imageSize.width) / float(layout.inputSize);
-        const float sy = float(imageSize.height) / float(layout.inputSize);
         std::vector<Box> boxes;
         for (int64_t k = 0; k < idx.size(0); ++k)
         {
             const int64_t c = idx[k][1], y = idx[k][2], x = idx[k][3];
-            const float w = std::exp(std::min(sz[0][0][y][x], 8.0f)) * stride;
-            const float hh = std::exp(std::min(sz[0][1][y][x], 8.0f)) * stride;
-            const float cx = (float(x) + off[0][0][y][x]) * stride;
-            const float cy = (float(y) + off[0][1][y][x]) * stride;
+            const float w = std::exp(std::min(sz[0][y][x], 8.0f)) * stride;
+            const float hh = std::exp(std::min(sz[1][y][x], 8.0f)) * stride;
+            const float cx = (float(x) + off[0][y][x]) * stride;
+            const float cy = (float(y) + off[1][y][x]) * stride;
             Box box;
             box.cls = int(c);
             box.score = h[0][c][y][x];
-            box.rect = cv::Rect2f((cx - w / 2) * sx, (cy - hh / 2) * sy, w * sx, hh * sy);
+            box.rect =
+                cv::Rect2f(origin.x + (cx - w / 2) * sx, origin.y + (cy - hh / 2) * sy, w * sx, hh * sy);
             boxes.push_back(box);
         }
-        std::sort(boxes.begin(), boxes.end(), [](const Box& a, const Box& b) { return a.score > b.score; });
-        // A long scratch can raise two peaks: keep the stronger of boxes that mostly cover each other.
-        std::vector<Box> kept;
-        for (const Box& box : boxes)
+        // An untrained net can raise a peak in every cell; the strongest are enough.
+        if (boxes.size() > size_t(kMaxBoxes))
         {
-            const bool covered = std::any_of(
-                kept.begin(), kept.end(),
-                [&box](const Box& k)
-                {
-                    const float inter = (k.rect & box.rect).area();
-                    return k.cls == box.cls && inter > kNmsIou * (k.rect.area() + box.rect.area() - inter);
-                });
-            if (!covered && kept.size() < size_t(kMaxBoxes))
-                kept.push_back(box);
+            std::partial_sort(boxes.begin(), boxes.begin() + kMaxBoxes, boxes.end(),
+                              [](const Box& a, const Box& b) { return a.score > b.score; });
+            boxes.resize(size_t(kMaxBoxes));
         }
-        return kept;
+        return boxes;
+    }
+
+    // Boxes clipped to an area of size, then divided by scale into the image's pixels.
+    static std::vector<Box> InImage(std::vector<Box> boxes, cv::Size size, double scale)
+    {
+        const cv::Rect2f frame(0.0f, 0.0f, float(size.width), float(size.height));
+        std::vector<Box> out;
+        for (Box& box : boxes)
+        {
+            const cv::Rect2f r = box.rect & frame;
+            if (r.area() <= 0.0f)
+                continue;
+            const float s = float(scale);
+            box.rect = cv::Rect2f(r.x / s, r.y / s, r.width / s, r.height / s);
+            out.push_back(box);
+        }
+        return out;
+    }
+
+    Prediction PredictWhole(const cv::Mat& image)
+    {
+        const cv::Mat input = raster::ResizeInput(image, layout.inputSize);
+        const torch::Tensor x = ToInput({&input}, device);
+        Prediction prediction;
+        if (layout.detection)
+        {
+            const float sx = float(image.cols) / float(layout.inputSize);
+            const float sy = float(image.rows) / float(layout.inputSize);
+            const std::vector<Box> boxes = Decode(det->forward(x), 0, sx, sy, cv::Point2f());
+            const cv::Rect all(cv::Point(), image.size());
+            prediction.boxes = InImage(tiling::JoinTileBoxes(boxes, std::vector<cv::Rect>(boxes.size(), all),
+                                                             image.size(), kNmsIou, size_t(kMaxBoxes)),
+                                       image.size(), 1.0);
+            return prediction;
+        }
+        const auto [probability, labels] = seg->forward(x).softmax(1).max(1);
+        const torch::Tensor l = labels.squeeze(0).to(torch::kUInt8).cpu().contiguous();
+        const torch::Tensor p = probability.squeeze(0).cpu().contiguous();
+        const cv::Mat smallLabels(int(l.size(0)), int(l.size(1)), CV_8U, l.data_ptr<uint8_t>());
+        const cv::Mat smallProbability(int(p.size(0)), int(p.size(1)), CV_32F, p.data_ptr<float>());
+        cv::resize(smallLabels, prediction.labels, image.size(), 0, 0, cv::INTER_NEAREST);
+        cv::resize(smallProbability, prediction.probability, image.size(), 0, 0, cv::INTER_LINEAR);
+        return prediction;
+    }
+
+    Prediction PredictTiles(const cv::Mat& image)
+    {
+        const double scale = layout.tileScale > 0.0 ? layout.tileScale : 1.0;
+        const cv::Size scaled = tiling::ScaledSize(image.size(), scale);
+        const cv::Mat area = TileArea(image, scale);
+        const int tile = layout.inputSize;
+        const std::vector<cv::Rect> tiles = tiling::TileRects(area.size(), tile, tiling::Overlap(tile));
+        tiling::LogitStitcher stitcher(layout.detection ? cv::Size(1, 1) : area.size(),
+                                       layout.numClasses + 1);
+        std::vector<Box> boxes;
+        std::vector<cv::Rect> tileOf;
+        for (size_t start = 0; start < tiles.size(); start += kTileBatch)
+        {
+            const size_t end = std::min(tiles.size(), start + kTileBatch);
+            std::vector<cv::Mat> crops;
+            for (size_t i = start; i < end; ++i)
+                crops.push_back(area(tiles[i]).clone());
+            std::vector<const cv::Mat*> inputs;
+            for (const cv::Mat& crop : crops)
+                inputs.push_back(&crop);
+            const torch::Tensor x = ToInput(inputs, device);
+            if (layout.detection)
+            {
+                const std::vector<torch::Tensor> out = det->forward(x);
+                for (size_t i = start; i < end; ++i)
+                {
+                    for (const Box& box :
+                         Decode(out, int64_t(i - start), 1.0f, 1.0f, cv::Point2f(tiles[i].tl())))
+                    {
+                        boxes.push_back(box);
+                        tileOf.push_back(tiles[i]);
+                    }
+                }
+                continue;
+            }
+            const torch::Tensor logits = seg->forward(x).cpu().contiguous();
+            for (size_t i = start; i < end; ++i)
+                stitcher.Add(tiles[i], logits[int64_t(i - start)].data_ptr<float>());
+        }
+        Prediction prediction;
+        const cv::Rect inside(cv::Point(), scaled);
+        if (layout.detection)
+        {
+            prediction.boxes = InImage(
+                tiling::JoinTileBoxes(boxes, tileOf, area.size(), kNmsIou, size_t(kMaxBoxes)), scaled, scale);
+            return prediction;
+        }
+        cv::Mat probability;
+        const cv::Mat labels = stitcher.Labels(&probability);
+        prediction.labels = labels(inside).clone();
+        prediction.probability = probability(inside).clone();
+        if (scaled != image.size())
+        {
+            cv::resize(prediction.labels, prediction.labels, image.size(), 0, 0, cv::INTER_NEAREST);
+            cv::resize(prediction.probability, prediction.probability, image.size(), 0, 0, cv::INTER_LINEAR);
+        }
+        return prediction;
     }
 };
 
-ModelEngine::ModelEngine() : d(std::make_unique<Impl>()) {}
+ModelEngine::ModelEngine() : d(std::make_unique<Impl>())
+{
+#ifdef TRAINSERVICE_CUDA
+    if (torch::cuda::is_available())
+        d->device = torch::Device(torch::kCUDA);
+#endif
+}
 
 ModelEngine::~ModelEngine() = default;
 
@@ -316,31 +555,38 @@ bool ModelEngine::Train(const std::vector<Sample>& train, const std::vector<Samp
 {
     try
     {
+        // The same seed, thread count and data give the same weights: reductions split by thread.
+        at::set_num_threads(std::max(1, settings.threads));
+        at::globalContext().setDeterministicAlgorithms(true, true);
         torch::manual_seed(settings.seed);
         std::mt19937 rng(settings.seed);
-        const std::vector<Prepared> trainSet = d->Prepare(train);
-        const std::vector<Prepared> valSet = d->Prepare(val);
+        const std::vector<Source> trainSet = d->Load(train, settings.window);
+        const std::vector<Prepared> valSet =
+            d->ValidationSet(d->Load(val, settings.window), settings.seed + 1);
         if (trainSet.empty())
         {
             error = "no readable training images";
             return false;
         }
+        // One entry per image, a tiled image once per crop it gives.
+        std::vector<size_t> order;
+        for (size_t i = 0; i < trainSet.size(); ++i)
+            order.insert(order.end(), size_t(trainSet[i].crops), i);
         const int batchSize = std::max(1, settings.batchSize);
-        const int allBatch = int((trainSet.size() + size_t(batchSize) - 1) / size_t(batchSize));
+        const int allBatch = int((order.size() + size_t(batchSize) - 1) / size_t(batchSize));
         const int totalSteps = allBatch * settings.epochs;
-        const int warmup = std::min(100, std::max(1, totalSteps / 10));
-        torch::optim::AdamW optimizer(d->Net().parameters(),
-                                      torch::optim::AdamWOptions(settings.learningRate).weight_decay(1e-4));
+        const int warmup = std::min(kMaxWarmupSteps, std::max(1, int(totalSteps * kWarmupShare)));
+        torch::optim::AdamW optimizer(
+            d->Net().parameters(),
+            torch::optim::AdamWOptions(settings.learningRate).weight_decay(kWeightDecay));
         d->Net().train();
         const auto started = std::chrono::steady_clock::now();
         TrainProgress state;
         state.allBatch = allBatch;
-        std::vector<size_t> order(trainSet.size());
-        std::iota(order.begin(), order.end(), size_t(0));
         int step = 0;
         for (int epoch = 0; epoch < settings.epochs; ++epoch)
         {
-            std::shuffle(order.begin(), order.end(), rng);
+            Shuffle(order, rng);
             double sum = 0.0;
             for (int b = 0; b < allBatch; ++b)
             {
@@ -352,15 +598,21 @@ bool ModelEngine::Train(const std::vector<Sample>& train, const std::vector<Samp
                 std::vector<Prepared> augmented;
                 for (size_t i = size_t(b) * batchSize; i < std::min(order.size(), size_t(b + 1) * batchSize);
                      ++i)
-                    augmented.push_back(Augment(trainSet[order[i]], rng));
+                {
+                    const Source& source = trainSet[order[i]];
+                    augmented.push_back(
+                        Augment(source.tiled ? Crop(source, d->layout.inputSize, rng) : source.whole, rng));
+                }
                 std::vector<const Prepared*> batch;
                 for (const Prepared& p : augmented)
                     batch.push_back(&p);
-                // Linear warm-up, then cosine decay to a twentieth of the base rate.
+                // Linear warm-up, then cosine decay to a share of the base rate.
                 const double t = double(step) / double(std::max(1, totalSteps));
                 const double lr =
-                    step < warmup ? settings.learningRate * double(step + 1) / warmup
-                                  : settings.learningRate * (0.05 + 0.95 * 0.5 * (1.0 + std::cos(M_PI * t)));
+                    step < warmup
+                        ? settings.learningRate * double(step + 1) / warmup
+                        : settings.learningRate *
+                              (kFinalRateShare + (1.0 - kFinalRateShare) * 0.5 * (1.0 + std::cos(M_PI * t)));
                 for (auto& group : optimizer.param_groups())
                     static_cast<torch::optim::AdamWOptions&>(group.options()).lr(lr);
                 optimizer.zero_grad();
@@ -398,10 +650,13 @@ bool ModelEngine::Save(const std::string& file, std::string& error)
 {
     try
     {
+        // Saved from the CPU, so that a version trained on a GPU loads anywhere.
+        d->Net().to(torch::kCPU);
         if (d->layout.detection)
             torch::save(d->det, file);
         else
             torch::save(d->seg, file);
+        d->Net().to(d->device);
         return true;
     }
     catch (const std::exception& e)
@@ -417,9 +672,10 @@ bool ModelEngine::Load(const NetLayout& layout, const std::string& file, std::st
     {
         d->Build(layout);
         if (layout.detection)
-            torch::load(d->det, file);
+            torch::load(d->det, file, torch::Device(torch::kCPU));
         else
-            torch::load(d->seg, file);
+            torch::load(d->seg, file, torch::Device(torch::kCPU));
+        d->Net().to(d->device);
         ToChannelsLast(d->Net());
         d->Net().eval();
         return true;
@@ -431,26 +687,54 @@ bool ModelEngine::Load(const NetLayout& layout, const std::string& file, std::st
     }
 }
 
-Prediction ModelEngine::Predict(const cv::Mat& image)
+Prediction ModelEngine::Predict(const cv::Mat& image, bool forceTiles)
 {
     // No autograd bookkeeping at all, not only no gradients.
     c10::InferenceMode inference;
     d->Net().eval();
-    const cv::Mat input = raster::ResizeInput(image, d->layout.inputSize);
-    const torch::Tensor x = ToInput({&input});
-    Prediction prediction;
-    if (d->layout.detection)
-    {
-        prediction.boxes = d->Decode(d->det->forward(x), image.size());
-        return prediction;
-    }
-    const torch::Tensor labels = d->seg->forward(x).argmax(1).squeeze(0).to(torch::kUInt8).contiguous();
-    const cv::Mat small(int(labels.size(0)), int(labels.size(1)), CV_8U, labels.data_ptr<uint8_t>());
-    cv::resize(small, prediction.labels, image.size(), 0, 0, cv::INTER_NEAREST);
-    return prediction;
+    if (forceTiles || tiling::UsesTiles(image.size(), d->layout))
+        return d->PredictTiles(image);
+    return d->PredictWhole(image);
 }
 
 const NetLayout& ModelEngine::Layout() const
 {
     return d->layout;
+}
+
+std::string ModelEngine::LibraryVersion()
+{
+    return TORCH_VERSION;
+}
+
+std::vector<std::pair<std::string, double>> ModelEngine::Constants()
+{
+    return {{"weight_decay", kWeightDecay},
+            {"warmup_share", kWarmupShare},
+            {"max_warmup_steps", kMaxWarmupSteps},
+            {"final_rate_share", kFinalRateShare},
+            {"flip_chance", kFlipChance},
+            {"contrast_spread", kContrastSpread},
+            {"brightness_spread", kBrightnessSpread},
+            {"defect_crop_share", kDefectCropShare},
+            {"max_crops_per_image", kMaxCropsPerImage},
+            {"min_visible_box_share", kMinVisibleShare},
+            {"score_threshold", kScoreThreshold},
+            {"nms_iou", kNmsIou},
+            {"max_boxes", kMaxBoxes}};
+}
+
+int ModelEngine::Threads()
+{
+    return at::get_num_threads();
+}
+
+void ModelEngine::SetThreads(int threads)
+{
+    at::set_num_threads(std::max(1, threads));
+}
+
+bool ModelEngine::OnGpu() const
+{
+    return d->device.is_cuda();
 }

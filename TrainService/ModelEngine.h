@@ -5,6 +5,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 // The service's one door to libtorch: builds, trains, saves, loads and runs the segmentation or
 // detection network of a NetLayout. The header stays free of torch so that the Qt side can use it.
@@ -27,10 +30,22 @@ public:
                const std::atomic_bool& cancel, std::vector<trainsvc::EpochLoss>& history, std::string& error);
     bool Save(const std::string& file, std::string& error);
     bool Load(const trainsvc::NetLayout& layout, const std::string& file, std::string& error);
-    // Label map or boxes in the image's own pixels.
-    trainsvc::Prediction Predict(const cv::Mat& image);
+    // Label map with the probability of each pixel's label, or boxes with scores, in the image's own
+    // pixels. Images too large for the input go by tiles at the layout's scale (see Tiling.h);
+    // forceTiles sends any image that way.
+    trainsvc::Prediction Predict(const cv::Mat& image, bool forceTiles = false);
 
     const trainsvc::NetLayout& Layout() const;
+
+    // "major.minor.patch" of the libtorch built against.
+    static std::string LibraryVersion();
+    // The fixed training and decoding constants, by name, for a version's record.
+    static std::vector<std::pair<std::string, double>> Constants();
+    // Threads of the computations of this process.
+    static int Threads();
+    static void SetThreads(int threads);
+    // Whether this build runs on a CUDA device, found when the engine was made.
+    bool OnGpu() const;
 
 private:
     struct Impl;

@@ -8,6 +8,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <cmath>
+
 namespace trainsvc
 {
 
@@ -26,7 +29,8 @@ bool WritePredictionFile(const QString& path, const QString& imageName, cv::Size
             QJsonObject{{QStringLiteral("label"), classes.at(shape.cls)},
                         {QStringLiteral("points"), points},
                         {QStringLiteral("shape_type"),
-                         shape.rect ? QStringLiteral("rectangle") : QStringLiteral("polygon")}});
+                         shape.rect ? QStringLiteral("rectangle") : QStringLiteral("polygon")},
+                        {QLatin1String(kScoreKey), double(std::clamp(shape.score, 0.0f, 1.0f))}});
     }
     const QJsonObject root{{QStringLiteral("imageData"), QJsonValue::Null},
                            {QStringLiteral("imageHeight"), imageSize.height},

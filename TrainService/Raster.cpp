@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <vector>
 
@@ -23,8 +24,6 @@ constexpr int kShift = 4;
 constexpr double kOne = 1 << kShift;
 // Overlap tests run on at most this many pixels per side.
 constexpr int kOverlapSide = 512;
-constexpr double kLowPercentile = 0.005;
-constexpr double kHighPercentile = 0.995;
 
 std::vector<cv::Point> Scaled(const std::vector<cv::Point2f>& points, double sx, double sy)
 {
@@ -67,9 +66,22 @@ cv::Mat ClassMask(const std::vector<Shape>& shapes, int cls, cv::Size imageSize,
     return mask;
 }
 
+// The highest value of values on the pixels of classMask inside contour.
+float RegionMax(const cv::Mat& values, const cv::Mat& classMask, const std::vector<cv::Point>& contour)
+{
+    const cv::Rect box = cv::boundingRect(contour);
+    cv::Mat inside = cv::Mat::zeros(box.size(), CV_8U);
+    cv::drawContours(inside, std::vector<std::vector<cv::Point>>{contour}, 0, cv::Scalar(255), cv::FILLED,
+                     cv::LINE_8, cv::noArray(), INT_MAX, -box.tl());
+    inside &= classMask(box);
+    double best = 0.0;
+    cv::minMaxLoc(values(box), nullptr, &best, nullptr, nullptr, inside);
+    return float(std::clamp(best, 0.0, 1.0));
+}
+
 } // namespace
 
-cv::Mat ReadImage(const std::string& path)
+cv::Mat ReadImage(const std::string& path, const IntensityWindow& window)
 {
     cv::Mat image = ImageDecode::Read(QFile::decodeName(QByteArray::fromStdString(path)),
                                       cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
@@ -77,14 +89,16 @@ cv::Mat ReadImage(const std::string& path)
         return image;
     if (image.depth() != CV_8U)
     {
-        // The window the program's canvas starts at, 0.5 % to 99.5 % of the samples: the network sees
-        // what the operator saw, not the high byte of a 12-bit value.
+        // By default the window the program's canvas starts at, 0.5 % to 99.5 % of the samples: the
+        // network sees what the operator saw, not the high byte of a 12-bit value.
         cv::Mat samples;
         image.reshape(1, 1).convertTo(samples, CV_32F);
         std::vector<float> values(samples.begin<float>(), samples.end<float>());
         const size_t last = values.size() - 1;
-        const auto lowAt = values.begin() + long(std::floor(kLowPercentile * double(last)));
-        const auto highAt = values.begin() + long(std::ceil(kHighPercentile * double(last)));
+        const double lowQ = std::clamp(window.low, 0.0, 1.0);
+        const double highQ = std::clamp(window.high, lowQ, 1.0);
+        const auto lowAt = values.begin() + long(std::floor(lowQ * double(last)));
+        const auto highAt = values.begin() + long(std::ceil(highQ * double(last)));
         std::nth_element(values.begin(), lowAt, values.end());
         double low = *lowAt;
         std::nth_element(values.begin(), highAt, values.end());
@@ -118,11 +132,16 @@ cv::Mat ResizeInput(const cv::Mat& image, int size)
 
 cv::Mat RasterMask(const std::vector<Shape>& shapes, cv::Size imageSize, int size)
 {
-    cv::Mat labels = cv::Mat::zeros(size, size, CV_8U);
+    return RasterMask(shapes, imageSize, cv::Size(size, size));
+}
+
+cv::Mat RasterMask(const std::vector<Shape>& shapes, cv::Size imageSize, cv::Size target)
+{
+    cv::Mat labels = cv::Mat::zeros(target, CV_8U);
     if (imageSize.empty())
         return labels;
-    const double sx = double(size) / imageSize.width;
-    const double sy = double(size) / imageSize.height;
+    const double sx = double(target.width) / imageSize.width;
+    const double sy = double(target.height) / imageSize.height;
     for (const Shape& shape : shapes)
         DrawShape(labels, shape, sx, sy, shape.cls + 1);
     return labels;
@@ -130,12 +149,17 @@ cv::Mat RasterMask(const std::vector<Shape>& shapes, cv::Size imageSize, int siz
 
 std::vector<Box> ShapeBoxes(const std::vector<Shape>& shapes, cv::Size imageSize, int size)
 {
+    return ShapeBoxes(shapes, imageSize, cv::Size(size, size));
+}
+
+std::vector<Box> ShapeBoxes(const std::vector<Shape>& shapes, cv::Size imageSize, cv::Size target)
+{
     std::vector<Box> boxes;
     if (imageSize.empty())
         return boxes;
-    const float sx = float(size) / imageSize.width;
-    const float sy = float(size) / imageSize.height;
-    const cv::Rect2f square(0.0f, 0.0f, float(size), float(size));
+    const float sx = float(target.width) / imageSize.width;
+    const float sy = float(target.height) / imageSize.height;
+    const cv::Rect2f square(0.0f, 0.0f, float(target.width), float(target.height));
     for (const Shape& shape : shapes)
     {
         if (shape.points.size() < 2)
@@ -155,15 +179,16 @@ std::vector<Box> ShapeBoxes(const std::vector<Shape>& shapes, cv::Size imageSize
     return boxes;
 }
 
-std::vector<Shape> MaskToShapes(const cv::Mat& labels, double minArea)
+std::vector<Shape> MaskToShapes(const cv::Mat& labels, double minArea, const cv::Mat& probability)
 {
     std::vector<Shape> shapes;
     double maxLabel = 0.0;
     cv::minMaxLoc(labels, nullptr, &maxLabel);
     for (int value = 1; value <= int(maxLabel); ++value)
     {
+        const cv::Mat classMask = labels == value;
         std::vector<std::vector<cv::Point>> contours;
-        cv::findContours(labels == value, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+        cv::findContours(classMask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
         for (const std::vector<cv::Point>& contour : contours)
         {
             if (cv::contourArea(contour) < minArea)
@@ -176,6 +201,8 @@ std::vector<Shape> MaskToShapes(const cv::Mat& labels, double minArea)
             shape.cls = value - 1;
             for (const cv::Point& p : poly)
                 shape.points.emplace_back(float(p.x), float(p.y));
+            if (!probability.empty())
+                shape.score = RegionMax(probability, classMask, contour);
             shapes.push_back(std::move(shape));
         }
     }
@@ -186,7 +213,7 @@ std::vector<Shape> BoxesToShapes(const std::vector<Box>& boxes)
 {
     std::vector<Shape> shapes;
     for (const Box& box : boxes)
-        shapes.push_back({box.cls, true, {box.rect.tl(), box.rect.br()}});
+        shapes.push_back({box.cls, true, {box.rect.tl(), box.rect.br()}, box.score});
     return shapes;
 }
 

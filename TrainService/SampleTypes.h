@@ -16,6 +16,8 @@ struct Shape
     int cls = 0;
     bool rect = false;
     std::vector<cv::Point2f> points;
+    // Confidence of a predicted shape, 0 to 1; annotations are certain.
+    float score = 1.0f;
 };
 
 // One annotated image: an image without shapes is a good (OK) image.
@@ -41,6 +43,17 @@ struct NetLayout
     int numClasses = 1;
     int inputSize = 256;
     int width = 16;
+    // Scale at which images too large for the input are cut into input-sized tiles (1 is native
+    // resolution); 0 stretches every image to the input, as versions trained before tiling expect.
+    double tileScale = 0.0;
+};
+
+// The intensity window through which images of more than 8 bits are mapped to 8 bits: the samples
+// between these two quantiles span the range.
+struct IntensityWindow
+{
+    double low = 0.005;
+    double high = 0.995;
 };
 
 // Training settings that do not shape the network.
@@ -50,6 +63,9 @@ struct TrainSettings
     int batchSize = 8;
     double learningRate = 2e-3;
     unsigned seed = 7;
+    // Threads of the training; results are bit-identical only for the same count.
+    int threads = 2;
+    IntensityWindow window;
 };
 
 // Progress of a running training, reported after every batch and every validation.
@@ -76,6 +92,8 @@ struct EpochLoss
 struct Prediction
 {
     cv::Mat labels;
+    // CV_32F beside labels: the probability of each pixel's label.
+    cv::Mat probability;
     std::vector<Box> boxes;
 };
 

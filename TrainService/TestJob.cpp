@@ -3,38 +3,65 @@
 #include "Nexil/ImageFiles.h"
 #include "TrainService/DataSet.h"
 
+#include "ComLib/AtomicFile.h"
 #include "ComLib/Service/ServiceProtocol.h"
 #include "TrainService/ModelEngine.h"
+#include "TrainService/ModelSettings.h"
 #include "TrainService/PredictionFile.h"
 #include "TrainService/ProjectPaths.h"
 #include "TrainService/Raster.h"
 #include "TrainService/TestRates.h"
+#include "TrainService/Tiling.h"
 #include "TrainService/TrainJob.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QtDebug>
 
+#include <algorithm>
+
 using namespace trainsvc;
 
 namespace
 {
-
-// Predicted regions smaller than this many input pixels are noise, not defects.
-constexpr double kMinInputArea = 6.0;
 
 QVector<double> ToVector(const std::vector<double>& values)
 {
     return QVector<double>(values.begin(), values.end());
 }
 
+// The highest score of each class's shapes, 0 for a class without one.
+QVector<double> HighestScores(const std::vector<Shape>& shapes, int classes)
+{
+    QVector<double> scores(classes, 0.0);
+    for (const Shape& shape : shapes)
+    {
+        if (shape.cls >= 0 && shape.cls < classes)
+            scores[shape.cls] = std::max(scores[shape.cls], double(shape.score));
+    }
+    return scores;
+}
+
+QVector<bool> PresentClasses(const std::vector<Shape>& shapes, int classes)
+{
+    QVector<bool> present(classes, false);
+    for (const Shape& shape : shapes)
+    {
+        if (shape.cls >= 0 && shape.cls < classes)
+            present[shape.cls] = true;
+    }
+    return present;
+}
+
 } // namespace
 
 TestJob::TestJob(TestConfig config) : m_config(std::move(config)) {}
 
-bool TestJob::LoadModel(const QString& modelDir, ModelEngine& engine, QStringList& classes, QString& error)
+bool TestJob::LoadModel(const QString& modelDir, ModelEngine& engine, QStringList& classes, QString& error,
+                        IntensityWindow* window)
 {
     QFile file(modelDir + QLatin1Char('/') + QLatin1String(TrainJob::kConfigFile));
     if (!file.open(QIODevice::ReadOnly))
@@ -42,14 +69,23 @@ bool TestJob::LoadModel(const QString& modelDir, ModelEngine& engine, QStringLis
         error = QStringLiteral("no model in %1").arg(modelDir);
         return false;
     }
-    const QJsonObject config = QJsonDocument::fromJson(file.readAll()).object();
-    classes = comlib::protocol::ModelClassesFromJson(config);
+    comlib::protocol::ModelRecord record;
+    QString recordError;
+    const bool described = comlib::protocol::ModelRecord::FromJson(
+        QJsonDocument::fromJson(file.readAll()).object(), record, recordError);
+    classes = record.classes;
     NetLayout layout;
-    layout.detection = config.value(QLatin1String("ai_type")).toString() == QLatin1String("Object");
+    layout.detection = record.aiType == QLatin1String("Object");
     layout.numClasses = int(classes.size());
-    layout.inputSize = config.value(QLatin1String("input_size")).toInt(0);
-    layout.width = config.value(QLatin1String("width")).toInt(0);
-    if (classes.isEmpty() || layout.inputSize <= 0 || layout.width <= 0)
+    layout.inputSize = record.inputSize;
+    layout.width = record.width;
+    IntensityWindow rule;
+    modelsettings::FromJson(record.settings, layout, rule);
+    if (window)
+        *window = rule;
+    // Sizes from a hostile file must not build a network that takes all memory.
+    if (!described || classes.isEmpty() || layout.inputSize < 16 || layout.inputSize > 1024 ||
+        layout.width <= 0 || layout.width > 256)
     {
         error = QStringLiteral("%1 does not describe a model").arg(file.fileName());
         return false;
@@ -70,7 +106,8 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
     ModelEngine engine;
     QStringList classes;
     QString error;
-    if (!LoadModel(m_config.modelPath, engine, classes, error))
+    IntensityWindow window;
+    if (!LoadModel(m_config.modelPath, engine, classes, error, &window))
     {
         report(JobQueue::Failed(error));
         return;
@@ -82,7 +119,8 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
         return;
     }
     TestRates rates(int(classes.size()));
-    const double inputArea = double(engine.Layout().inputSize) * engine.Layout().inputSize;
+    comlib::protocol::TestSummary summary;
+    summary.classes = classes;
     for (int i = 0; i < images.size(); ++i)
     {
         if (cancel)
@@ -95,7 +133,7 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
         progress.progress = {i, int(images.size())};
         report(progress.ToJson());
         const QString& path = images.at(i);
-        const cv::Mat image = raster::ReadImage(path.toStdString());
+        const cv::Mat image = raster::ReadImage(path.toStdString(), window);
         if (image.empty())
         {
             qWarning().noquote() << "skipped unreadable image" << path;
@@ -105,7 +143,9 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
         const std::vector<Shape> shapes =
             engine.Layout().detection
                 ? raster::BoxesToShapes(prediction.boxes)
-                : raster::MaskToShapes(prediction.labels, kMinInputArea * image.total() / inputArea);
+                : raster::MaskToShapes(prediction.labels,
+                                       tiling::MinRegionArea(image.size(), engine.Layout()),
+                                       prediction.probability);
         const QString target =
             comlib::protocol::PredictionPath(m_config.predictPath, m_config.savePredictPath, path);
         // A link inside the result folder must not lead the file elsewhere.
@@ -120,11 +160,28 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
             report(JobQueue::Failed(error));
             return;
         }
+        comlib::protocol::TestSummary::Image row{path, HighestScores(shapes, int(classes.size())),
+                                                 std::nullopt};
         Sample truth;
         int unknownTitles = 0;
         if (m_config.labeled &&
             DataSet::ReadAnnotation(ImageFiles::AnnotationPath(path), classes, truth, unknownTitles))
+        {
             rates.Add(path, image.size(), truth.shapes, shapes);
+            row.truth = PresentClasses(truth.shapes, int(classes.size()));
+        }
+        summary.images.append(row);
+    }
+    const QString summaryPath =
+        m_config.savePredictPath + QLatin1Char('/') + QLatin1String(comlib::protocol::kTestSummaryFile);
+    if (!QDir().mkpath(m_config.savePredictPath) ||
+        !SameOrInside(ResolvedPath(summaryPath), m_config.savePredictPath) ||
+        !comlib::WriteFileAtomically(summaryPath,
+                                     QJsonDocument(summary.ToJson()).toJson(QJsonDocument::Compact), error))
+    {
+        report(
+            JobQueue::Failed(error.isEmpty() ? QStringLiteral("cannot write %1").arg(summaryPath) : error));
+        return;
     }
     const bool labeled = m_config.labeled;
     comlib::protocol::StatusReply done;

@@ -6,15 +6,18 @@
 class ModelEngine;
 
 // One test run: loads an exported version, predicts every image below "predict_path", writes one
-// prediction file per image below "save_predict_path" and, for a labelled test, measures the missed
-// and overkill rates per class against the annotation files.
+// prediction file per image below "save_predict_path" (every shape with its score) and the test
+// summary beside them (each image's highest score per class, and for a labelled test the truth), and
+// for a labelled test measures the missed and overkill rates per class against the annotation files.
 class TestJob
 {
 public:
     explicit TestJob(trainsvc::TestConfig config);
 
-    // Loads the version in modelDir (Config.json and weights); false with the reason in error.
-    static bool LoadModel(const QString& modelDir, ModelEngine& engine, QStringList& classes, QString& error);
+    // Loads the version in modelDir (Config.json and weights); false with the reason in error. window,
+    // when given, gets the version's rule for images of more than 8 bits.
+    static bool LoadModel(const QString& modelDir, ModelEngine& engine, QStringList& classes, QString& error,
+                          trainsvc::IntensityWindow* window = nullptr);
 
     void Run(const std::atomic_bool& cancel, const JobQueue::Report& report);
 

@@ -5,6 +5,7 @@
 #include "Nexil/NexilConst.h"
 #include "TrainService/DataSet.h"
 #include "TrainService/ModelEngine.h"
+#include "TrainService/ModelSettings.h"
 #include "TrainService/ProjectPaths.h"
 
 #include <QDir>
@@ -59,6 +60,7 @@ void TrainJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& repor
 
     ModelEngine engine;
     engine.Create(m_config.net, m_config.settings.seed);
+    Describe(data, train, val, engine);
     TrainProgress last;
     auto lastReport = std::chrono::steady_clock::now() - kReportInterval;
     const int epochs = m_config.settings.epochs;
@@ -88,7 +90,52 @@ void TrainJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& repor
     report(ProgressStatus("done", last, epochs));
 }
 
-bool TrainJob::Export(ModelEngine& engine, QString& error) const
+void TrainJob::Describe(const DataSet& data, const std::vector<Sample>& train, const std::vector<Sample>& val,
+                        const ModelEngine& engine)
+{
+    comlib::protocol::ModelRecord& r = m_record;
+    r.classes = m_config.classes;
+    r.aiType = m_config.aiType;
+    r.netType = m_config.netType;
+    r.version = m_config.version;
+    r.fineness = m_config.fineness;
+    r.inputSize = engine.Layout().inputSize;
+    r.width = engine.Layout().width;
+    r.epochs = m_config.settings.epochs;
+    r.batchSize = m_config.settings.batchSize;
+    r.learningRate = m_config.settings.learningRate;
+    r.trainPercent = m_config.trainPercent;
+    r.seed = int(m_config.settings.seed);
+    r.threads = m_config.settings.threads;
+    r.libtorch = QString::fromStdString(ModelEngine::LibraryVersion());
+    r.settings = modelsettings::ToJson(engine.Layout(), m_config.settings, engine.OnGpu());
+    r.dataFingerprint = data.Fingerprint();
+    r.trainImages = int(train.size());
+    r.valImages = int(val.size());
+    r.classCounts.clear();
+    for (const QString& name : m_config.classes)
+        r.classCounts.append({name, 0, 0});
+    const auto count =
+        [&r](const std::vector<Sample>& samples, int comlib::protocol::ModelRecord::ClassCount::*split)
+    {
+        for (const Sample& sample : samples)
+        {
+            std::vector<bool> seen(size_t(r.classCounts.size()), false);
+            for (const Shape& shape : sample.shapes)
+            {
+                if (shape.cls >= 0 && shape.cls < r.classCounts.size() && !seen[size_t(shape.cls)])
+                {
+                    seen[size_t(shape.cls)] = true;
+                    ++(r.classCounts[shape.cls].*split);
+                }
+            }
+        }
+    };
+    count(train, &comlib::protocol::ModelRecord::ClassCount::train);
+    count(val, &comlib::protocol::ModelRecord::ClassCount::val);
+}
+
+bool TrainJob::Export(ModelEngine& engine, QString& error)
 {
     const QString finalDir = m_config.trainPath + QLatin1String(nexil::kModelDir);
     const QString partDir = m_config.trainPath + QLatin1Char('/') + QLatin1String(kPartDir);
@@ -106,22 +153,11 @@ bool TrainJob::Export(ModelEngine& engine, QString& error) const
         error = QString::fromStdString(saveError);
         return fail();
     }
-    QJsonArray history;
+    m_record.history.clear();
     for (const EpochLoss& row : m_history)
-        history.append(QJsonObject{{QStringLiteral("epoch"), row.epoch},
-                                   {QStringLiteral("total_loss"), row.trainLoss},
-                                   {QStringLiteral("val_loss"), row.valLoss}});
-    const NetLayout& net = engine.Layout();
-    const QJsonObject config{
-        {QStringLiteral("classes"), comlib::protocol::ModelClassesToJson(m_config.classes)},
-        {QStringLiteral("ai_type"), m_config.aiType},
-        {QStringLiteral("net_type"), m_config.netType},
-        {QStringLiteral("input_size"), net.inputSize},
-        {QStringLiteral("width"), net.width},
-        {QStringLiteral("fineness"), m_config.fineness},
-        {QStringLiteral("version"), m_config.version},
-        {QStringLiteral("weights"), QLatin1String(kWeightsFile)},
-        {QStringLiteral("history"), history}};
+        m_record.history.append({row.epoch, row.trainLoss, row.valLoss});
+    QJsonObject config = m_record.ToJson();
+    config.insert(QLatin1String(kWeightsKey), QLatin1String(kWeightsFile));
     if (!comlib::WriteFileAtomically(partDir + QLatin1Char('/') + QLatin1String(kConfigFile),
                                      QJsonDocument(config).toJson(QJsonDocument::Indented), error) ||
         !RemoveMarkedDir(finalDir, error))

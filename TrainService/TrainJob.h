@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ComLib/Service/ServiceProtocol.h"
 #include "TrainService/JobConfig.h"
 #include "TrainService/JobQueue.h"
 
@@ -12,14 +13,20 @@ class TrainJob
 public:
     static constexpr char kWeightsFile[] = "weights.pt";
     static constexpr char kConfigFile[] = "Config.json";
+    // The key of Config.json naming the weights file, which older versions' readers look for.
+    static constexpr char kWeightsKey[] = "weights";
 
     explicit TrainJob(trainsvc::TrainConfig config);
 
     void Run(const std::atomic_bool& cancel, const JobQueue::Report& report);
 
 private:
-    bool Export(class ModelEngine& engine, QString& error) const;
+    // The version's record up to its losses: settings, data fingerprint and counts of the split.
+    void Describe(const class DataSet& data, const std::vector<trainsvc::Sample>& train,
+                  const std::vector<trainsvc::Sample>& val, const class ModelEngine& engine);
+    bool Export(class ModelEngine& engine, QString& error);
 
     trainsvc::TrainConfig m_config;
     std::vector<trainsvc::EpochLoss> m_history;
+    comlib::protocol::ModelRecord m_record;
 };

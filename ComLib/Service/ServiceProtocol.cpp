@@ -32,6 +32,7 @@ const char kNetType[] = "net_type";
 const char kInputSize[] = "input_size";
 const char kBatchSize[] = "batch_size";
 const char kSeed[] = "seed";
+const char kTileScale[] = "tile_scale";
 // test.json
 const char kPredictMode[] = "predict_mode";
 const char kLabeled[] = "labeled";
@@ -224,6 +225,10 @@ QJsonObject TrainRequest::ToJson() const
         Put(o, kBatchSize, *batchSize);
     if (seed)
         Put(o, kSeed, *seed);
+    if (threads)
+        Put(o, kThreads, *threads);
+    if (tileScale)
+        Put(o, kTileScale, *tileScale);
     return o;
 }
 
@@ -250,6 +255,9 @@ bool TrainRequest::FromJson(const QJsonObject& object, TrainRequest& request, QS
     request.inputSize = OptionalInt(object, kInputSize);
     request.batchSize = OptionalInt(object, kBatchSize);
     request.seed = OptionalInt(object, kSeed);
+    request.threads = OptionalInt(object, kThreads);
+    const QJsonValue scale = ValueOf(object, kTileScale);
+    request.tileScale = scale.isDouble() ? std::optional<double>(scale.toDouble()) : std::nullopt;
     return true;
 }
 

@@ -61,6 +61,10 @@ struct TrainRequest
     std::optional<int> inputSize;
     std::optional<int> batchSize;
     std::optional<int> seed;
+    // Training threads; the same seed gives the same weights only with the same count.
+    std::optional<int> threads;
+    // Scale at which images too large for the input are cut into tiles (1: native resolution).
+    std::optional<double> tileScale;
 
     QJsonObject ToJson() const;
     // False with the reason in error, naming the key, when a required key is missing or of the wrong type.

@@ -2,9 +2,11 @@
 #include "ComLib/Service/ServiceProtocol.h"
 #include "TrainService/DataSet.h"
 #include "TrainService/JobConfig.h"
+#include "TrainService/ModelSettings.h"
 #include "TrainService/PredictionFile.h"
 #include "TrainService/Raster.h"
 #include "TrainService/TestRates.h"
+#include "TrainService/Tiling.h"
 
 #include <QDir>
 #include <QFile>
@@ -95,6 +97,7 @@ class tst_TrainData : public QObject
 private Q_SLOTS:
     void readTrainConfig_data();
     void readTrainConfig();
+    void optionalTrainKeys();
     void readTestConfig();
     void loadDataSet();
     void deepTiffRead();
@@ -108,6 +111,12 @@ private Q_SLOTS:
     void predictionPath_data();
     void predictionPath();
     void predictionFileFormat();
+    void dataFingerprint();
+    void tilesCoverTheImage_data();
+    void tilesCoverTheImage();
+    void stitchedLogitsEqualOnePass();
+    void tileBoxesJoined();
+    void regionScores();
 };
 
 void tst_TrainData::readTrainConfig_data()
@@ -170,6 +179,39 @@ void tst_TrainData::readTrainConfig()
 
     QVERIFY(!trainsvc::ReadTrainConfig(dir.filePath("missing.json"), config, error));
     QVERIFY(error.contains("missing.json"));
+}
+
+// The tile scale and thread count as the program's request writes them; out-of-range values clamp.
+void tst_TrainData::optionalTrainKeys()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("config.json");
+    comlib::protocol::TrainRequest request;
+    QString error;
+    QVERIFY(comlib::protocol::TrainRequest::FromJson(FullTrainConfig(), request, error));
+    trainsvc::TrainConfig config;
+    const auto read = [&]
+    {
+        return WriteText(path, QJsonDocument(request.ToJson()).toJson()) &&
+               trainsvc::ReadTrainConfig(path, config, error);
+    };
+    QVERIFY(read());
+    QCOMPARE(config.net.tileScale, 1.0);
+    QVERIFY(config.settings.threads >= 1);
+    request.tileScale = 0.5;
+    request.threads = 3;
+    QVERIFY(read());
+    QCOMPARE(config.net.tileScale, 0.5);
+    QCOMPARE(config.settings.threads, 3);
+    // 0 stretches every image as before tiling.
+    request.tileScale = 0.0;
+    request.threads = 0;
+    QVERIFY(read());
+    QCOMPARE(config.net.tileScale, 0.0);
+    QCOMPARE(config.settings.threads, 1);
+    request.tileScale = 50.0;
+    QVERIFY(read());
+    QCOMPARE(config.net.tileScale, 2.0);
 }
 
 void tst_TrainData::readTestConfig()
@@ -264,6 +306,30 @@ void tst_TrainData::deepTiffRead()
     double brightest = 0;
     cv::minMaxLoc(image.reshape(1), &darkest, &brightest);
     QVERIFY(brightest - darkest > 240);
+    // A version's window rule is what a test applies: a narrower window saturates more pixels.
+    trainsvc::IntensityWindow narrow;
+    narrow.low = 0.25;
+    narrow.high = 0.75;
+    const cv::Mat narrowed = trainsvc::raster::ReadImage(data.Samples()[0].imagePath, narrow);
+    const auto saturated = [](const cv::Mat& m)
+    { return cv::countNonZero(m.reshape(1) == 0) + cv::countNonZero(m.reshape(1) == 255); };
+    QVERIFY(saturated(narrowed) > saturated(image) + int(image.total()));
+    trainsvc::NetLayout layout;
+    layout.tileScale = 0.5;
+    trainsvc::TrainSettings settings;
+    settings.window = narrow;
+    trainsvc::NetLayout readLayout;
+    trainsvc::IntensityWindow readWindow;
+    trainsvc::modelsettings::FromJson(trainsvc::modelsettings::ToJson(layout, settings, false), readLayout,
+                                      readWindow);
+    QCOMPARE(readLayout.tileScale, 0.5);
+    QCOMPARE(readWindow.low, 0.25);
+    QCOMPARE(readWindow.high, 0.75);
+    // A version without settings predates tiling and went through the default window.
+    trainsvc::modelsettings::FromJson(QJsonObject(), readLayout, readWindow);
+    QCOMPARE(readLayout.tileScale, 0.0);
+    QCOMPARE(readWindow.low, trainsvc::IntensityWindow().low);
+    QCOMPARE(readWindow.high, trainsvc::IntensityWindow().high);
     // A constant image has no window; it comes out flat instead of failing.
     const cv::Mat flat = trainsvc::raster::ReadImage((raw + "k.tiff").toStdString());
     QCOMPARE(flat.type(), CV_8UC3);
@@ -464,8 +530,8 @@ void tst_TrainData::predictionFileFormat()
     QTemporaryDir dir;
     const QString path = dir.filePath("deep/x/a.json");
     QString error;
-    const std::vector<Shape> shapes{Rect(1, 1.5f, 2, 3, 4), Poly(0, {{1, 1}, {5, 1}, {5, 5}}),
-                                    Rect(7, 0, 0, 1, 1)};
+    std::vector<Shape> shapes{Rect(1, 1.5f, 2, 3, 4), Poly(0, {{1, 1}, {5, 1}, {5, 5}}), Rect(7, 0, 0, 1, 1)};
+    shapes[1].score = 0.625f;
     QVERIFY(trainsvc::WritePredictionFile(path, "a.png", cv::Size(60, 40), shapes, {"划痕", "spot"}, error));
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -475,6 +541,12 @@ void tst_TrainData::predictionFileFormat()
     QCOMPARE(root.value("imagePath").toString(), QString("a.png"));
     QCOMPARE(root.value("imageWidth").toInt(), 60);
     QVERIFY(root.value("imageData").isNull());
+    // Each shape carries its confidence beside the annotation keys.
+    const QJsonArray written = root.value("shapes").toArray();
+    QCOMPARE(written.size(), 2);
+    QCOMPARE(written.at(0).toObject().value("score").toDouble(), 1.0);
+    QCOMPARE(written.at(1).toObject().value("score").toDouble(), 0.625);
+    QCOMPARE(written.at(1).toObject().keys(), QStringList({"label", "points", "score", "shape_type"}));
 
     // Read back as the service reads annotations: the class outside the list is left out.
     Sample sample;
@@ -486,6 +558,186 @@ void tst_TrainData::predictionFileFormat()
     QCOMPARE(sample.shapes[0].points[0], cv::Point2f(1.5f, 2));
     QCOMPARE(sample.shapes[1].cls, 0);
     QCOMPARE(int(sample.shapes[1].points.size()), 3);
+}
+
+// The fingerprint follows the data, not where the project lies.
+void tst_TrainData::dataFingerprint()
+{
+    QTemporaryDir dir;
+    const auto makeSet = [&dir](const QString& name)
+    {
+        for (int i = 0; i < 3; ++i)
+        {
+            const QString base = dir.filePath(name + QString("/sub/img%1").arg(i));
+            WriteImage(base + ".png", 8 + i, 8);
+            WriteText(base + ".json",
+                      Annotation({JsonShape("a", "rectangle", {QJsonArray{1, 1}, QJsonArray{3, 3}})}));
+        }
+    };
+    makeSet("one");
+    makeSet("two");
+    const auto fingerprint = [&dir](const QString& name)
+    {
+        DataSet data;
+        data.Load(dir.filePath(name), {"a"});
+        return data.Fingerprint();
+    };
+    const QString first = fingerprint("one");
+    QCOMPARE(first.size(), 64);
+    QCOMPARE(fingerprint("two"), first);
+    QVERIFY(WriteText(dir.filePath("two/sub/img1.json"), Annotation({})));
+    QVERIFY(fingerprint("two") != first);
+    makeSet("two");
+    QCOMPARE(fingerprint("two"), first);
+    QVERIFY(WriteImage(dir.filePath("two/sub/img2.png"), 30, 8));
+    QVERIFY(fingerprint("two") != first);
+    QVERIFY(QFile::rename(dir.filePath("one/sub/img0.png"), dir.filePath("one/sub/img9.png")));
+    QVERIFY(QFile::rename(dir.filePath("one/sub/img0.json"), dir.filePath("one/sub/img9.json")));
+    QVERIFY(fingerprint("one") != first);
+}
+
+void tst_TrainData::tilesCoverTheImage_data()
+{
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<int>("tile");
+    QTest::newRow("one tile") << QSize(48, 48) << 48;
+    QTest::newRow("square") << QSize(1024, 1024) << 256;
+    QTest::newRow("not a multiple") << QSize(2448, 2048) << 256;
+    QTest::newRow("strip") << QSize(1000, 40) << 40;
+    QTest::newRow("just over") << QSize(49, 97) << 48;
+}
+
+void tst_TrainData::tilesCoverTheImage()
+{
+    QFETCH(QSize, area);
+    QFETCH(int, tile);
+    const cv::Size size(area.width(), area.height());
+    const int overlap = trainsvc::tiling::Overlap(tile);
+    const std::vector<cv::Rect> tiles = trainsvc::tiling::TileRects(size, tile, overlap);
+    cv::Mat covered = cv::Mat::zeros(size, CV_8U);
+    for (const cv::Rect& r : tiles)
+    {
+        QCOMPARE(r.size(), cv::Size(tile, tile));
+        QCOMPARE(r & cv::Rect(cv::Point(), size), r);
+        covered(r) = 1;
+    }
+    QCOMPARE(cv::countNonZero(covered), size.area());
+    // Neighbours in a row or a column overlap by at least the overlap, so a defect that small lies
+    // whole in one tile.
+    for (size_t i = 0; i + 1 < tiles.size(); ++i)
+    {
+        const cv::Rect& a = tiles[i];
+        const cv::Rect& b = tiles[i + 1];
+        if (a.y == b.y)
+            QVERIFY2(a.br().x - b.x >= overlap, qPrintable(QString("%1 then %2").arg(a.x).arg(b.x)));
+    }
+    QCOMPARE(trainsvc::tiling::TileRects(size, tile, overlap).size(), tiles.size());
+    trainsvc::NetLayout layout;
+    layout.inputSize = tile;
+    layout.tileScale = 1.0;
+    QCOMPARE(trainsvc::tiling::UsesTiles(size, layout),
+             std::max(size.width, size.height) > trainsvc::tiling::kTileFactor * tile);
+    layout.tileScale = 0.0;
+    QVERIFY(!trainsvc::tiling::UsesTiles(size, layout));
+}
+
+// Logits that depend on each pixel alone come out of overlapping tiles exactly as from one pass over
+// the whole area: labels, and the probability of the label.
+void tst_TrainData::stitchedLogitsEqualOnePass()
+{
+    const cv::Size area(150, 90);
+    const int channels = 3;
+    const int tile = 40;
+    std::vector<cv::Mat> logits(channels);
+    for (int c = 0; c < channels; ++c)
+    {
+        logits[size_t(c)].create(area, CV_32F);
+        cv::RNG(17 + c).fill(logits[size_t(c)], cv::RNG::UNIFORM, -4.0, 4.0);
+    }
+    trainsvc::tiling::LogitStitcher stitcher(area, channels);
+    for (const cv::Rect& r : trainsvc::tiling::TileRects(area, tile, trainsvc::tiling::Overlap(tile)))
+    {
+        std::vector<float> planes;
+        for (int c = 0; c < channels; ++c)
+        {
+            const cv::Mat part = logits[size_t(c)](r).clone();
+            planes.insert(planes.end(), part.begin<float>(), part.end<float>());
+        }
+        stitcher.Add(r, planes.data());
+    }
+    cv::Mat probability;
+    const cv::Mat labels = stitcher.Labels(&probability);
+    int wrong = 0;
+    double worst = 0.0;
+    for (int y = 0; y < area.height; ++y)
+    {
+        for (int x = 0; x < area.width; ++x)
+        {
+            int best = 0;
+            double sum = 0.0;
+            for (int c = 1; c < channels; ++c)
+                best = logits[size_t(c)].at<float>(y, x) > logits[size_t(best)].at<float>(y, x) ? c : best;
+            for (int c = 0; c < channels; ++c)
+                sum += std::exp(
+                    double(logits[size_t(c)].at<float>(y, x) - logits[size_t(best)].at<float>(y, x)));
+            wrong += labels.at<uint8_t>(y, x) != best;
+            worst = std::max(worst, std::abs(probability.at<float>(y, x) - 1.0 / sum));
+        }
+    }
+    QCOMPARE(wrong, 0);
+    QVERIFY2(worst < 1e-5, qPrintable(QString::number(worst)));
+}
+
+// Boxes of one defect found in two overlapping tiles become one box in the image's pixels.
+void tst_TrainData::tileBoxesJoined()
+{
+    using trainsvc::tiling::JoinTileBoxes;
+    const cv::Size area(200, 100);
+    const cv::Rect left(0, 0, 100, 100), right(75, 0, 100, 100);
+    // A spot at x 90–105: cut by the left tile's edge at 100, whole in the right tile.
+    const Box cut{0, 0.9f, cv::Rect2f(90, 40, 10, 10)};
+    const Box whole{0, 0.7f, cv::Rect2f(90, 40, 15, 10)};
+    // A box of another class at the same place, and a box far away, stay.
+    const Box other{1, 0.5f, cv::Rect2f(90, 40, 10, 10)};
+    const Box far{0, 0.4f, cv::Rect2f(10, 10, 5, 5)};
+    std::vector<Box> joined =
+        JoinTileBoxes({cut, whole, other, far}, {left, right, left, left}, area, 0.5f, 100);
+    QCOMPARE(int(joined.size()), 3);
+    QCOMPARE(joined[0].rect, whole.rect);
+    QCOMPARE(joined[1].cls, 1);
+    QCOMPARE(joined[2].rect, far.rect);
+    // A scratch longer than the overlap: the left tile sees its cut head, the right one most of it.
+    const Box head{0, 0.6f, cv::Rect2f(30, 50, 70, 4)};
+    const Box tail{0, 0.8f, cv::Rect2f(80, 50, 80, 4)};
+    joined = JoinTileBoxes({head, tail}, {left, right}, area, 0.5f, 100);
+    QCOMPARE(int(joined.size()), 1);
+    QCOMPARE(joined[0].rect, cv::Rect2f(30, 50, 130, 4));
+    QCOMPARE(joined[0].score, 0.8f);
+    // In one tile boxes touching the image's border are not cut; overlapping ones are suppressed.
+    const cv::Rect all(cv::Point(), area);
+    joined = JoinTileBoxes({Box{0, 0.3f, cv::Rect2f(0, 0, 10, 10)}, Box{0, 0.9f, cv::Rect2f(1, 0, 10, 10)}},
+                           {all, all}, area, 0.5f, 100);
+    QCOMPARE(int(joined.size()), 1);
+    QCOMPARE(joined[0].score, 0.9f);
+}
+
+// A predicted region's score is the highest probability inside it, not its neighbour's.
+void tst_TrainData::regionScores()
+{
+    cv::Mat labels = cv::Mat::zeros(40, 60, CV_8U);
+    labels(cv::Rect(5, 5, 10, 10)) = 1;
+    labels(cv::Rect(16, 5, 10, 10)) = 2;
+    cv::Mat probability(labels.size(), CV_32F, cv::Scalar(0.99f));
+    probability(cv::Rect(5, 5, 10, 10)) = 0.6f;
+    probability.at<float>(7, 8) = 0.75f;
+    probability(cv::Rect(16, 5, 10, 10)) = 0.55f;
+    const std::vector<Shape> shapes = trainsvc::raster::MaskToShapes(labels, 4.0, probability);
+    QCOMPARE(int(shapes.size()), 2);
+    QCOMPARE(shapes[0].cls, 0);
+    QCOMPARE(shapes[0].score, 0.75f);
+    QCOMPARE(shapes[1].score, 0.55f);
+    // Without probabilities every region is certain, as before.
+    QCOMPARE(trainsvc::raster::MaskToShapes(labels, 4.0)[0].score, 1.0f);
 }
 
 QTEST_GUILESS_MAIN(tst_TrainData)

@@ -1,15 +1,18 @@
 #include "SyntheticSet.h"
 
+#include "ComLib/Service/ServiceProtocol.h"
 #include "Nexil/ImageFiles.h"
 #include "Nexil/NexilConst.h"
 #include "TrainService/DataSet.h"
 #include "TrainService/ModelEngine.h"
 #include "TrainService/PredictionFile.h"
 #include "TrainService/ProjectPaths.h"
+#include "TrainService/Raster.h"
 #include "TrainService/ServiceHttp.h"
 #include "TrainService/TestJob.h"
 #include "TrainService/TestRates.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -20,7 +23,12 @@
 #include <QtTest>
 
 #include <httplib.h>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
 #include <thread>
+
+using trainsvc::Shape;
 
 namespace
 {
@@ -72,29 +80,55 @@ QStringList MakeProject(const QString& project, bool rectangles, int count, int 
 // config.json of a run of the project; small inputs keep the runs short, runs meant to be cancelled
 // take larger ones.
 QString WriteTrainConfig(const QString& project, const QString& version, bool object, int epochs,
-                         const QStringList& classes, int inputSize = 48)
+                         const QStringList& classes, int inputSize = 48, const QJsonObject& extra = {})
 {
     const QString trainPath = project + "/train/" + version;
-    const QJsonObject config{{"image_size", QJsonArray{48, 48}},
-                             {"num_classes", int(classes.size())},
-                             {"classes_name", QJsonArray::fromStringList(classes)},
-                             {"pre_model_path", QJsonValue::Null},
-                             {"train_percent", 0.8},
-                             {"train_model_path", QJsonValue::Null},
-                             {"train_logs_path", QJsonValue::Null},
-                             {"datas_path", project + nexil::kDatasDir},
-                             {"train_path", trainPath},
-                             {"version", version},
-                             {"project_name", "p"},
-                             {"fineness", 1},
-                             {"unfreeze_train_epoch", epochs},
-                             {"ai_type", object ? "Object" : "Segment"},
-                             {"net_type", object ? "YOLOV8" : "DeepLabV3Plus"},
-                             {"input_size", inputSize},
-                             {"batch_size", 4},
-                             {"seed", 3}};
+    QJsonObject config{{"image_size", QJsonArray{48, 48}},
+                       {"num_classes", int(classes.size())},
+                       {"classes_name", QJsonArray::fromStringList(classes)},
+                       {"pre_model_path", QJsonValue::Null},
+                       {"train_percent", 0.8},
+                       {"train_model_path", QJsonValue::Null},
+                       {"train_logs_path", QJsonValue::Null},
+                       {"datas_path", project + nexil::kDatasDir},
+                       {"train_path", trainPath},
+                       {"version", version},
+                       {"project_name", "p"},
+                       {"fineness", 1},
+                       {"unfreeze_train_epoch", epochs},
+                       {"ai_type", object ? "Object" : "Segment"},
+                       {"net_type", object ? "YOLOV8" : "DeepLabV3Plus"},
+                       {"input_size", inputSize},
+                       {"batch_size", 4},
+                       {"seed", 3}};
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        config.insert(it.key(), it.value());
     WriteJson(trainPath + "/config.json", config);
     return trainPath + "/config.json";
+}
+
+QByteArray FileHash(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly)
+               ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+               : QByteArray();
+}
+
+// Every shape's score lies in 0–1; the highest per class, 0 for a class without a shape.
+QVector<double> HighestScores(const QJsonObject& prediction, const QStringList& classes)
+{
+    QVector<double> scores(classes.size(), 0.0);
+    for (const QJsonValue& value : prediction.value("shapes").toArray())
+    {
+        const QJsonObject shape = value.toObject();
+        const double score = shape.value("score").toDouble(-1.0);
+        if (score < 0.0 || score > 1.0)
+            return {};
+        const int cls = int(classes.indexOf(shape.value("label").toString()));
+        scores[cls] = std::max(scores[cls], score);
+    }
+    return scores;
 }
 
 QByteArray ConfigBody(const QString& path)
@@ -118,6 +152,7 @@ private Q_SLOTS:
     void cancelMidEpoch();
     void trainAndTest_data();
     void trainAndTest();
+    void sameSeedSameWeights();
 
 private:
     Reply Get(const QString& path, const QString& id);
@@ -297,18 +332,25 @@ void tst_TrainService::cancelMidEpoch()
 void tst_TrainService::trainAndTest_data()
 {
     QTest::addColumn<bool>("object");
-    QTest::newRow("Segment") << false;
-    QTest::newRow("Object") << true;
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("input");
+    QTest::newRow("Segment") << false << 48 << 48;
+    QTest::newRow("Object") << true << 48 << 48;
+    // Images three times the input: trained on crops and predicted by tiles at native resolution.
+    QTest::newRow("SegmentTiles") << false << 96 << 32;
+    QTest::newRow("ObjectTiles") << true << 96 << 32;
 }
 
 void tst_TrainService::trainAndTest()
 {
     QFETCH(bool, object);
+    QFETCH(int, size);
+    QFETCH(int, input);
     const QString tag = QTest::currentDataTag();
     const QString project = m_dir.filePath("train" + tag);
     const QString version = "V2024-01-01_00-00-05";
-    const QStringList classes = MakeProject(project, object, 60, 48);
-    const QString config = WriteTrainConfig(project, version, object, 2, classes);
+    const QStringList classes = MakeProject(project, object, 60, size);
+    const QString config = WriteTrainConfig(project, version, object, 2, classes, input);
 
     const QString id = "T" + tag;
     QVERIFY(QStringList({"queued", "running"})
@@ -333,15 +375,80 @@ void tst_TrainService::trainAndTest()
     QVERIFY2(history.at(1).toObject().value("total_loss").toDouble() <
                  history.at(0).toObject().value("total_loss").toDouble(),
              QJsonDocument(history).toJson().constData());
+
+    // The record names what the run used: settings with their defaults, the data and its split.
+    comlib::protocol::ModelRecord record;
+    QString error;
+    QVERIFY2(comlib::protocol::ModelRecord::FromJson(modelConfig, record, error), qPrintable(error));
+    QCOMPARE(modelConfig.value("weights").toString(), QString("weights.pt"));
+    QCOMPARE(record.aiType, QString(object ? "Object" : "Segment"));
+    QCOMPARE(record.version, version);
+    QCOMPARE(record.inputSize, input);
+    QCOMPARE(record.epochs, 2);
+    QCOMPARE(record.batchSize, 4);
+    QCOMPARE(record.seed, 3);
+    QCOMPARE(record.trainPercent, 0.8);
+    QVERIFY(record.learningRate > 0.0);
+    QVERIFY(record.threads >= 1);
+    QVERIFY2(QRegularExpression("^\\d+\\.\\d+\\.\\d+$").match(record.libtorch).hasMatch(),
+             qPrintable(record.libtorch));
+    QCOMPARE(record.settings.value("tiling").toObject().value("scale").toDouble(), 1.0);
+    QVERIFY(record.settings.value("intensity_window").toObject().contains("low_quantile"));
+    QVERIFY(record.settings.value("training").toObject().contains("weight_decay"));
+    QCOMPARE(record.history.size(), 2);
+    QCOMPARE(record.history[1].totalLoss, history.at(1).toObject().value("total_loss").toDouble());
+    const QString datas = project + nexil::kDatasDir;
+    DataSet data;
+    data.Load(datas, classes);
+    QCOMPARE(record.dataFingerprint, data.Fingerprint());
+    QCOMPARE(record.trainImages, 48);
+    QCOMPARE(record.valImages, 12);
+    QCOMPARE(record.classCounts.size(), classes.size());
+    for (int c = 0; c < classes.size(); ++c)
+    {
+        const int holding =
+            int(std::count_if(data.Samples().begin(), data.Samples().end(),
+                              [c](const trainsvc::Sample& sample)
+                              {
+                                  return std::any_of(sample.shapes.begin(), sample.shapes.end(),
+                                                     [c](const Shape& shape) { return shape.cls == c; });
+                              }));
+        QCOMPARE(record.classCounts[c].name, classes.at(c));
+        QCOMPARE(record.classCounts[c].train + record.classCounts[c].val, holding);
+        QVERIFY(record.classCounts[c].val > 0);
+    }
+
     ModelEngine engine;
     QStringList loadedClasses;
-    QString error;
     QVERIFY2(TestJob::LoadModel(modelDir, engine, loadedClasses, error), qPrintable(error));
     QCOMPARE(engine.Layout().detection, object);
-    QCOMPARE(engine.Layout().inputSize, 48);
+    QCOMPARE(engine.Layout().inputSize, input);
+    QCOMPARE(engine.Layout().tileScale, 1.0);
+
+    // An image that fits the input gives by tiles what it gives in one pass.
+    const QStringList images = DataSet::ImageFiles(datas);
+    QCOMPARE(images.size(), 60);
+    for (int i = 0; i < 3; ++i)
+    {
+        cv::Mat fits;
+        cv::resize(trainsvc::raster::ReadImage(images.at(i).toStdString()), fits, cv::Size(input, input));
+        const trainsvc::Prediction single = engine.Predict(fits);
+        const trainsvc::Prediction tiled = engine.Predict(fits, true);
+        if (object)
+        {
+            QCOMPARE(tiled.boxes.size(), single.boxes.size());
+            for (size_t b = 0; b < single.boxes.size(); ++b)
+            {
+                QCOMPARE(tiled.boxes[b].rect, single.boxes[b].rect);
+                QCOMPARE(tiled.boxes[b].score, single.boxes[b].score);
+            }
+            continue;
+        }
+        QCOMPARE(cv::countNonZero(tiled.labels != single.labels), 0);
+        QVERIFY(cv::norm(tiled.probability, single.probability, cv::NORM_INF) < 1e-5);
+    }
 
     // A labelled test over the project's images.
-    const QString datas = project + nexil::kDatasDir;
     const QString save = project + nexil::kTestDir + "/" + version;
     const QString testConfig = project + "/train/" + version + "/test.json";
     QVERIFY(WriteJson(testConfig, {{"predict_mode", "labeled"},
@@ -354,22 +461,41 @@ void tst_TrainService::trainAndTest()
     const Reply tested = WaitFor(nexil::kGetTestStatus, testId, {"done", "failed", "cancelled"});
     QVERIFY2(Status(tested) == "done", qPrintable(tested.body.value("message").toString()));
 
-    // Every image has its prediction file at its place; the rates follow from those files.
+    // Every image has its prediction file at its place, in the image's own pixels, every shape with
+    // its score; the rates and the summary follow from those files.
+    comlib::protocol::TestSummary summary;
+    QVERIFY2(comlib::protocol::TestSummary::FromJson(ReadJson(save + "/test_summary.json"), summary, error),
+             qPrintable(error));
+    QCOMPARE(summary.classes, classes);
+    QCOMPARE(summary.images.size(), images.size());
     TestRates expected(int(classes.size()));
-    const QStringList images = DataSet::ImageFiles(datas);
-    QCOMPARE(images.size(), 60);
-    for (const QString& image : images)
+    for (int i = 0; i < images.size(); ++i)
     {
+        const QString& image = images.at(i);
         const QString predicted =
             save + "/" + kStamp + "/RawDatas/" + QFileInfo(image).completeBaseName() + ".json";
         QVERIFY2(QFileInfo::exists(predicted), qPrintable(predicted));
-        QCOMPARE(ReadJson(predicted).value("imagePath").toString(), QFileInfo(image).fileName());
+        const QJsonObject predictionFile = ReadJson(predicted);
+        QCOMPARE(predictionFile.value("imagePath").toString(), QFileInfo(image).fileName());
+        QCOMPARE(predictionFile.value("imageWidth").toInt(), size);
         trainsvc::Sample truth, prediction;
         int unknown = 0;
         QVERIFY(DataSet::ReadAnnotation(ImageFiles::AnnotationPath(image), classes, truth, unknown));
         QVERIFY(DataSet::ReadAnnotation(predicted, classes, prediction, unknown));
         QCOMPARE(unknown, 0);
-        expected.Add(image, cv::Size(48, 48), truth.shapes, prediction.shapes);
+        for (const Shape& shape : prediction.shapes)
+        {
+            for (const cv::Point2f& p : shape.points)
+                QVERIFY(p.x >= 0 && p.y >= 0 && p.x <= size && p.y <= size);
+        }
+        expected.Add(image, cv::Size(size, size), truth.shapes, prediction.shapes);
+        const comlib::protocol::TestSummary::Image& row = summary.images.at(i);
+        QCOMPARE(row.path, image);
+        QCOMPARE(row.scores, HighestScores(predictionFile, classes));
+        QVERIFY(row.truth.has_value());
+        for (int c = 0; c < classes.size(); ++c)
+            QCOMPARE(row.truth->at(c), std::any_of(truth.shapes.begin(), truth.shapes.end(),
+                                                   [c](const Shape& shape) { return shape.cls == c; }));
     }
     const QJsonArray missed = tested.body.value("loss_rate").toArray();
     const QJsonArray overkill = tested.body.value("overkill_rate").toArray();
@@ -383,7 +509,8 @@ void tst_TrainService::trainAndTest()
     QCOMPARE(tested.body.value("loss_image_path").toVariant().toStringList(), expected.MissedImages());
     QCOMPARE(tested.body.value("overkill_image_path").toVariant().toStringList(), expected.OverkillImages());
 
-    // An unlabelled test of a plain folder: predictions beside the folder's layout, no rates.
+    // An unlabelled test of a plain folder: predictions beside the folder's layout, no rates, a summary
+    // without truth.
     const QString folder = m_dir.filePath("plain" + tag);
     QDir().mkpath(folder + "/sub");
     QVERIFY(QFile::copy(images.at(0), folder + "/first.png"));
@@ -400,6 +527,40 @@ void tst_TrainService::trainAndTest()
     QVERIFY(plain.body.contains("overkill_image_path"));
     QVERIFY(QFileInfo::exists(plainSave + "/first.json"));
     QVERIFY(QFileInfo::exists(plainSave + "/sub/second.json"));
+    QVERIFY(
+        comlib::protocol::TestSummary::FromJson(ReadJson(plainSave + "/test_summary.json"), summary, error));
+    QCOMPARE(summary.images.size(), 2);
+    QCOMPARE(summary.images.at(0).path, QDir::cleanPath(folder + "/first.png"));
+    QVERIFY(!summary.images.at(0).truth.has_value());
+    QCOMPARE(summary.images.at(0).scores, HighestScores(ReadJson(plainSave + "/first.json"), classes));
+}
+
+// The same data, config and seed give the same weights file, byte for byte, and the same record; a
+// moved project keeps its data fingerprint. Another seed gives other weights.
+void tst_TrainService::sameSeedSameWeights()
+{
+    const QString version = "V2024-01-01_00-00-06";
+    QStringList hashes;
+    QList<QJsonObject> records;
+    for (const QString name : {"seedA", "seedB", "seedC"})
+    {
+        const QString project = m_dir.filePath(name);
+        const QStringList classes = MakeProject(project, false, 16, 48);
+        const QJsonObject extra{{"threads", 2}, {"seed", name == QString("seedC") ? 4 : 3}};
+        const QString config = WriteTrainConfig(project, version, false, 1, classes, 32, extra);
+        Post(nexil::kStartTrainTask, name, ConfigBody(config));
+        const Reply done = WaitFor(nexil::kGetTrainStatus, name, {"done", "failed", "cancelled"});
+        QVERIFY2(Status(done) == "done", qPrintable(done.body.value("message").toString()));
+        const QString modelDir = project + "/train/" + version + nexil::kModelDir;
+        hashes.append(QString::fromLatin1(FileHash(modelDir + "/weights.pt").toHex()));
+        records.append(ReadJson(modelDir + "/Config.json"));
+    }
+    QCOMPARE(hashes.at(1), hashes.at(0));
+    QCOMPARE(records.at(1), records.at(0));
+    QCOMPARE(records.at(0).value("threads").toInt(), 2);
+    QVERIFY(hashes.at(2) != hashes.at(0));
+    QCOMPARE(records.at(2).value("data").toObject().value("fingerprint"),
+             records.at(0).value("data").toObject().value("fingerprint"));
 }
 
 QTEST_GUILESS_MAIN(tst_TrainService)

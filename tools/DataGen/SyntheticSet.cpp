@@ -18,7 +18,8 @@ cv::Mat Background(int size, std::mt19937& rng)
 {
     std::uniform_int_distribution<int> base(90, 170);
     cv::Mat noise(size, size, CV_32F);
-    cv::randn(noise, 0.0, 1.0);
+    // From the set's own generator, not OpenCV's global one: a seed gives the same set every time.
+    cv::RNG(rng()).fill(noise, cv::RNG::NORMAL, 0.0, 1.0);
     // Brushed texture: noise smeared along one direction, plus a slow lighting gradient.
     cv::Mat brushed;
     cv::blur(noise, brushed, cv::Size(size / 8 + 1, 1));
@@ -46,7 +47,7 @@ std::vector<cv::Point2f> Outline(const std::vector<cv::Point>& poly)
 }
 
 // Draws one defect of class cls and returns its outline polygon.
-std::vector<cv::Point> DrawDefect(cv::Mat& image, int cls, std::mt19937& rng)
+std::vector<cv::Point> DrawDefect(cv::Mat& image, int cls, bool thin, std::mt19937& rng)
 {
     const int size = image.cols;
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
@@ -57,7 +58,7 @@ std::vector<cv::Point> DrawDefect(cv::Mat& image, int cls, std::mt19937& rng)
         // Scratch: a long thin dark groove.
         const float angle = float(CV_PI) * unit(rng);
         const float length = size * (0.15f + 0.2f * unit(rng));
-        const float width = std::max(2.0f, size / 90.0f);
+        const float width = thin ? 3.0f + 5.0f * unit(rng) : std::max(2.0f, size / 90.0f);
         const cv::RotatedRect groove(centre, cv::Size2f(length, width), angle * 180.0f / float(CV_PI));
         cv::Point2f corners[4];
         groove.points(corners);
@@ -68,7 +69,7 @@ std::vector<cv::Point> DrawDefect(cv::Mat& image, int cls, std::mt19937& rng)
     else if (cls == 1)
     {
         // Spot: a small dark round stain.
-        const int radius = int(size * (0.025f + 0.03f * unit(rng)));
+        const int radius = thin ? 2 + int(2.99f * unit(rng)) : int(size * (0.025f + 0.03f * unit(rng)));
         cv::ellipse2Poly(cv::Point(centre), cv::Size(radius, int(radius * (0.7f + 0.3f * unit(rng)))),
                          int(180 * unit(rng)), 0, 360, 20, poly);
         cv::fillPoly(image, std::vector<std::vector<cv::Point>>{poly}, cv::Scalar::all(20 + 30 * unit(rng)),
@@ -77,7 +78,7 @@ std::vector<cv::Point> DrawDefect(cv::Mat& image, int cls, std::mt19937& rng)
     else
     {
         // Dent: a larger shallow bright-and-dark pit.
-        const int radius = int(size * (0.05f + 0.04f * unit(rng)));
+        const int radius = thin ? 3 + int(1.99f * unit(rng)) : int(size * (0.05f + 0.04f * unit(rng)));
         cv::ellipse2Poly(cv::Point(centre), cv::Size(radius, radius), 0, 0, 360, 15, poly);
         cv::Mat overlay = image.clone();
         cv::circle(overlay, cv::Point(centre) - cv::Point(radius / 3, radius / 3), radius * 2 / 3,
@@ -122,7 +123,7 @@ bool SyntheticSet::Generate(const QString& folder, const Options& options, QStri
         for (int d = 0; d < count; ++d)
         {
             const int cls = pickClass(rng);
-            const std::vector<cv::Point> poly = DrawDefect(image, cls, rng);
+            const std::vector<cv::Point> poly = DrawDefect(image, cls, options.thin, rng);
             Shape shape;
             shape.cls = cls;
             if (options.rectangles)

@@ -19,6 +19,9 @@ public:
         int numClasses = 3;      // 1 to 3: scratch, spot, dent
         bool rectangles = false; // rectangles (object detection) instead of polygons
         unsigned seed = 1;
+        // Defects 3 to 8 pixels wide whatever the image size, as on a large camera image; otherwise
+        // they grow with the image.
+        bool thin = false;
     };
 
     // Class names in order.
