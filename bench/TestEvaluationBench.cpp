@@ -9,7 +9,7 @@
 // Usage: TestEvaluationBench
 
 #include "ModelTesting/ErrorImgModel.h"
-#include "ModelTesting/TestRates.h"
+#include "ModelTesting/ThresholdRates.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -79,7 +79,7 @@ int main(int argc, char* argv[])
     const comlib::protocol::TestSummary summary = MakeSummary();
     QElapsedTimer built;
     built.start();
-    auto rates = std::make_shared<const TestRates>(summary);
+    auto rates = std::make_shared<const ThresholdRates>(summary);
     std::printf("summary of %d images x %d classes counted in %.1f ms\n", kImages, kClasses,
                 built.nsecsElapsed() / 1e6);
 

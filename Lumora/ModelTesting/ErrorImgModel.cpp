@@ -12,7 +12,7 @@ constexpr quintptr kGroupId = 0;
 
 ErrorImgModel::ErrorImgModel(QObject* parent) : QAbstractItemModel(parent) {}
 
-void ErrorImgModel::SetErrors(std::shared_ptr<const TestRates> rates, const QVector<double>& thresholds)
+void ErrorImgModel::SetErrors(std::shared_ptr<const ThresholdRates> rates, const QVector<double>& thresholds)
 {
     beginResetModel();
     m_rates = std::move(rates);
@@ -27,7 +27,7 @@ void ErrorImgModel::SetErrors(std::shared_ptr<const TestRates> rates, const QVec
             missed[c] = {true, c, {}};
             overkill[c] = {false, c, {}};
         }
-        for (const TestRates::ImageErrors& wrong : m_rates->Errors(thresholds))
+        for (const ThresholdRates::ImageErrors& wrong : m_rates->Errors(thresholds))
         {
             for (const int c : wrong.missed)
                 missed[c].images.append(wrong.image);

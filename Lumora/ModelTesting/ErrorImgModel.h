@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestRates.h"
+#include "ThresholdRates.h"
 
 #include <QAbstractItemModel>
 #include <QList>
@@ -19,7 +19,7 @@ class ErrorImgModel : public QAbstractItemModel
 public:
     explicit ErrorImgModel(QObject* parent = nullptr);
 
-    void SetErrors(std::shared_ptr<const TestRates> rates, const QVector<double>& thresholds);
+    void SetErrors(std::shared_ptr<const ThresholdRates> rates, const QVector<double>& thresholds);
     void Clear();
     // The image path of an image row, empty for groups.
     QString PathAt(const QModelIndex& index) const;
@@ -42,6 +42,6 @@ private:
 
     QString ImageText(const Group& group, int image) const;
 
-    std::shared_ptr<const TestRates> m_rates;
+    std::shared_ptr<const ThresholdRates> m_rates;
     QVector<Group> m_groups;
 };

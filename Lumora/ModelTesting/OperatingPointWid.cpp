@@ -127,8 +127,8 @@ OperatingPointWid::OperatingPointWid(QWidget* parent)
 
 OperatingPointWid::~OperatingPointWid() = default;
 
-void OperatingPointWid::SetRates(std::shared_ptr<const TestRates> rates, const QVector<double>& thresholds,
-                                 const QString& setText)
+void OperatingPointWid::SetRates(std::shared_ptr<const ThresholdRates> rates,
+                                 const QVector<double>& thresholds, const QString& setText)
 {
     m_rates = std::move(rates);
     m_thresholds = thresholds;
@@ -166,7 +166,7 @@ void OperatingPointWid::ShowClass(int cls)
         return;
     QVector<QPointF> missed;
     QVector<QPointF> overkill;
-    for (const TestRates::CurvePoint& point : m_rates->Curve(cls, kCurveSteps))
+    for (const ThresholdRates::CurvePoint& point : m_rates->Curve(cls, kCurveSteps))
     {
         missed.append({point.threshold, 100 * point.missedRate});
         overkill.append({point.threshold, 100 * point.overkillRate});
@@ -218,7 +218,7 @@ void OperatingPointWid::ShowRates()
         m_slider->setValue(qRound(threshold * kSliderSteps));
     }
     m_marker->replace(QVector<QPointF>{QPointF(threshold, 0), QPointF(threshold, 100)});
-    const TestRates::ClassRate rate = m_rates->Rate(cls, threshold);
+    const ThresholdRates::ClassRate rate = m_rates->Rate(cls, threshold);
     m_classRates->setText(
         tr("<span style=\"color:%1;\">漏检 %2</span>　<span style=\"color:%3;\">过杀 %4</span>")
             .arg(m_missedLine->color().name(), Share(rate.missed, rate.positives),

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestRates.h"
+#include "ThresholdRates.h"
 
 #include <QString>
 #include <QVector>
@@ -33,7 +33,7 @@ public:
 
     // Shows the rates from the thresholds (one per class, 0 where missing); setText, naming the test set,
     // heads the chart.
-    void SetRates(std::shared_ptr<const TestRates> rates, const QVector<double>& thresholds,
+    void SetRates(std::shared_ptr<const ThresholdRates> rates, const QVector<double>& thresholds,
                   const QString& setText);
     void Clear();
     bool HasRates() const { return m_rates != nullptr; }
@@ -49,7 +49,7 @@ private:
     void ChooseLowestOverkill();
     void ShowRates();
 
-    std::shared_ptr<const TestRates> m_rates;
+    std::shared_ptr<const ThresholdRates> m_rates;
     QVector<double> m_thresholds;
     QComboBox* m_class;
     QSlider* m_slider;

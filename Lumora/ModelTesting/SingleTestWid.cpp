@@ -3,8 +3,8 @@
 #include "ui_SingleTestWid.h"
 
 #include "OperatingPointWid.h"
-#include "TestRates.h"
 #include "TestRltModel.h"
+#include "ThresholdRates.h"
 
 #include "ImgMarks/LoadImgWork.h"
 
@@ -367,7 +367,7 @@ void SingleTestWid::LoadSummary()
         qWarning().noquote() << "Test summary unreadable:" << path << error;
         return;
     }
-    auto rates = std::make_shared<const TestRates>(*summary);
+    auto rates = std::make_shared<const ThresholdRates>(*summary);
     if (rates->ImageCount() == 0)
         return;
     m_summary = summary;

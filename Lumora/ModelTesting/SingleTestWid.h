@@ -26,7 +26,7 @@ class ComboListModel;
 class OperatingPointWid;
 class QLabel;
 class QNetworkReply;
-class TestRates;
+class ThresholdRates;
 
 // One test panel: runs a model version of the open project on the training service against the test
 // images, shows the rates per class and draws this version's prediction for the selected image.
@@ -57,7 +57,7 @@ public:
     // The last labelled result: its summary, the rates counted from it and the thresholds chosen on the
     // panel. Empty until a labelled test is done, and again after ClearResult.
     std::shared_ptr<const comlib::protocol::TestSummary> Summary() const { return m_summary; }
-    std::shared_ptr<const TestRates> Rates() const { return m_rates; }
+    std::shared_ptr<const ThresholdRates> Rates() const { return m_rates; }
     QVector<double> Thresholds() const;
     // The version of the last started run and the set its result was measured on.
     const QString& VersionName() const { return m_versionName; }
@@ -109,7 +109,7 @@ private:
     QString m_resultDir;
     QString m_testPath;
     std::shared_ptr<const comlib::protocol::TestSummary> m_summary;
-    std::shared_ptr<const TestRates> m_rates;
+    std::shared_ptr<const ThresholdRates> m_rates;
     comlib::protocol::ClassThresholds::TestSet m_testSet;
     OperatingPointWid* m_points;
     QLabel* m_savedThresholds;

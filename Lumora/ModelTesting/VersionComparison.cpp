@@ -1,6 +1,6 @@
 #include "VersionComparison.h"
 
-#include "TestRates.h"
+#include "ThresholdRates.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,7 +16,7 @@ QString Key(const QString& path)
 
 bool Wrong(const comlib::protocol::TestSummary::Image& image, int cls, double threshold)
 {
-    return image.truth->at(cls) != TestRates::Found(image.scores.at(cls), threshold);
+    return image.truth->at(cls) != ThresholdRates::Found(image.scores.at(cls), threshold);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "ModelTesting/TestRates.h"
+#include "ModelTesting/ThresholdRates.h"
 #include "ModelTesting/VersionComparison.h"
 
 #include <QtTest>
@@ -62,7 +62,7 @@ void tst_TestEvaluation::rates()
     QFETCH(int, spotMissed);
     QFETCH(int, spotOverkill);
 
-    const TestRates rates(Summary());
+    const ThresholdRates rates(Summary());
     QCOMPARE(rates.ImageCount(), 5);
     const auto all = rates.Rates({threshold, threshold});
     QCOMPARE(all.size(), 2);
@@ -124,7 +124,7 @@ void tst_TestEvaluation::lowestOverkill()
         summary.images.append({"p", {score}, QVector<bool>{true}});
     for (const double score : negatives)
         summary.images.append({"n", {score}, QVector<bool>{false}});
-    const TestRates rates(summary);
+    const ThresholdRates rates(summary);
     const std::optional<double> chosen = rates.LowestOverkill(0, maxMissed);
     QCOMPARE(chosen.value_or(-1), expected);
     if (!chosen)
@@ -143,7 +143,7 @@ void tst_TestEvaluation::lowestOverkill()
 
 void tst_TestEvaluation::errorsByActualClass()
 {
-    const TestRates rates(Summary());
+    const ThresholdRates rates(Summary());
     const auto errors = rates.Errors({0.5, 0.75});
     // b: scratch missed (0.4) while annotated only with scratch, no spot at 0.7 < 0.75.
     // c: both missed. d: scratch found without being there, spot found. e: right.

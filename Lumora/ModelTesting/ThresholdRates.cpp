@@ -1,4 +1,4 @@
-#include "TestRates.h"
+#include "ThresholdRates.h"
 
 #include <algorithm>
 
@@ -15,7 +15,7 @@ int FoundCount(const QVector<double>& scores, double threshold)
 
 } // namespace
 
-TestRates::TestRates(const comlib::protocol::TestSummary& summary) : m_classes(summary.classes)
+ThresholdRates::ThresholdRates(const comlib::protocol::TestSummary& summary) : m_classes(summary.classes)
 {
     const int classes = m_classes.size();
     m_positive.resize(classes);
@@ -35,7 +35,7 @@ TestRates::TestRates(const comlib::protocol::TestSummary& summary) : m_classes(s
     }
 }
 
-TestRates::ClassRate TestRates::Rate(int cls, double threshold) const
+ThresholdRates::ClassRate ThresholdRates::Rate(int cls, double threshold) const
 {
     ClassRate rate;
     if (cls < 0 || cls >= m_classes.size())
@@ -47,7 +47,7 @@ TestRates::ClassRate TestRates::Rate(int cls, double threshold) const
     return rate;
 }
 
-QVector<TestRates::ClassRate> TestRates::Rates(const QVector<double>& thresholds) const
+QVector<ThresholdRates::ClassRate> ThresholdRates::Rates(const QVector<double>& thresholds) const
 {
     QVector<ClassRate> rates;
     rates.reserve(m_classes.size());
@@ -56,7 +56,7 @@ QVector<TestRates::ClassRate> TestRates::Rates(const QVector<double>& thresholds
     return rates;
 }
 
-QVector<TestRates::CurvePoint> TestRates::Curve(int cls, int steps) const
+QVector<ThresholdRates::CurvePoint> ThresholdRates::Curve(int cls, int steps) const
 {
     QVector<CurvePoint> points;
     for (int i = 0; i <= steps && steps > 0; ++i)
@@ -68,7 +68,7 @@ QVector<TestRates::CurvePoint> TestRates::Curve(int cls, int steps) const
     return points;
 }
 
-std::optional<double> TestRates::LowestOverkill(int cls, double maxMissed) const
+std::optional<double> ThresholdRates::LowestOverkill(int cls, double maxMissed) const
 {
     if (cls < 0 || cls >= m_classes.size() || m_positive.at(cls).isEmpty())
         return std::nullopt;
@@ -105,7 +105,7 @@ std::optional<double> TestRates::LowestOverkill(int cls, double maxMissed) const
     return chosen;
 }
 
-QVector<TestRates::ImageErrors> TestRates::Errors(const QVector<double>& thresholds) const
+QVector<ThresholdRates::ImageErrors> ThresholdRates::Errors(const QVector<double>& thresholds) const
 {
     QVector<ImageErrors> errors;
     for (int i = 0; i < m_images.size(); ++i)

@@ -12,7 +12,7 @@
 // there is above 0 and reaches the class's threshold. Missed: images holding the class where it is not
 // found, of all images holding it. Overkill: images without the class where it is found, of all images
 // without it. Rows of the summary without truth are left out.
-class TestRates
+class ThresholdRates
 {
 public:
     struct ClassRate
@@ -40,8 +40,8 @@ public:
         QVector<int> overkill;
     };
 
-    TestRates() = default;
-    explicit TestRates(const comlib::protocol::TestSummary& summary);
+    ThresholdRates() = default;
+    explicit ThresholdRates(const comlib::protocol::TestSummary& summary);
 
     static bool Found(double score, double threshold) { return score > 0 && score >= threshold; }
 
