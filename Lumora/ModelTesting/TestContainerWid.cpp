@@ -122,6 +122,11 @@ QList<SingleTestWid*> TestContainerWid::PanelsInRow() const
     return panels;
 }
 
+void TestContainerWid::ShowMarks()
+{
+    ui->ckShowMark->setChecked(true);
+}
+
 void TestContainerWid::ClearResults()
 {
     for (SingleTestWid* panel : qAsConst(m_panels))
