@@ -56,7 +56,12 @@ OperatingPointWid::OperatingPointWid(QWidget* parent)
     m_maxMissed->setRange(0, 100);
     m_maxMissed->setDecimals(1);
     m_maxMissed->setSuffix(QStringLiteral(" %"));
-    m_maxMissed->setPrefix(tr("漏检≤"));
+    m_maxMissed->setPrefix(QStringLiteral("≤"));
+    m_maxMissed->setToolTip(tr("允许的最高漏检率"));
+    // Three panels and the annotation view share 1,600 pixels: nothing here may widen a panel.
+    m_class->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_class->setMinimumContentsLength(6);
+    m_slider->setMinimumWidth(30);
     m_choose->setToolTip(tr("漏检不超过所设比例时过杀最低的阈值"));
 
     auto* chart = new QChart;
