@@ -359,8 +359,6 @@ void ModelTestingWid::ShowErrorItem(const QModelIndex& index)
             AnnotationText::parseAnnotationFileText(QString::fromUtf8(file.readAll()), spImg->rois);
     }
     m_errorImage = spImg;
-    // An error is read by its truth beside the prediction.
-    m_container->ShowMarks();
     m_container->ShowImage(spImg);
     m_pathBar->SetPath(path);
 }

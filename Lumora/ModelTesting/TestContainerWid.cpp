@@ -122,11 +122,6 @@ QList<SingleTestWid*> TestContainerWid::PanelsInRow() const
     return panels;
 }
 
-void TestContainerWid::ShowMarks()
-{
-    ui->ckShowMark->setChecked(true);
-}
-
 void TestContainerWid::ClearResults()
 {
     for (SingleTestWid* panel : qAsConst(m_panels))

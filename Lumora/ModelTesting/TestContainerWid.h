@@ -46,8 +46,6 @@ public:
     SingleTestWid* Panel(const QString& id) const { return m_panels.value(id); }
     // The panels in the order they stand in the row.
     QList<SingleTestWid*> PanelsInRow() const;
-    // Shows the annotation view beside the panels, as the check box does.
-    void ShowMarks();
     // Every panel forgets its last result: the test images changed.
     void ClearResults();
 
