@@ -60,6 +60,40 @@ QVector<bool> PresentClasses(const std::vector<Shape>& shapes, int classes)
 
 TestJob::TestJob(TestConfig config) : m_config(std::move(config)) {}
 
+std::vector<float> TestJob::SavedThresholds(const QString& modelDir, const QStringList& classes)
+{
+    std::vector<float> thresholds(size_t(classes.size()), 0.0f);
+    QFile file(modelDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kThresholdsFile));
+    if (!file.exists())
+        return thresholds;
+    comlib::protocol::ClassThresholds saved;
+    QString error = QStringLiteral("cannot read the file");
+    // A few classes take a few hundred bytes; anything far larger is no thresholds file.
+    if (file.size() > (1 << 20) || !file.open(QIODevice::ReadOnly) ||
+        !comlib::protocol::ClassThresholds::FromJson(QJsonDocument::fromJson(file.readAll()).object(), saved,
+                                                     error))
+    {
+        qWarning().noquote() << "thresholds ignored:" << file.fileName() << error;
+        return thresholds;
+    }
+    for (int c = 0; c < classes.size(); ++c)
+        thresholds[size_t(c)] = float(saved.ThresholdOf(classes.at(c), 0));
+    return thresholds;
+}
+
+std::vector<Shape> TestJob::AtThresholds(const std::vector<Shape>& shapes,
+                                         const std::vector<float>& thresholds)
+{
+    std::vector<Shape> kept;
+    for (const Shape& shape : shapes)
+    {
+        if (shape.cls < 0 || size_t(shape.cls) >= thresholds.size() ||
+            shape.score >= thresholds[size_t(shape.cls)])
+            kept.push_back(shape);
+    }
+    return kept;
+}
+
 bool TestJob::LoadModel(const QString& modelDir, ModelEngine& engine, QStringList& classes, QString& error,
                         IntensityWindow* window)
 {
@@ -112,6 +146,9 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
         report(JobQueue::Failed(error));
         return;
     }
+    // The summary keeps every score, so the program can choose thresholds again; the prediction files
+    // and the rates hold what the saved thresholds let through.
+    const std::vector<float> thresholds = SavedThresholds(m_config.modelPath, classes);
     const QStringList images = DataSet::ImageFiles(m_config.predictPath);
     if (images.isEmpty())
     {
@@ -140,12 +177,13 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
             continue;
         }
         const Prediction prediction = engine.Predict(image);
-        const std::vector<Shape> shapes =
+        const std::vector<Shape> scored =
             engine.Layout().detection
                 ? raster::BoxesToShapes(prediction.boxes)
                 : raster::MaskToShapes(prediction.labels,
                                        tiling::MinRegionArea(image.size(), engine.Layout()),
                                        prediction.probability);
+        const std::vector<Shape> shapes = AtThresholds(scored, thresholds);
         const QString target =
             comlib::protocol::PredictionPath(m_config.predictPath, m_config.savePredictPath, path);
         // A link inside the result folder must not lead the file elsewhere.
@@ -160,7 +198,7 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
             report(JobQueue::Failed(error));
             return;
         }
-        comlib::protocol::TestSummary::Image row{path, HighestScores(shapes, int(classes.size())),
+        comlib::protocol::TestSummary::Image row{path, HighestScores(scored, int(classes.size())),
                                                  std::nullopt};
         Sample truth;
         int unknownTitles = 0;

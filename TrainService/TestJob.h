@@ -2,6 +2,11 @@
 
 #include "TrainService/JobConfig.h"
 #include "TrainService/JobQueue.h"
+#include "TrainService/SampleTypes.h"
+
+#include <QStringList>
+
+#include <vector>
 
 class ModelEngine;
 
@@ -18,6 +23,13 @@ public:
     // when given, gets the version's rule for images of more than 8 bits.
     static bool LoadModel(const QString& modelDir, ModelEngine& engine, QStringList& classes, QString& error,
                           trainsvc::IntensityWindow* window = nullptr);
+
+    // The per-class thresholds saved with the version in modelDir, in the order of classes; 0 for a
+    // class without one, and for all when the file is missing or unreadable.
+    static std::vector<float> SavedThresholds(const QString& modelDir, const QStringList& classes);
+    // The shapes whose score reaches their class's threshold.
+    static std::vector<trainsvc::Shape> AtThresholds(const std::vector<trainsvc::Shape>& shapes,
+                                                     const std::vector<float>& thresholds);
 
     void Run(const std::atomic_bool& cancel, const JobQueue::Report& report);
 

@@ -1,5 +1,6 @@
 #include "ServiceProtocol.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
 
@@ -77,6 +78,9 @@ const char kImages[] = "images";
 const char kPath[] = "path";
 const char kScores[] = "scores";
 const char kTruth[] = "truth";
+// the thresholds of a version
+const char kThreshold[] = "threshold";
+const char kTestSet[] = "test_set";
 
 QJsonValue ValueOf(const QJsonObject& object, const char* key)
 {
@@ -476,6 +480,74 @@ bool TestSummary::FromJson(const QJsonObject& o, TestSummary& summary, QString& 
         }
         summary.images.append(image);
     }
+    return true;
+}
+
+QString TestSummary::Fingerprint() const
+{
+    QStringList rows;
+    rows.reserve(images.size());
+    for (const Image& image : images)
+    {
+        QString row = QDir::cleanPath(QString(image.path).replace(QLatin1Char('\\'), QLatin1Char('/')));
+        row += QLatin1Char('\t');
+        for (const bool present : image.truth.value_or(QVector<bool>()))
+            row += present ? QLatin1Char('1') : QLatin1Char('0');
+        rows.append(row);
+    }
+    rows.sort();
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(classes.join(QLatin1Char('\n')).toUtf8());
+    hash.addData("\n\n");
+    hash.addData(rows.join(QLatin1Char('\n')).toUtf8());
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+double ClassThresholds::ThresholdOf(const QString& cls, double fallback) const
+{
+    const int at = classes.indexOf(cls);
+    return at < 0 || at >= thresholds.size() ? fallback : thresholds.at(at);
+}
+
+QJsonObject ClassThresholds::ToJson() const
+{
+    QJsonArray rows;
+    for (int i = 0; i < classes.size() && i < thresholds.size(); ++i)
+        rows.append(QJsonObject{{QLatin1String(kName), classes.at(i)},
+                                {QLatin1String(kThreshold), thresholds.at(i)}});
+    return QJsonObject{
+        {QLatin1String(kClasses), rows},
+        {QLatin1String(kTestSet), QJsonObject{{QLatin1String(kName), testSet.name},
+                                              {QLatin1String(kImages), testSet.images},
+                                              {QLatin1String(kFingerprint), testSet.fingerprint}}}};
+}
+
+bool ClassThresholds::FromJson(const QJsonObject& o, ClassThresholds& read, QString& error)
+{
+    read = ClassThresholds();
+    if (!ValueOf(o, kClasses).isArray())
+        return Missing(kClasses, "list of classes", error);
+    for (const QJsonValue& item : ValueOf(o, kClasses).toArray())
+    {
+        const QJsonObject row = item.toObject();
+        QString name;
+        double threshold = 0;
+        if (!ReadText(row, kName, name, error) || !ReadNumber(row, kThreshold, threshold, error))
+            return false;
+        if (!(threshold >= 0 && threshold <= 1))
+            return Missing(kThreshold, "number from 0 to 1", error);
+        if (read.classes.contains(name))
+        {
+            error = QStringLiteral("the class %1 has two thresholds").arg(name);
+            return false;
+        }
+        read.classes.append(name);
+        read.thresholds.append(threshold);
+    }
+    const QJsonObject set = ValueOf(o, kTestSet).toObject();
+    read.testSet.name = ValueOf(set, kName).toString();
+    read.testSet.images = IntOf(set, kImages);
+    read.testSet.fingerprint = ValueOf(set, kFingerprint).toString();
     return true;
 }
 

@@ -32,7 +32,9 @@ inline constexpr char kTrainConfigFile[] = "config.json";
 inline constexpr char kTestConfigFile[] = "test.json";
 inline constexpr char kModelDir[] = "model";
 inline constexpr char kModelConfigFile[] = "Config.json";
-inline constexpr char kTestSummaryFile[] = "test_summary.json";
+// Not a ".json" name: a prediction file of an image named like it would be overwritten.
+inline constexpr char kTestSummaryFile[] = "test_summary.result";
+inline constexpr char kThresholdsFile[] = "thresholds.json";
 
 inline constexpr char kStatusQueued[] = "queued";
 inline constexpr char kStatusRunning[] = "running";
@@ -197,6 +199,32 @@ struct TestSummary
     QJsonObject ToJson() const;
     // False with the reason when a row's lists do not match the classes.
     static bool FromJson(const QJsonObject& object, TestSummary& summary, QString& error);
+    // Names the tested set: a hash over the sorted image paths with their truth, so two tests of the
+    // same images with the same annotations give the same text.
+    QString Fingerprint() const;
+};
+
+// A version's per-class thresholds (kThresholdsFile in its model folder, beside Config.json) with the
+// test set they were chosen on. A test of the version counts a class as found on an image only where
+// its highest score there reaches the class's threshold; classes not listed keep the service's own.
+struct ClassThresholds
+{
+    struct TestSet
+    {
+        QString name;
+        int images = 0;
+        QString fingerprint;
+    };
+
+    QStringList classes;
+    QVector<double> thresholds;
+    TestSet testSet;
+
+    // The threshold of the class, or fallback when it has none.
+    double ThresholdOf(const QString& cls, double fallback) const;
+    QJsonObject ToJson() const;
+    // False with the reason when a threshold is not a number from 0 to 1 or a class is named twice.
+    static bool FromJson(const QJsonObject& object, ClassThresholds& thresholds, QString& error);
 };
 
 // "classes" of a trained model's Config.json: [{"name": …}, …] in class order. Entries without a name

@@ -1,6 +1,9 @@
 #include "ModelTestingWid.h"
 #include "ui_ModelTestingWid.h"
 
+#include "ComparisonReport.h"
+#include "ErrorImgModel.h"
+#include "SingleTestWid.h"
 #include "TestContainerWid.h"
 
 #include "ImgMarks/LoadImgWork.h"
@@ -11,7 +14,9 @@
 #include "Nexil/ImageFiles.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
+#include "Nexil/ROI/AnnotationText.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -19,7 +24,8 @@
 
 ModelTestingWid::ModelTestingWid(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::ModelTestingWidClass>()), m_testModel(new MarksImgModel(this)),
-      m_lossModel(new MarksImgModel(this)), m_overkillModel(new MarksImgModel(this))
+      m_lossModel(new MarksImgModel(this)), m_overkillModel(new MarksImgModel(this)),
+      m_errorModel(new ErrorImgModel(this))
 {
     ui->setupUi(this);
     setObjectName(QStringLiteral("ModelTestingWid"));
@@ -63,6 +69,14 @@ ModelTestingWid::ModelTestingWid(QWidget* parent)
             &ModelTestingWid::Slot_treeViewLossRateItemClicked);
     connect(ui->treeViewOverKill, &QTreeView::clicked, this,
             &ModelTestingWid::Slot_treeViewOverKillItemClicked);
+
+    ui->treeViewErrors->setModel(m_errorModel);
+    connect(m_container, &TestContainerWid::Signal_ResultsChanged, this, &ModelTestingWid::ShowPanels);
+    connect(ui->cbErrorPanel, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &ModelTestingWid::ShowErrors);
+    connect(ui->treeViewErrors, &QTreeView::clicked, this, &ModelTestingWid::ShowErrorItem);
+    connect(ui->btnCompare, &QPushButton::clicked, this, &ModelTestingWid::ExportComparison);
+    ShowPanels();
 }
 
 ModelTestingWid::~ModelTestingWid() = default;
@@ -87,6 +101,7 @@ QString ModelTestingWid::StartFolder()
 void ModelTestingWid::Slot_BtnImportDirClicked()
 {
     m_testModel->clearTree();
+    ForgetResults();
     const QString dir =
         QFileDialog::getExistingDirectory(this, tr("选择图片目录"), StartFolder(),
                                           QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
@@ -106,6 +121,7 @@ void ModelTestingWid::Slot_BtnImportImgClicked()
     if (!spPrj)
         return;
     m_testModel->clearTree();
+    ForgetResults();
     const QString file =
         QFileDialog::getOpenFileName(this, tr("选择图片文件"), StartFolder(), ImageFiles::DialogFilter());
     if (file.isEmpty())
@@ -122,14 +138,18 @@ void ModelTestingWid::Slot_btnImportMarkClicked()
     if (!spPrj)
         return;
     m_testModel->clearTree();
+    ForgetResults();
     m_testModel->addImages(spPrj->Images().values());
     spPrj->SetTestPath(spPrj->PrjPath() + QLatin1String(nexil::kDatasDir));
     spPrj->SetTestLabeled(1);
+    m_projectImages = true;
+    CountTestImages(spPrj->Images().values());
 }
 
 void ModelTestingWid::Slot_ImgList(QList<std::shared_ptr<pro::ImageInfo>> vtImgPtr)
 {
     m_testModel->addImages(vtImgPtr);
+    CountTestImages(vtImgPtr);
 }
 
 void ModelTestingWid::Slot_BtnClearupClicked()
@@ -140,6 +160,7 @@ void ModelTestingWid::Slot_BtnClearupClicked()
         return;
     }
     m_testModel->clearTree();
+    ForgetResults();
     m_container->ShowImage(std::weak_ptr<pro::ImageInfo>());
     if (const auto spPrj = PrjIns().lock())
     {
@@ -198,7 +219,12 @@ void ModelTestingWid::StepImage(bool forward)
         view = ui->treeViewOverKill;
         model = m_overkillModel;
     }
-    const QList<QModelIndex> images = model->imageIndexes();
+    else if (ui->tabWidget->widget(ui->tabWidget->currentIndex()) == ui->tabErrors)
+    {
+        view = ui->treeViewErrors;
+        model = nullptr;
+    }
+    const QList<QModelIndex> images = model ? model->imageIndexes() : m_errorModel->ImageIndexes();
     if (images.isEmpty())
         return;
     const int at = images.indexOf(view->currentIndex());
@@ -209,7 +235,10 @@ void ModelTestingWid::StepImage(bool forward)
         next = forward ? (at + 1) % images.size() : (at + images.size() - 1) % images.size();
     const QModelIndex target = images.at(next);
     view->setCurrentIndex(target);
-    ShowItem(model, target);
+    if (model)
+        ShowItem(model, target);
+    else
+        ShowErrorItem(target);
     view->scrollTo(target);
 }
 
@@ -234,4 +263,164 @@ void ModelTestingWid::Slot_TestRlt(QStringList lossRateFile, QStringList overKil
     AddProjectImages(m_overkillModel, overKillRile);
     ui->treeViewLossRate->expandAll();
     ui->treeViewOverKill->expandAll();
+}
+
+void ModelTestingWid::ForgetResults()
+{
+    m_container->ClearResults();
+    m_errorModel->Clear();
+    m_testImages = 0;
+    m_truthImages = 0;
+    m_projectImages = false;
+    ShowTestImageCount();
+}
+
+void ModelTestingWid::CountTestImages(const QList<std::shared_ptr<pro::ImageInfo>>& images)
+{
+    const int before = m_truthImages;
+    m_testImages += images.size();
+    for (const auto& spImg : images)
+    {
+        if (m_projectImages || QFileInfo(ImageFiles::AnnotationPath(spImg->path)).isFile())
+            ++m_truthImages;
+    }
+    // A folder whose images carry their annotation files is tested against them.
+    const auto spPrj = PrjIns().lock();
+    if (!m_projectImages && before == 0 && m_truthImages > 0 && spPrj && !spPrj->TestPath().isEmpty())
+        spPrj->SetTestLabeled(1);
+    ShowTestImageCount();
+}
+
+void ModelTestingWid::ShowTestImageCount()
+{
+    if (m_testImages == 0)
+        ui->lbTestTruth->clear();
+    else if (m_projectImages)
+        ui->lbTestTruth->setText(
+            tr("%1 张项目标注图片。注意：训练用过这些图片，漏检率和过杀率会偏低。").arg(m_testImages));
+    else if (m_truthImages > 0)
+        ui->lbTestTruth->setText(tr("%1 张图片，其中 %2 张带标注（图片旁的标注文件），按带标注测试。")
+                                     .arg(m_testImages)
+                                     .arg(m_truthImages));
+    else
+        ui->lbTestTruth->setText(tr("%1 张图片，无标注。").arg(m_testImages));
+}
+
+void ModelTestingWid::ShowPanels()
+{
+    const QString chosen = ui->cbErrorPanel->currentData().toString();
+    {
+        const QSignalBlocker blocker(ui->cbErrorPanel);
+        ui->cbErrorPanel->clear();
+        const QList<SingleTestWid*> panels = m_container->PanelsInRow();
+        for (int i = 0; i < panels.size(); ++i)
+        {
+            const QString version = panels.at(i)->VersionName();
+            const QString text =
+                version.isEmpty() ? tr("面板 %1").arg(i + 1) : tr("面板 %1：%2").arg(i + 1).arg(version);
+            ui->cbErrorPanel->addItem(text, panels.at(i)->Id());
+        }
+        ui->cbErrorPanel->setCurrentIndex(qMax(0, ui->cbErrorPanel->findData(chosen)));
+    }
+    ShowErrors();
+}
+
+void ModelTestingWid::ShowErrors()
+{
+    SingleTestWid* panel = m_container->Panel(ui->cbErrorPanel->currentData().toString());
+    if (!panel || !panel->Rates())
+    {
+        m_errorModel->Clear();
+        ui->lbErrorSet->setText(tr("所选面板还没有带标注的测试结果。"));
+        return;
+    }
+    m_errorModel->SetErrors(panel->Rates(), panel->Thresholds());
+    const auto& set = panel->TestSet();
+    ui->lbErrorSet->setText(
+        tr("测试集：%1，%2 张带标注，指纹 %3").arg(set.name).arg(set.images).arg(set.fingerprint.left(8)));
+    ui->treeViewErrors->expandAll();
+}
+
+void ModelTestingWid::ShowErrorItem(const QModelIndex& index)
+{
+    const QString path = m_errorModel->PathAt(index);
+    const auto spPrj = PrjIns().lock();
+    if (path.isEmpty() || !spPrj)
+        return;
+    std::shared_ptr<pro::ImageInfo> spImg = spPrj->ImageByPath(path);
+    if (!spImg)
+    {
+        // An image of a held-out folder: its truth lies in the annotation file beside it.
+        spImg = std::make_shared<pro::ImageInfo>();
+        spImg->path = path;
+        spImg->fileName = QFileInfo(path).fileName();
+        QFile file(ImageFiles::AnnotationPath(path));
+        if (file.size() <= LoadImgWork::kMaxAnnotationBytes && file.open(QIODevice::ReadOnly))
+            AnnotationText::parseAnnotationFileText(QString::fromUtf8(file.readAll()), spImg->rois);
+    }
+    m_errorImage = spImg;
+    m_container->ShowImage(spImg);
+    m_pathBar->SetPath(path);
+}
+
+void ModelTestingWid::ExportComparison()
+{
+    QList<SingleTestWid*> tested;
+    for (SingleTestWid* panel : m_container->PanelsInRow())
+    {
+        if (panel->Summary())
+            tested.append(panel);
+    }
+    if (tested.size() < 2)
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("请先在至少两个面板中用同一组带标注的图片完成测试。"),
+                             NOTIFY_ABOUT);
+        return;
+    }
+    const auto version = [](const SingleTestWid* panel) {
+        return ComparisonReport::Version{panel->VersionName(), panel->Summary()->classes,
+                                         panel->Thresholds()};
+    };
+    ComparisonReport report;
+    report.testSet = tested.first()->TestSet();
+    QStringList lines;
+    for (SingleTestWid* later : tested.mid(1))
+    {
+        ComparisonReport::Pair pair{version(tested.first()), version(later), {}};
+        QString error;
+        if (later->TestSet().fingerprint != report.testSet.fingerprint ||
+            !VersionComparison::Compare(*tested.first()->Summary(), pair.before.thresholds, *later->Summary(),
+                                        pair.after.thresholds, pair.changes, error))
+        {
+            CMsgWnd::Information(this, tr("提示"), tr("各面板不是在同一组带标注的图片上测试的，无法对比。"),
+                                 NOTIFY_ABOUT);
+            return;
+        }
+        int fixed = 0;
+        int broken = 0;
+        for (const auto& change : pair.changes)
+        {
+            fixed += change.fixed.size();
+            broken += change.broken.size();
+        }
+        lines.append(tr("%1 → %2：修复 %3，破坏 %4，净变化 %5")
+                         .arg(pair.before.name, pair.after.name)
+                         .arg(fixed)
+                         .arg(broken)
+                         .arg(fixed - broken));
+        report.pairs.append(pair);
+    }
+    const QString path = QFileDialog::getSaveFileName(this, tr("保存对比报告"),
+                                                      StartFolder() + QStringLiteral("/compare.html"),
+                                                      tr("网页 (*.html);;表格 (*.csv)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!report.Write(path, error))
+    {
+        qCritical().noquote() << "Comparison report not written:" << error;
+        CMsgWnd::Information(this, tr("错误"), tr("报告保存失败：%1").arg(error), NOTIFY_ERROR);
+        return;
+    }
+    CMsgWnd::Information(this, tr("提示"), lines.join(QLatin1Char('\n')), NOTIFY_COMPLETE);
 }

@@ -17,6 +17,7 @@ namespace Ui
 class ModelTestingWidClass;
 }
 
+class ErrorImgModel;
 class MarksImgModel;
 class PathWid;
 class QTreeView;
@@ -60,6 +61,17 @@ private:
     // Selects the next or previous image of the current tab's tree, wrapping around at either end.
     void StepImage(bool forward);
     static void AddProjectImages(MarksImgModel* model, const QStringList& paths);
+    // The test images changed: results counted on the earlier ones no longer hold.
+    void ForgetResults();
+    // Lists the panels in the error browser and the errors of the chosen one.
+    void ShowPanels();
+    void ShowErrors();
+    void ShowErrorItem(const QModelIndex& index);
+    // Counts the test images and those with an annotation file beside them, and says so.
+    void CountTestImages(const QList<std::shared_ptr<pro::ImageInfo>>& images);
+    void ShowTestImageCount();
+    // Compares the first tested panel with each later one on the same set and writes the report.
+    void ExportComparison();
 
     std::unique_ptr<Ui::ModelTestingWidClass> ui;
     bool m_testing = false;
@@ -68,6 +80,13 @@ private:
     MarksImgModel* m_testModel;
     MarksImgModel* m_lossModel;
     MarksImgModel* m_overkillModel;
+    ErrorImgModel* m_errorModel;
+    int m_testImages = 0;
+    int m_truthImages = 0;
+    // The test images are the project's own annotated ones, which trained the model.
+    bool m_projectImages = false;
+    // The record of the image shown from the error browser, when it is none of the project's.
+    std::shared_ptr<pro::ImageInfo> m_errorImage;
     // Last, so that it ends before the page goes.
     comlib::WorkerThread m_loaderThread{QStringLiteral("TestLoadImgWork")};
 };

@@ -2,7 +2,9 @@
 #include "Nexil/ROI/AnnotationText.h"
 #include "ui_SingleTestWid.h"
 
+#include "OperatingPointWid.h"
 #include "TestRltModel.h"
+#include "ThresholdRates.h"
 
 #include "ImgMarks/LoadImgWork.h"
 
@@ -23,6 +25,7 @@
 #include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QListView>
 
 namespace
@@ -40,7 +43,10 @@ bool PlainFolderName(const QString& name)
            !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
 }
 
-QStringList Rates(const QString& label, const QVector<double>& values)
+// A summary of 10,000 images is about a megabyte; anything far beyond is no summary of ours.
+constexpr qint64 kMaxSummaryBytes = 256 * 1024 * 1024;
+
+QStringList RateRow(const QString& label, const QVector<double>& values)
 {
     QStringList row{label};
     for (const double value : values)
@@ -67,6 +73,18 @@ SingleTestWid::SingleTestWid(const QString& id, ComboListModel* models, QWidget*
     ui->tblViewRlt->setModel(new TestRltModel(ui->tblViewRlt));
     // A few classes fill the panel's width instead of leaving an empty band beside them.
     ui->tblViewRlt->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_points = new OperatingPointWid(ui->widTestRlt);
+    ui->layoutTestRlt->insertWidget(ui->layoutTestRlt->indexOf(ui->tblViewRlt) + 1, m_points);
+    // In the result header, which has room beside its title, so the image keeps its height.
+    m_savedThresholds = new QLabel(ui->widRunInfo);
+    m_savedThresholds->setObjectName(QStringLiteral("lbSavedThresholds"));
+    m_savedThresholds->setStyleSheet(QStringLiteral("font-size: 13px; color: #145369;"));
+    m_savedThresholds->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_savedThresholds->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    ui->layoutRunInfo->insertWidget(ui->layoutRunInfo->indexOf(ui->lbTitle) + 1, m_savedThresholds, 1);
+    // Both rates stay in sight when the operating points take their room.
+    ui->tblViewRlt->setMinimumHeight(ui->tblViewRlt->horizontalHeader()->sizeHint().height() +
+                                     2 * ui->tblViewRlt->verticalHeader()->defaultSectionSize() + 4);
 
     connect(m_run, &comlib::ServiceRun::Signal_Sent, this, &SingleTestWid::LogRequest);
     connect(m_run, &comlib::ServiceRun::Signal_Polled, this,
@@ -76,6 +94,12 @@ SingleTestWid::SingleTestWid(const QString& id, ComboListModel* models, QWidget*
     connect(ui->btnDelTest, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnDelTestClicked);
     connect(ui->btnRunTest, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnRunTestClicked);
     connect(ui->btnShowRlt, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnShowRltClicked);
+    connect(m_points, &OperatingPointWid::Signal_ThresholdsChanged, this,
+            &SingleTestWid::Signal_ResultChanged);
+    connect(m_points, &OperatingPointWid::Signal_SaveThresholds, this, &SingleTestWid::SaveThresholds);
+    connect(ui->cbModel, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &SingleTestWid::ShowSavedThresholds);
+    ShowSavedThresholds();
 }
 
 SingleTestWid::~SingleTestWid()
@@ -173,6 +197,9 @@ bool SingleTestWid::MakeTestReqJson(QString& configPath)
         return false;
     }
     m_versionName = versionName;
+    m_versionDir = versionDir;
+    m_resultDir = resultDir;
+    m_testPath = testPath;
     m_modelConfigPath = modelPath + QLatin1String("/Config.json");
     configPath = path;
     return true;
@@ -194,6 +221,11 @@ void SingleTestWid::StartTest()
     ui->lbStatuVal->clear();
     ui->lbUseTime->clear();
     ui->widLog->ClearLines();
+    // The summary of an earlier run would be taken for this one's while it runs.
+    m_summary.reset();
+    m_rates.reset();
+    m_points->Clear();
+    emit Signal_ResultChanged();
 
     const QJsonObject body{{QLatin1String(comlib::protocol::kConfigPath), configPath}};
     m_run->Start(body);
@@ -304,14 +336,150 @@ void SingleTestWid::ParserTestResult(const comlib::ServiceReply& reply)
 
     auto* model = new TestRltModel(ui->tblViewRlt);
     model->SetHeaderList(header);
-    model->AppendRow(Rates(tr("漏检率"), reply.lossRate.value_or(QVector<double>())));
-    model->AppendRow(Rates(tr("过杀率"), reply.overkillRate.value_or(QVector<double>())));
+    model->AppendRow(RateRow(tr("漏检率"), reply.lossRate.value_or(QVector<double>())));
+    model->AppendRow(RateRow(tr("过杀率"), reply.overkillRate.value_or(QVector<double>())));
     QAbstractItemModel* old = ui->tblViewRlt->model();
     ui->tblViewRlt->setModel(model);
     delete old;
 
     emit Signal_TestRlt(reply.lossImagePaths.value_or(QStringList()),
                         reply.overkillImagePaths.value_or(QStringList()));
+    LoadSummary();
+}
+
+void SingleTestWid::LoadSummary()
+{
+    const QString path = m_resultDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kTestSummaryFile);
+    QFile file(path);
+    // A service without summaries leaves the table as the only result.
+    if (!QFileInfo(path).isFile() || QFileInfo(path).isSymLink() || !file.open(QIODevice::ReadOnly))
+        return;
+    if (file.size() > kMaxSummaryBytes)
+    {
+        qWarning().noquote() << "Test summary too large, left unread:" << path;
+        return;
+    }
+    auto summary = std::make_shared<comlib::protocol::TestSummary>();
+    QString error;
+    if (!comlib::protocol::TestSummary::FromJson(QJsonDocument::fromJson(file.readAll()).object(), *summary,
+                                                 error))
+    {
+        qWarning().noquote() << "Test summary unreadable:" << path << error;
+        return;
+    }
+    auto rates = std::make_shared<const ThresholdRates>(*summary);
+    if (rates->ImageCount() == 0)
+        return;
+    m_summary = summary;
+    m_rates = rates;
+    m_testSet.name = QFileInfo(QDir::cleanPath(m_testPath)).fileName();
+    m_testSet.images = rates->ImageCount();
+    m_testSet.fingerprint = summary->Fingerprint();
+
+    comlib::protocol::ClassThresholds saved;
+    QVector<double> thresholds;
+    const bool hasSaved = ReadThresholds(m_versionDir, saved);
+    for (const QString& cls : summary->classes)
+        thresholds.append(hasSaved ? saved.ThresholdOf(cls, 0) : 0);
+    m_points->SetRates(m_rates, thresholds,
+                       tr("测试集：%1，%2 张带标注，指纹 %3")
+                           .arg(m_testSet.name)
+                           .arg(m_testSet.images)
+                           .arg(m_testSet.fingerprint.left(8)));
+    emit Signal_ResultChanged();
+}
+
+QVector<double> SingleTestWid::Thresholds() const
+{
+    return m_points->Thresholds();
+}
+
+void SingleTestWid::ClearResult()
+{
+    auto* model = new TestRltModel(ui->tblViewRlt);
+    QAbstractItemModel* old = ui->tblViewRlt->model();
+    ui->tblViewRlt->setModel(model);
+    delete old;
+    ui->lbStatuVal->clear();
+    ui->lbUseTime->clear();
+    m_summary.reset();
+    m_rates.reset();
+    m_points->Clear();
+    emit Signal_ResultChanged();
+}
+
+bool SingleTestWid::ReadThresholds(const QString& versionDir, comlib::protocol::ClassThresholds& thresholds)
+{
+    const QString path = versionDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kModelDir) +
+                         QLatin1Char('/') + QLatin1String(comlib::protocol::kThresholdsFile);
+    QFile file(path);
+    if (versionDir.isEmpty() || !QFileInfo(path).isFile() || file.size() > LoadImgWork::kMaxAnnotationBytes ||
+        !file.open(QIODevice::ReadOnly))
+        return false;
+    QString error;
+    if (!comlib::protocol::ClassThresholds::FromJson(QJsonDocument::fromJson(file.readAll()).object(),
+                                                     thresholds, error))
+    {
+        qWarning().noquote() << "Thresholds unreadable:" << path << error;
+        return false;
+    }
+    return true;
+}
+
+void SingleTestWid::SaveThresholds()
+{
+    const auto spPrj = PrjIns().lock();
+    if (!m_summary || !spPrj)
+        return;
+    // The version folder came from the project's listing; it must still be a real folder there, and its
+    // model folder no link, or the file would land elsewhere.
+    const QString trainDir = QFileInfo(spPrj->PrjPath() + QStringLiteral("/train")).canonicalFilePath();
+    const QFileInfo version(m_versionDir);
+    const QFileInfo model(m_versionDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kModelDir));
+    if (trainDir.isEmpty() || version.isSymLink() || model.isSymLink() || !model.isDir() ||
+        QFileInfo(version.canonicalFilePath()).path() != trainDir)
+    {
+        qCritical().noquote() << "Thresholds not saved, the version folder is not the project's:"
+                              << m_versionDir;
+        CMsgWnd::Information(this, tr("错误"), tr("阈值保存失败：模型目录无效。"), NOTIFY_ERROR);
+        return;
+    }
+    comlib::protocol::ClassThresholds thresholds;
+    thresholds.classes = m_summary->classes;
+    thresholds.thresholds = m_points->Thresholds();
+    thresholds.testSet = m_testSet;
+    const QString path =
+        model.filePath() + QLatin1Char('/') + QLatin1String(comlib::protocol::kThresholdsFile);
+    QString error;
+    if (!comlib::WriteFileAtomically(path, QJsonDocument(thresholds.ToJson()).toJson(QJsonDocument::Indented),
+                                     error))
+    {
+        qCritical().noquote() << "Thresholds not saved:" << error;
+        CMsgWnd::Information(this, tr("错误"), tr("阈值保存失败：%1").arg(error), NOTIFY_ERROR);
+        return;
+    }
+    qInfo().noquote() << "Thresholds saved:" << path;
+    ShowSavedThresholds();
+}
+
+void SingleTestWid::ShowSavedThresholds()
+{
+    comlib::protocol::ClassThresholds saved;
+    if (!ReadThresholds(ui->cbModel->currentData(Qt::UserRole).toString(), saved))
+    {
+        m_savedThresholds->setText(tr("阈值：服务默认"));
+        m_savedThresholds->setToolTip(QString());
+        return;
+    }
+    QStringList parts;
+    for (int i = 0; i < saved.classes.size(); ++i)
+        parts.append(QStringLiteral("%1 %2").arg(saved.classes.at(i)).arg(saved.thresholds.at(i), 0, 'f', 2));
+    m_savedThresholds->setText(tr("阈值：%1").arg(parts.join(QStringLiteral("，"))));
+    m_savedThresholds->setToolTip(m_savedThresholds->text() + QLatin1Char('\n') +
+                                  tr("在测试集 %1（%2 张，指纹 %3）上选定")
+                                      .arg(saved.testSet.name)
+                                      .arg(saved.testSet.images)
+                                      .arg(saved.testSet.fingerprint));
 }
 
 QString SingleTestWid::PredictionPath(const QString& resultDir, const QString& prjPath,

@@ -2,6 +2,8 @@
 
 #include "Nexil/ImageInfo.h"
 
+#include "ComLib/Service/ServiceProtocol.h"
+
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -21,7 +23,10 @@ struct ServiceReply;
 } // namespace comlib
 
 class ComboListModel;
+class OperatingPointWid;
+class QLabel;
 class QNetworkReply;
+class ThresholdRates;
 
 // One test panel: runs a model version of the open project on the training service against the test
 // images, shows the rates per class and draws this version's prediction for the selected image.
@@ -49,11 +54,26 @@ public:
     static QString PredictionPath(const QString& resultDir, const QString& prjPath, const QString& testPath,
                                   const pro::ImageInfo& img);
 
+    // The last labelled result: its summary, the rates counted from it and the thresholds chosen on the
+    // panel. Empty until a labelled test is done, and again after ClearResult.
+    std::shared_ptr<const comlib::protocol::TestSummary> Summary() const { return m_summary; }
+    std::shared_ptr<const ThresholdRates> Rates() const { return m_rates; }
+    QVector<double> Thresholds() const;
+    // The version of the last started run and the set its result was measured on.
+    const QString& VersionName() const { return m_versionName; }
+    const comlib::protocol::ClassThresholds::TestSet& TestSet() const { return m_testSet; }
+    // Forgets the result of the last run, as when the test images changed; the canvas keeps its image.
+    void ClearResult();
+    // The saved thresholds of the version in versionDir; false when it has none that can be read.
+    static bool ReadThresholds(const QString& versionDir, comlib::protocol::ClassThresholds& thresholds);
+
 signals:
     void Signal_DelTest(QString id);
     void Signal_TestRlt(QStringList lossRateFile, QStringList overKillRile);
     // A run started or ended.
     void Signal_RunningChanged(bool running);
+    // The labelled result or its thresholds changed.
+    void Signal_ResultChanged();
 
 public slots:
     void Slot_BtnDelTestClicked();
@@ -74,6 +94,9 @@ private:
     void ShowStatus(const comlib::ServiceReply& reply);
     void ShowError(const QString& text);
     void LogRequest(const QString& path, const QString& taskId);
+    void LoadSummary();
+    void SaveThresholds();
+    void ShowSavedThresholds();
 
     std::unique_ptr<Ui::SingleTestWidClass> ui;
     QString m_id;
@@ -82,4 +105,12 @@ private:
     QString m_versionName;
     QString m_modelConfigPath;
     std::shared_ptr<pro::ImageInfo> m_shownResult;
+    QString m_versionDir;
+    QString m_resultDir;
+    QString m_testPath;
+    std::shared_ptr<const comlib::protocol::TestSummary> m_summary;
+    std::shared_ptr<const ThresholdRates> m_rates;
+    comlib::protocol::ClassThresholds::TestSet m_testSet;
+    OperatingPointWid* m_points;
+    QLabel* m_savedThresholds;
 };

@@ -104,9 +104,28 @@ SingleTestWid* TestContainerWid::AddPanel()
     connect(panel, &SingleTestWid::Signal_DelTest, this, &TestContainerWid::Slot_DelTestItem);
     connect(panel, &SingleTestWid::Signal_RunningChanged, this,
             [this] { emit Signal_TestingChanged(Testing()); });
+    connect(panel, &SingleTestWid::Signal_ResultChanged, this, &TestContainerWid::Signal_ResultsChanged);
     m_panels.insert(id, panel);
     m_panelRow->addWidget(panel, 1);
+    emit Signal_ResultsChanged();
     return panel;
+}
+
+QList<SingleTestWid*> TestContainerWid::PanelsInRow() const
+{
+    QList<SingleTestWid*> panels;
+    for (int i = 0; i < m_panelRow->count(); ++i)
+    {
+        if (auto* panel = qobject_cast<SingleTestWid*>(m_panelRow->itemAt(i)->widget()))
+            panels.append(panel);
+    }
+    return panels;
+}
+
+void TestContainerWid::ClearResults()
+{
+    for (SingleTestWid* panel : qAsConst(m_panels))
+        panel->ClearResult();
 }
 
 void TestContainerWid::Slot_DelTestItem(QString id)
@@ -124,4 +143,5 @@ void TestContainerWid::Slot_DelTestItem(QString id)
     panel->deleteLater();
     if (wasRunning)
         emit Signal_TestingChanged(Testing());
+    emit Signal_ResultsChanged();
 }

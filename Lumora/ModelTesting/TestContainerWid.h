@@ -43,11 +43,18 @@ public:
     bool Testing() const;
     // The panels in ascending id order.
     QList<SingleTestWid*> Panels() const { return m_panels.values(); }
+    SingleTestWid* Panel(const QString& id) const { return m_panels.value(id); }
+    // The panels in the order they stand in the row.
+    QList<SingleTestWid*> PanelsInRow() const;
+    // Every panel forgets its last result: the test images changed.
+    void ClearResults();
 
 signals:
     void Signal_GetModels(QString path);
     void Signal_TestRlt(QStringList lossRateFile, QStringList overKillRile);
     void Signal_TestingChanged(bool testing);
+    // A panel came or went, or the labelled result of one changed.
+    void Signal_ResultsChanged();
 
 public slots:
     void Slot_BtnAddTestClicked();

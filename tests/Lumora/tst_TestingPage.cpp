@@ -7,12 +7,14 @@
 
 #include "Canvas/datawidget.h"
 #include "ImgMarks/MarksResultWid.h"
+#include "ModelTesting/ErrorImgModel.h"
 #include "ModelTesting/LoadModelWork.h"
 #include "ModelTesting/ModelTestingWid.h"
 #include "ModelTesting/SingleTestWid.h"
 #include "ModelTesting/TestContainerWid.h"
 
 #include "ComLib/Service/ServiceClient.h"
+#include "ComLib/Service/ServiceProtocol.h"
 #include "ComLib/Service/ServiceRun.h"
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/CategoryPalette.h"
@@ -25,6 +27,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -35,7 +38,9 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTextDocument>
 #include <QTreeView>
+#include <QtCharts/QChartView>
 #include <QtTest>
 
 #include <opencv2/imgcodecs.hpp>
@@ -74,6 +79,14 @@ QJsonObject ReadJson(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+}
+
+// The text of a label showing rich text, as read on screen.
+QString Shown(const QLabel* label)
+{
+    QTextDocument document;
+    document.setHtml(label->text());
+    return document.toPlainText();
 }
 
 QStringList Titles(const std::weak_ptr<pro::ImageInfo>& record)
@@ -121,8 +134,16 @@ private slots:
     void deletedRunningPanelStaysQuiet();
     void neverAnswered();
     void predictionsInCategoryColours();
+    void operatingPoints();
+    void errorBrowserAnyPanel();
+    void heldOutFolderIsLabelled();
+    void comparisonReport();
 
 private:
+    // Runs a labelled test of the annotated images on the panel whose service leaves the summary.
+    void RunLabelled(SingleTestWid& panel, const QString& version,
+                     const comlib::protocol::TestSummary& summary);
+
     // A project with marked images, each with one ROI of "scratch".
     void OpenProject(int images);
     QString PrjPath() const { return m_fixture.ProjectPath(); }
@@ -862,6 +883,229 @@ void tst_TestingPage::predictionsInCategoryColours()
     QCOMPARE(rois.at(1)->outlineColor(), CategoryPalette::At(0));
     // The canvas writes the titles itself, apart from each other.
     QVERIFY(!rois.at(0)->titleShown() && !rois.at(1)->titleShown());
+}
+
+void tst_TestingPage::RunLabelled(SingleTestWid& panel, const QString& version,
+                                  const comlib::protocol::TestSummary& summary)
+{
+    // The status is held until the summary lies where the service leaves it.
+    m_service->Script("/test_model", {FakeTrainService::Json(R"({"status":"running"})")});
+    m_service->Script("/get_test_status", {FakeTrainService::Hold()});
+    Start(panel, version);
+    // Held on purpose, which must not count as a service that hangs.
+    panel.findChild<comlib::ServiceClient*>()->SetTimeoutMs(60000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_service->HeldCount() >= 1, 10000);
+    QVERIFY(Touch(PrjPath() + "/test/" + version + "/test_summary.result",
+                  QJsonDocument(summary.ToJson()).toJson()));
+    m_service->ReleaseHeld(R"({"status":"done","loss_rate":[0.5,0],"overkill_rate":[0,0]})");
+    QTRY_VERIFY(!Running(panel));
+}
+
+void tst_TestingPage::operatingPoints()
+{
+    OpenProject(4);
+    const QString version = "V2024-01-02_03-04-05";
+    const QString versionDir = MakeVersion(version, {"scratch", "spot"});
+    const auto images = PrjIns().lock()->Images().values();
+    comlib::protocol::TestSummary summary;
+    summary.classes = QStringList{"scratch", "spot"};
+    // scratch: held by 0, 1 and 2, scored 0.9, 0.6 and 0.3; 3 is scored 0.5 without it.
+    summary.images = {{images[0]->path, {0.9, 0}, QVector<bool>{true, false}},
+                      {images[1]->path, {0.6, 0}, QVector<bool>{true, false}},
+                      {images[2]->path, {0.3, 0.2}, QVector<bool>{true, true}},
+                      {images[3]->path, {0.5, 0}, QVector<bool>{false, false}}};
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    SingleTestWid& panel = *Panels(*page).first();
+    auto* rates = Child<QLabel>(panel, "lbClassRates");
+    auto* threshold = Child<QDoubleSpinBox>(panel, "spinThreshold");
+    QCOMPARE(Child<QLabel>(panel, "lbSavedThresholds")->text(), U("阈值：服务默认"));
+    RunLabelled(panel, version, summary);
+
+    auto* classes = Child<QComboBox>(panel, "cbClass");
+    QCOMPARE(classes->count(), 2);
+    QVERIFY(!Child<QWidget>(panel, "OperatingPointWid")->isHidden());
+    QCOMPARE(threshold->value(), 0.0);
+    QCOMPARE(Shown(rates), U("漏检 0/3 (0.0%) 过杀 1/1 (100.0%)"));
+    QVERIFY(Child<QtCharts::QChartView>(panel, "chartRates")->chart()->title().contains(U("4 张带标注")));
+    threshold->setValue(0.55);
+    QCOMPARE(Shown(rates), U("漏检 1/3 (33.3%) 过杀 0/1 (0.0%)"));
+    // Nothing missed costs the overkill of image 3; a third missed allows 0.6.
+    Child<QPushButton>(panel, "btnLowestOverkill")->click();
+    QCOMPARE(threshold->value(), 0.3);
+    Child<QDoubleSpinBox>(panel, "spinMaxMissed")->setValue(33.4);
+    Child<QPushButton>(panel, "btnLowestOverkill")->click();
+    QCOMPARE(threshold->value(), 0.6);
+    classes->setCurrentIndex(1);
+    QCOMPARE(Shown(rates), U("漏检 0/1 (0.0%) 过杀 0/3 (0.0%)"));
+    threshold->setValue(0.25);
+    QCOMPARE(Shown(rates), U("漏检 1/1 (100.0%) 过杀 0/3 (0.0%)"));
+    QCOMPARE(panel.Thresholds(), (QVector<double>{0.6, 0.25}));
+
+    Child<QPushButton>(panel, "btnSaveThresholds")->click();
+    comlib::protocol::ClassThresholds saved;
+    QString error;
+    QVERIFY2(comlib::protocol::ClassThresholds::FromJson(ReadJson(versionDir + "/model/thresholds.json"),
+                                                         saved, error),
+             qPrintable(error));
+    QCOMPARE(saved.thresholds, (QVector<double>{0.6, 0.25}));
+    QCOMPARE(saved.testSet.images, 4);
+    QCOMPARE(saved.testSet.fingerprint, summary.Fingerprint());
+    QCOMPARE(Child<QLabel>(panel, "lbSavedThresholds")->text(), U("阈值：scratch 0.60，spot 0.25"));
+    QVERIFY(m_probe->Messages().isEmpty());
+
+    // The next test of the version starts from the saved thresholds.
+    RunLabelled(panel, version, summary);
+    QCOMPARE(panel.Thresholds(), (QVector<double>{0.6, 0.25}));
+}
+
+void tst_TestingPage::errorBrowserAnyPanel()
+{
+    OpenProject(3);
+    const QString version = "V2024-01-02_03-04-05";
+    MakeVersion(version, {"scratch", "spot"});
+    const auto images = PrjIns().lock()->Images().values();
+    comlib::protocol::TestSummary summary;
+    summary.classes = QStringList{"scratch", "spot"};
+    // Image 0 holds scratch but is seen as spot: missed under scratch, overkill under spot.
+    summary.images = {{images[0]->path, {0, 0.8}, QVector<bool>{true, false}},
+                      {images[1]->path, {0.9, 0}, QVector<bool>{true, false}},
+                      {images[2]->path, {0, 0.4}, QVector<bool>{false, false}}};
+    auto page = MakePage();
+    auto* tree = Tree(*page, "treeViewErrors");
+    m_testers.push_back(std::make_unique<QAbstractItemModelTester>(tree->model()));
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    Child<QPushButton>(*page, "btnAddTest")->click();
+    auto* panelChoice = Child<QComboBox>(*page, "cbErrorPanel");
+    QCOMPARE(panelChoice->count(), 2);
+    // The second panel in the row, not the first made.
+    SingleTestWid* second = page->findChild<TestContainerWid*>()->PanelsInRow().at(1);
+    RunLabelled(*second, version, summary);
+    QCOMPARE(panelChoice->itemText(1), U("面板 2：") + version);
+    panelChoice->setCurrentIndex(1);
+    const auto groups = [tree]
+    {
+        QStringList texts;
+        for (int g = 0; g < tree->model()->rowCount(); ++g)
+            texts.append(tree->model()->index(g, 0).data().toString());
+        return texts;
+    };
+    QCOMPARE(groups(), (QStringList{U("漏检 · scratch (1)"), U("过杀 · spot (2)")}));
+    QCOMPARE(Names(tree), (QStringList{images[0]->fileName + "  0.00", images[0]->fileName + "  0.80",
+                                       images[2]->fileName + "  0.40"}));
+
+    // D steps through the images of the browser and shows each.
+    Child<QTabWidget>(*page, "tabWidget")->setCurrentWidget(Child<QWidget>(*page, "tabErrors"));
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    QCOMPARE(Child<PathWid>(*page, "widPath")->Path(), images[2]->path);
+
+    // A threshold moved on the panel changes the groups at once.
+    Child<QComboBox>(*second, "cbClass")->setCurrentIndex(1);
+    Child<QDoubleSpinBox>(*second, "spinThreshold")->setValue(0.5);
+    QCOMPARE(groups(), (QStringList{U("漏检 · scratch (1)"), U("过杀 · spot (1)")}));
+
+    // Other test images: the results of every panel go, the browser's too.
+    Child<QPushButton>(*page, "btnClearup")->click();
+    QCOMPARE(tree->model()->rowCount(), 0);
+    QCOMPARE(Child<QTableView>(*second, "tblViewRlt")->model()->rowCount(), 0);
+    QVERIFY(!second->Rates());
+    QVERIFY(Child<QWidget>(*second, "OperatingPointWid")->isHidden());
+}
+
+void tst_TestingPage::heldOutFolderIsLabelled()
+{
+    OpenProject(1);
+    const QString version = "V2024-01-02_03-04-05";
+    const QString versionDir = MakeVersion(version, {"scratch"});
+    const QString folder = m_fixture.Path() + "/held";
+    QVERIFY(WriteImage(folder + "/a.png"));
+    QVERIFY(WriteImage(folder + "/sub/b.png"));
+    QVERIFY(WriteImage(folder + "/c.png"));
+    QVERIFY(Touch(folder + "/a.json", Prediction("scratch")));
+    QVERIFY(Touch(folder + "/sub/b.json", Prediction("scratch")));
+    auto page = MakePage();
+    auto* note = Child<QLabel>(*page, "lbTestTruth");
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    QVERIFY(note->text().contains(U("训练用过")));
+
+    ChooseInDialog(folder);
+    Child<QPushButton>(*page, "btnImportDir")->click();
+    QTRY_COMPARE(Names(Tree(*page, "treeViewTest")).size(), 3);
+    QCOMPARE(note->text(), U("3 张图片，其中 2 张带标注（图片旁的标注文件），按带标注测试。"));
+    Start(*Panels(*page).first(), version);
+    const QJsonObject config = ReadJson(versionDir + "/test.json");
+    QCOMPARE(config.value("predict_mode").toString(), QString("labeled"));
+    QCOMPARE(config.value("predict_path").toString(), folder);
+    Child<QPushButton>(*Panels(*page).first(), "btnRunTest")->click();
+
+    // A folder without annotation files stays unlabelled.
+    QVERIFY(QFile::remove(folder + "/a.json"));
+    QVERIFY(QFile::remove(folder + "/sub/b.json"));
+    ChooseInDialog(folder);
+    Child<QPushButton>(*page, "btnImportDir")->click();
+    QTRY_COMPARE(note->text(), U("3 张图片，无标注。"));
+    QCOMPARE(PrjIns().lock()->TestLabeled(), 0);
+}
+
+void tst_TestingPage::comparisonReport()
+{
+    OpenProject(3);
+    const QString before = "V2024-01-02_03-04-05";
+    const QString after = "V2024-02-02_03-04-05";
+    MakeVersion(before, {"scratch"});
+    MakeVersion(after, {"scratch"});
+    const auto images = PrjIns().lock()->Images().values();
+    comlib::protocol::TestSummary earlier;
+    earlier.classes = QStringList{"scratch"};
+    // Image 0 missed before, found after; image 1 right before, falsely found after; image 2 right in both.
+    earlier.images = {{images[0]->path, {0}, QVector<bool>{true}},
+                      {images[1]->path, {0}, QVector<bool>{false}},
+                      {images[2]->path, {0.9}, QVector<bool>{true}}};
+    comlib::protocol::TestSummary later = earlier;
+    later.images[0].scores = {0.7};
+    later.images[1].scores = {0.6};
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    Child<QPushButton>(*page, "btnAddTest")->click();
+    const auto panels = page->findChild<TestContainerWid*>()->PanelsInRow();
+
+    Child<QPushButton>(*page, "btnCompare")->click();
+    QCOMPARE(m_probe->Messages().size(), 1);
+    QCOMPARE(m_probe->Messages()[0].kind, int(NOTIFY_ABOUT));
+    RunLabelled(*panels[0], before, earlier);
+    RunLabelled(*panels[1], after, later);
+
+    const QString csvPath = m_fixture.Path() + "/report.csv";
+    ChooseInDialog(csvPath);
+    Child<QPushButton>(*page, "btnCompare")->click();
+    QCOMPARE(m_probe->Messages().size(), 2);
+    QCOMPARE(m_probe->Messages()[1].text, before + U(" → ") + after + U("：修复 1，破坏 1，净变化 0"));
+    QFile csv(csvPath);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(csv.readAll());
+    QVERIFY(text.contains(earlier.Fingerprint()));
+    QVERIFY(text.contains(before + ",scratch 0.000"));
+    QVERIFY(text.contains(before + " -> " + after + ",scratch,1,1,0"));
+    QVERIFY(text.contains(before + " -> " + after + U(",scratch,修复,") + images[0]->path));
+    QVERIFY(text.contains(before + " -> " + after + U(",scratch,破坏,") + images[1]->path));
+
+    const QString htmlPath = m_fixture.Path() + "/report.html";
+    ChooseInDialog(htmlPath);
+    Child<QPushButton>(*page, "btnCompare")->click();
+    QFile html(htmlPath);
+    QVERIFY(html.open(QIODevice::ReadOnly));
+    const QString page2 = QString::fromUtf8(html.readAll());
+    QVERIFY(page2.startsWith("<!DOCTYPE html>"));
+    QCOMPARE(page2.count("data:image/jpeg;base64,"), 2);
+    QVERIFY(page2.contains(earlier.Fingerprint()));
+
+    // Another set on one panel: nothing to compare.
+    later.images.removeLast();
+    RunLabelled(*panels[1], after, later);
+    Child<QPushButton>(*page, "btnCompare")->click();
+    QCOMPARE(m_probe->Messages().last().text, U("各面板不是在同一组带标注的图片上测试的，无法对比。"));
 }
 
 QTEST_MAIN(tst_TestingPage)

@@ -4,10 +4,12 @@
 #include "ComLib/Service/ServiceProtocol.h"
 #include "ComLib/Service/ServiceReply.h"
 #include "ModelTraining/TrainConfig.h"
+#include "Nexil/ImageFiles.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/ROI/RectROIItem.h"
 #include "TrainService/JobConfig.h"
 #include "TrainService/JobQueue.h"
+#include "TrainService/TestJob.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -32,6 +34,8 @@ private Q_SLOTS:
     void missingKeyIsNamed();
     void statusReadAsBuilt();
     void modelRecordAndSummaryReadAsWritten();
+    void thresholdsReadAsWritten();
+    void savedThresholdsApplied();
 
 private:
     // config.json of a one-image project of the given type, as the training page writes it.
@@ -210,12 +214,76 @@ void tst_ServiceContract::modelRecordAndSummaryReadAsWritten()
     QCOMPARE(readSummary.ToJson(), summary.ToJson());
     QVERIFY(!readSummary.images.at(1).truth);
 
+    // No image's prediction file can take the summary's place.
+    for (const QString& suffix : ImageFiles::Suffixes())
+        QVERIFY(comlib::protocol::PredictionPath("/p", "/s", "/p/test_summary." + suffix) !=
+                QString("/s/") + comlib::protocol::kTestSummaryFile);
+
     QJsonObject broken = summary.ToJson();
     QJsonArray rows = broken.value("images").toArray();
     rows.append(QJsonObject{{"path", "/t/c.png"}, {"scores", QJsonArray{0.5}}});
     broken.insert("images", rows);
     QVERIFY(!TestSummary::FromJson(broken, readSummary, error));
     QVERIFY2(error.contains("/t/c.png"), qPrintable(error));
+}
+
+void tst_ServiceContract::thresholdsReadAsWritten()
+{
+    using comlib::protocol::ClassThresholds;
+    ClassThresholds saved;
+    saved.classes = QStringList{"scratch", "spot"};
+    saved.thresholds = {0.35, 1};
+    saved.testSet = {"held-out", 120, "ab12"};
+    ClassThresholds read;
+    QString error;
+    QVERIFY2(ClassThresholds::FromJson(saved.ToJson(), read, error), qPrintable(error));
+    QCOMPARE(read.ToJson(), saved.ToJson());
+    QCOMPARE(read.testSet.images, 120);
+    QCOMPARE(read.ThresholdOf("spot", 0.5), 1.0);
+    QCOMPARE(read.ThresholdOf("dent", 0.5), 0.5);
+
+    // A file edited by hand is refused rather than half applied.
+    const QList<QByteArray> refused{
+        R"({"classes":[{"name":"a","threshold":1.5}]})", R"({"classes":[{"name":"a","threshold":"0.5"}]})",
+        R"({"classes":[{"name":"a","threshold":0.1},{"name":"a","threshold":0.2}]})",
+        R"({"classes":{"a":0.5}})"};
+    for (const QByteArray& text : refused)
+        QVERIFY2(!ClassThresholds::FromJson(QJsonDocument::fromJson(text).object(), read, error), text);
+}
+
+void tst_ServiceContract::savedThresholdsApplied()
+{
+    const QString model = m_dir->path() + "/model";
+    QVERIFY(QDir().mkpath(model));
+    const QStringList classes{"scratch", "spot", "dent"};
+    // Without a file every shape counts.
+    QCOMPARE(TestJob::SavedThresholds(model, classes), (std::vector<float>{0, 0, 0}));
+
+    comlib::protocol::ClassThresholds saved;
+    saved.classes = QStringList{"spot", "scratch", "gone"};
+    saved.thresholds = {0.75, 0.5, 0.9};
+    QFile file(model + "/" + comlib::protocol::kThresholdsFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(saved.ToJson()).toJson());
+    file.close();
+    const std::vector<float> thresholds = TestJob::SavedThresholds(model, classes);
+    QCOMPARE(thresholds, (std::vector<float>{0.5f, 0.75f, 0.0f}));
+
+    std::vector<trainsvc::Shape> shapes(4);
+    shapes[0] = {0, true, {}, 0.5f};  // scratch at its threshold: kept
+    shapes[1] = {0, true, {}, 0.49f}; // below: dropped
+    shapes[2] = {1, true, {}, 0.7f};  // spot below 0.75: dropped
+    shapes[3] = {2, true, {}, 0.01f}; // dent without a threshold: kept
+    const std::vector<trainsvc::Shape> kept = TestJob::AtThresholds(shapes, thresholds);
+    QCOMPARE(int(kept.size()), 2);
+    QCOMPARE(kept[0].score, 0.5f);
+    QCOMPARE(kept[1].cls, 2);
+
+    // A file edited into nonsense is ignored, not half applied.
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(R"({"classes":[{"name":"spot","threshold":7}]})");
+    file.close();
+    QCOMPARE(TestJob::SavedThresholds(model, classes), (std::vector<float>{0, 0, 0}));
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceContract)

@@ -464,7 +464,7 @@ void tst_TrainService::trainAndTest()
     // Every image has its prediction file at its place, in the image's own pixels, every shape with
     // its score; the rates and the summary follow from those files.
     comlib::protocol::TestSummary summary;
-    QVERIFY2(comlib::protocol::TestSummary::FromJson(ReadJson(save + "/test_summary.json"), summary, error),
+    QVERIFY2(comlib::protocol::TestSummary::FromJson(ReadJson(save + "/test_summary.result"), summary, error),
              qPrintable(error));
     QCOMPARE(summary.classes, classes);
     QCOMPARE(summary.images.size(), images.size());
@@ -528,7 +528,7 @@ void tst_TrainService::trainAndTest()
     QVERIFY(QFileInfo::exists(plainSave + "/first.json"));
     QVERIFY(QFileInfo::exists(plainSave + "/sub/second.json"));
     QVERIFY(
-        comlib::protocol::TestSummary::FromJson(ReadJson(plainSave + "/test_summary.json"), summary, error));
+        comlib::protocol::TestSummary::FromJson(ReadJson(plainSave + "/test_summary.result"), summary, error));
     QCOMPARE(summary.images.size(), 2);
     QCOMPARE(summary.images.at(0).path, QDir::cleanPath(folder + "/first.png"));
     QVERIFY(!summary.images.at(0).truth.has_value());

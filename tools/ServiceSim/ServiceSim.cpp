@@ -132,8 +132,49 @@ struct TestRun
     QStringList images;
 };
 
+// A score from 0 to 1 that stays the same for the same version, image and class.
+double Score(const QString& version, const QString& image, const QString& cls)
+{
+    return double(std::hash<std::string>()((version + image + cls).toStdString()) % 1000) / 1000;
+}
+
+// The summary of a test: scores that favour the annotated classes, and for a labelled test the truth
+// from the annotation file beside each image.
+void WriteSummary(const protocol::TestRequest& config, const QStringList& images)
+{
+    QFile modelConfig(config.modelPath + "/" + protocol::kModelConfigFile);
+    modelConfig.open(QIODevice::ReadOnly);
+    protocol::TestSummary summary;
+    summary.classes = protocol::ModelClassesFromJson(QJsonDocument::fromJson(modelConfig.readAll()).object());
+    for (const QString& image : images)
+    {
+        QFile annotation(ImageFiles::AnnotationPath(image));
+        QStringList labels;
+        if (annotation.open(QIODevice::ReadOnly))
+        {
+            for (const QJsonValue& shape :
+                 QJsonDocument::fromJson(annotation.readAll()).object().value("shapes").toArray())
+                labels.append(shape.toObject().value("label").toString());
+        }
+        protocol::TestSummary::Image row{image, {}, std::nullopt};
+        QVector<bool> truth;
+        for (const QString& cls : summary.classes)
+        {
+            const double score = Score(config.savePredictPath, image, cls);
+            truth.append(labels.contains(cls));
+            row.scores.append(truth.last() ? 0.3 + 0.7 * score : (score < 0.5 ? 0 : score - 0.3));
+        }
+        if (config.labeled && annotation.exists())
+            row.truth = truth;
+        summary.images.append(row);
+    }
+    QFile out(config.savePredictPath + "/" + protocol::kTestSummaryFile);
+    out.open(QIODevice::WriteOnly);
+    out.write(QJsonDocument(summary.ToJson()).toJson());
+}
+
 // Writes a prediction beside each tested image's place under save_predict_path: a box that moves with
-// the version, so two panels show different shapes.
+// the version, so two panels show different shapes; and the test's summary.
 TestRun StartTest(const protocol::TestRequest& config)
 {
     const QString& from = config.predictPath;
@@ -158,6 +199,8 @@ TestRun StartTest(const protocol::TestRequest& config)
                                             {"shapes", QJsonArray{shape}}})
                       .toJson());
     }
+    QDir().mkpath(to);
+    WriteSummary(config, run.images);
     return run;
 }
 
