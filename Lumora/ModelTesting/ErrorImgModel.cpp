@@ -104,7 +104,7 @@ QString ErrorImgModel::ImageText(const Group& group, int image) const
     const auto& row = m_rates->Image(image);
     return QStringLiteral("%1  %2")
         .arg(QFileInfo(row.path).fileName())
-        .arg(row.scores.at(group.cls), 0, 'f', 2);
+        .arg(ThresholdRates::DecidingScore(row, group.cls), 0, 'f', 2);
 }
 
 QVariant ErrorImgModel::data(const QModelIndex& index, int role) const

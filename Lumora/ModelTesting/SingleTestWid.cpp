@@ -94,6 +94,7 @@ SingleTestWid::SingleTestWid(const QString& id, ComboListModel* models, QWidget*
     connect(ui->btnDelTest, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnDelTestClicked);
     connect(ui->btnRunTest, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnRunTestClicked);
     connect(ui->btnShowRlt, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnShowRltClicked);
+    connect(ui->btnTestValSet, &QPushButton::clicked, this, &SingleTestWid::Signal_TestValidationSet);
     connect(m_points, &OperatingPointWid::Signal_ThresholdsChanged, this,
             &SingleTestWid::Signal_ResultChanged);
     connect(m_points, &OperatingPointWid::Signal_SaveThresholds, this, &SingleTestWid::SaveThresholds);
@@ -188,6 +189,8 @@ bool SingleTestWid::MakeTestReqJson(QString& configPath)
     request.predictPath = testPath;
     request.savePredictPath = resultDir;
     request.modelPath = modelPath;
+    if (!m_testImages.isEmpty())
+        request.images = m_testImages;
     const QJsonObject config = request.ToJson();
     const QString path = versionDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kTestConfigFile);
     QString error;
@@ -200,6 +203,7 @@ bool SingleTestWid::MakeTestReqJson(QString& configPath)
     m_versionDir = versionDir;
     m_resultDir = resultDir;
     m_testPath = testPath;
+    m_runSetName = m_setName;
     m_modelConfigPath = modelPath + QLatin1String("/Config.json");
     configPath = path;
     return true;
@@ -213,8 +217,21 @@ void SingleTestWid::Slot_BtnRunTestClicked()
         StartTest();
 }
 
+void SingleTestWid::SetTestImages(const QStringList& relativePaths, const QString& setName)
+{
+    m_testImages = relativePaths;
+    m_setName = relativePaths.isEmpty() ? QString() : setName;
+}
+
+QString SingleTestWid::ChosenVersionDir() const
+{
+    return ui->cbModel->currentData(Qt::UserRole).toString();
+}
+
 void SingleTestWid::StartTest()
 {
+    if (m_run->IsRunning())
+        return;
     QString configPath;
     if (!MakeTestReqJson(configPath))
         return;
@@ -372,7 +389,8 @@ void SingleTestWid::LoadSummary()
         return;
     m_summary = summary;
     m_rates = rates;
-    m_testSet.name = QFileInfo(QDir::cleanPath(m_testPath)).fileName();
+    m_testSet.name =
+        m_runSetName.isEmpty() ? QFileInfo(QDir::cleanPath(m_testPath)).fileName() : m_runSetName;
     m_testSet.images = rates->ImageCount();
     m_testSet.fingerprint = summary->Fingerprint();
 
@@ -424,6 +442,27 @@ bool SingleTestWid::ReadThresholds(const QString& versionDir, comlib::protocol::
         return false;
     }
     return true;
+}
+
+bool SingleTestWid::ReadValidationPaths(const QString& versionDir, QStringList& paths)
+{
+    const QString path = versionDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kModelDir) +
+                         QLatin1Char('/') + QLatin1String(comlib::protocol::kModelConfigFile);
+    QFile file(path);
+    // The record of a large project's split is a few megabytes at most.
+    if (versionDir.isEmpty() || !QFileInfo(path).isFile() || file.size() > kMaxSummaryBytes ||
+        !file.open(QIODevice::ReadOnly))
+        return false;
+    comlib::protocol::ModelRecord record;
+    QString error;
+    if (!comlib::protocol::ModelRecord::FromJson(QJsonDocument::fromJson(file.readAll()).object(), record,
+                                                 error))
+    {
+        qWarning().noquote() << "Model record unreadable:" << path << error;
+        return false;
+    }
+    paths = record.valPaths;
+    return !paths.isEmpty();
 }
 
 void SingleTestWid::SaveThresholds()

@@ -46,6 +46,15 @@ public:
     // Shows the prediction of the last started version for the image; keeps the canvas as it is when
     // there is none.
     void ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg);
+    // The images the next runs test: these paths relative to the test path under the set's name, or,
+    // when empty, every image below the test path.
+    void SetTestImages(const QStringList& relativePaths, const QString& setName);
+    // Starts a run of the chosen version on the test images; nothing when one is running.
+    void StartTest();
+    // The validation images recorded with the version in versionDir, relative to the project's datas
+    // folder; false when the version has no readable record of them.
+    static bool ReadValidationPaths(const QString& versionDir, QStringList& paths);
+    QString ChosenVersionDir() const;
     // Cuts the panel off the service and its timer before it is deleted: a removed panel sends and
     // shows nothing more.
     void Discard();
@@ -74,6 +83,8 @@ signals:
     void Signal_RunningChanged(bool running);
     // The labelled result or its thresholds changed.
     void Signal_ResultChanged();
+    // The user asks to test the chosen version on its validation images.
+    void Signal_TestValidationSet();
 
 public slots:
     void Slot_BtnDelTestClicked();
@@ -88,7 +99,6 @@ private:
     bool MakeTestReqJson(QString& configPath);
     void ParserTestResult(const comlib::ServiceReply& reply);
     void ResetTestState();
-    void StartTest();
     void StopTest();
     void ShowReply(const comlib::ServiceReply& reply);
     void ShowStatus(const comlib::ServiceReply& reply);
@@ -108,6 +118,10 @@ private:
     QString m_versionDir;
     QString m_resultDir;
     QString m_testPath;
+    QStringList m_testImages;
+    QString m_setName;
+    // The set's name of the last started run.
+    QString m_runSetName;
     std::shared_ptr<const comlib::protocol::TestSummary> m_summary;
     std::shared_ptr<const ThresholdRates> m_rates;
     comlib::protocol::ClassThresholds::TestSet m_testSet;

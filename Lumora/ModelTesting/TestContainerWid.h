@@ -48,6 +48,8 @@ public:
     QList<SingleTestWid*> PanelsInRow() const;
     // Every panel forgets its last result: the test images changed.
     void ClearResults();
+    // The images every panel tests from now on, and panels added later too (see SingleTestWid).
+    void SetTestImages(const QStringList& relativePaths, const QString& setName);
 
 signals:
     void Signal_GetModels(QString path);
@@ -55,6 +57,8 @@ signals:
     void Signal_TestingChanged(bool testing);
     // A panel came or went, or the labelled result of one changed.
     void Signal_ResultsChanged();
+    // The panel's user asks to test its chosen version on that version's validation images.
+    void Signal_TestValidationSet(QString id);
 
 public slots:
     void Slot_BtnAddTestClicked();
@@ -70,6 +74,8 @@ private:
     QHBoxLayout* m_panelRow;
     QMap<QString, SingleTestWid*> m_panels;
     std::weak_ptr<pro::ImageInfo> m_shownImg;
+    QStringList m_testImages;
+    QString m_setName;
     ComboListModel* m_models;
     comlib::WorkerThread m_modelThread{QStringLiteral("LoadModelWork")};
 };

@@ -138,6 +138,7 @@ private slots:
     void errorBrowserAnyPanel();
     void heldOutFolderIsLabelled();
     void comparisonReport();
+    void validationSetInOneAction();
 
 private:
     // Runs a labelled test of the annotated images on the panel whose service leaves the summary.
@@ -1109,4 +1110,74 @@ void tst_TestingPage::comparisonReport()
 }
 
 QTEST_MAIN(tst_TestingPage)
+// One click tests the chosen version on the images it kept for validation, named by the record; every
+// panel then tests that set, until other test images are chosen.
+void tst_TestingPage::validationSetInOneAction()
+{
+    OpenProject(4);
+    const auto images = PrjIns().lock()->Images().values();
+    const QDir datas(PrjPath() + "/datas");
+    QStringList kept{datas.relativeFilePath(images[2]->path), datas.relativeFilePath(images[0]->path)};
+    kept.sort();
+    const QString version = "V2024-01-02_03-04-05";
+    const QString versionDir = MakeVersion(version, {"scratch"});
+    comlib::protocol::ModelRecord record;
+    record.classes = QStringList{"scratch"};
+    // Names that are no image of the project are passed over.
+    record.valPaths = kept + QStringList{"../../escape.png", "RawDatas/gone.png"};
+    QVERIFY(Touch(versionDir + "/model/Config.json", QJsonDocument(record.ToJson()).toJson()));
+    const QString oldVersion = "V2023-01-02_03-04-05";
+    MakeVersion(oldVersion, {"scratch"});
+
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnAddTest")->click();
+    const QList<SingleTestWid*> panels = page->findChild<TestContainerWid*>()->PanelsInRow();
+    SingleTestWid& first = *panels.at(0);
+    auto* combo = Child<QComboBox>(first, "cbModel");
+    QTRY_VERIFY(combo->findText(oldVersion) >= 0);
+    combo->setCurrentIndex(combo->findText(oldVersion));
+    Child<QPushButton>(first, "btnTestValSet")->click();
+    QCOMPARE(m_probe->Messages().size(), 1);
+    QVERIFY(m_probe->Messages().first().text.contains(U("没有记录验证集")));
+    QVERIFY(m_service->RequestsTo("/test_model").isEmpty());
+
+    combo->setCurrentIndex(combo->findText(version));
+    m_service->Script("/test_model", {FakeTrainService::Json(R"({"status":"running"})")});
+    m_service->Script("/get_test_status", {FakeTrainService::Hold()});
+    first.findChild<comlib::ServiceClient*>()->SetTimeoutMs(60000);
+    first.findChild<comlib::ServiceRun*>()->SetIntervalMs(100);
+    Child<QPushButton>(first, "btnTestValSet")->click();
+    QTRY_COMPARE(m_service->RequestsTo("/test_model").size(), 1);
+    const QJsonObject config = ReadJson(versionDir + "/test.json");
+    QCOMPARE(config.value("predict_mode").toString(), QString("labeled"));
+    QCOMPARE(config.value("predict_path").toString(), PrjPath() + "/datas");
+    QCOMPARE(config.value("predict_images").toVariant().toStringList(), kept);
+    QCOMPARE(Names(Tree(*page, "treeViewTest")).size(), 2);
+    QVERIFY(Child<QLabel>(*page, "lbTestTruth")->text().contains(U("验证集")));
+
+    // The result says which set it was measured on.
+    QTRY_VERIFY_WITH_TIMEOUT(m_service->HeldCount() >= 1, 10000);
+    comlib::protocol::TestSummary summary;
+    summary.classes = QStringList{"scratch"};
+    summary.images = {{images[0]->path, {0.9}, QVector<bool>{true}},
+                      {images[2]->path, {0.1}, QVector<bool>{true}}};
+    QVERIFY(Touch(PrjPath() + "/test/" + version + "/test_summary.result",
+                  QJsonDocument(summary.ToJson()).toJson()));
+    m_service->ReleaseHeld(R"({"status":"done","loss_rate":[0],"overkill_rate":[0]})");
+    QTRY_VERIFY(!Running(first));
+    QCOMPARE(first.TestSet().name, version + U(" 验证集"));
+    QCOMPARE(first.TestSet().images, 2);
+
+    // Another panel compares on the same images; choosing other test images ends the set.
+    m_service->Script("/get_test_status", {FakeTrainService::Json(R"({"status":"running"})")});
+    Start(*panels.at(1), version);
+    QCOMPARE(ReadJson(versionDir + "/test.json").value("predict_images").toVariant().toStringList(), kept);
+    Child<QPushButton>(*panels.at(1), "btnRunTest")->click();
+    QTRY_VERIFY(!Running(*panels.at(1)));
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    Start(first, version);
+    QVERIFY(!ReadJson(versionDir + "/test.json").contains("predict_images"));
+    QCOMPARE(m_probe->Messages().size(), 1);
+}
+
 #include "tst_TestingPage.moc"
