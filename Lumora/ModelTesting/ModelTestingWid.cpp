@@ -424,7 +424,7 @@ void ModelTestingWid::ShowErrorItem(const QModelIndex& index)
             AnnotationText::parseAnnotationFileText(QString::fromUtf8(file.readAll()), spImg->rois);
     }
     m_errorImage = spImg;
-    m_container->ShowImage(spImg);
+    m_container->ShowImage(spImg, true);
     m_pathBar->SetPath(path);
 }
 

@@ -14,6 +14,7 @@
 #include "ComLib/Service/ServiceReply.h"
 #include "ComLib/Service/ServiceRun.h"
 #include "ComUi/CMsgWnd.h"
+#include "ComUi/CategoryPalette.h"
 #include "ComUi/ComboListModel.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
@@ -544,7 +545,30 @@ QString SingleTestWid::PredictionPath(const QString& resultDir, const QString& p
     return comlib::protocol::PredictionPath(root, resultDir, path);
 }
 
-void SingleTestWid::ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg)
+ROIList SingleTestWid::ScoredShapes(const QByteArray& predictionText, QVector<double>& scores)
+{
+    ROIList shapes;
+    scores.clear();
+    // One shape at a time, so that a shape the reader passes over cannot shift the scores.
+    const QJsonObject document = QJsonDocument::fromJson(predictionText).object();
+    for (const QJsonValue& value : document.value(QStringLiteral("shapes")).toArray())
+    {
+        const QJsonObject shape = value.toObject();
+        ROIList one;
+        QJsonObject file = document;
+        file.insert(QStringLiteral("shapes"), QJsonArray{shape});
+        if (!AnnotationText::parseAnnotationFileText(
+                QString::fromUtf8(QJsonDocument(file).toJson(QJsonDocument::Compact)), one) ||
+            one.size() != 1)
+            continue;
+        const QJsonValue score = shape.value(QStringLiteral("score"));
+        scores.append(score.isDouble() ? score.toDouble() : -1);
+        shapes.append(one.first());
+    }
+    return shapes;
+}
+
+void SingleTestWid::ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg, bool withTruth)
 {
     const auto spImg = wpImg.lock();
     const auto spPrj = PrjIns().lock();
@@ -561,7 +585,16 @@ void SingleTestWid::ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg)
     auto spRlt = std::make_shared<pro::ImageInfo>();
     spRlt->path = spImg->path;
     spRlt->fileName = spImg->fileName;
-    if (AnnotationText::parseAnnotationFileText(QString::fromUtf8(file.readAll()), spRlt->rois))
+    const QByteArray text = file.readAll();
+    if (withTruth)
+    {
+        ShowWithTruth(*spImg, text, *spRlt);
+        m_shownResult = spRlt;
+        ui->widImgView->dataUpdated(m_shownResult);
+        ui->widImgView->zoomFit();
+        return;
+    }
+    if (AnnotationText::parseAnnotationFileText(QString::fromUtf8(text), spRlt->rois))
     {
         spRlt->markAsOK = spRlt->rois.isEmpty();
         spRlt->marked = true;
@@ -571,4 +604,36 @@ void SingleTestWid::ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg)
     ui->widImgView->setCategories(spPrj->MarkTypes());
     ui->widImgView->dataUpdated(m_shownResult);
     ui->widImgView->zoomFit();
+}
+
+void SingleTestWid::ShowWithTruth(const pro::ImageInfo& img, const QByteArray& predictionText,
+                                  pro::ImageInfo& shown)
+{
+    const auto spPrj = PrjIns().lock();
+    const QStringList categories = spPrj ? spPrj->MarkTypes() : QStringList();
+    // Copies: the truth shapes belong to the image's record, which the canvas must not recolour.
+    for (const auto& roi : img.rois)
+    {
+        if (!roi)
+            continue;
+        std::shared_ptr<ROIItem> truth = roi->clone();
+        truth->setSelected(false);
+        truth->setDisplayColor(CategoryPalette::Of(categories, roi->title()).lighter(150));
+        truth->setTitle(tr("标注 %1").arg(roi->title()));
+        truth->setTitleShown(false);
+        shown.rois.append(truth);
+    }
+    QVector<double> scores;
+    const ROIList predicted = ScoredShapes(predictionText, scores);
+    for (int i = 0; i < predicted.size(); ++i)
+    {
+        const auto& roi = predicted.at(i);
+        roi->setDisplayColor(CategoryPalette::Of(categories, roi->title()));
+        if (scores.at(i) >= 0)
+            roi->setTitle(QStringLiteral("%1 %2").arg(roi->title()).arg(scores.at(i), 0, 'f', 2));
+        roi->setTitleShown(false);
+        shown.rois.append(roi);
+    }
+    shown.marked = true;
+    ui->widImgView->useShapeColours();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Nexil/ImageInfo.h"
+#include "Nexil/ROI/ROIItem.h"
 
 #include "ComLib/Service/ServiceProtocol.h"
 
@@ -44,8 +45,11 @@ public:
     QString ChosenVersion() const;
     void ChooseVersion(const QString& name);
     // Shows the prediction of the last started version for the image; keeps the canvas as it is when
-    // there is none.
-    void ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg);
+    // there is none. withTruth draws the image's annotation under the prediction, each shape in its
+    // class's colour, the predicted ones with their scores.
+    void ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg, bool withTruth = false);
+    // The shapes of the prediction file's text and, in the same order, their scores (-1 for none).
+    static ROIList ScoredShapes(const QByteArray& predictionText, QVector<double>& scores);
     // The images the next runs test: these paths relative to the test path under the set's name, or,
     // when empty, every image below the test path.
     void SetTestImages(const QStringList& relativePaths, const QString& setName);
@@ -106,6 +110,8 @@ private:
     void LogRequest(const QString& path, const QString& taskId);
     void LoadSummary();
     void SaveThresholds();
+    // Fills shown with the image's truth and the predicted shapes with their scores, for the canvas.
+    void ShowWithTruth(const pro::ImageInfo& img, const QByteArray& predictionText, pro::ImageInfo& shown);
     void ShowSavedThresholds();
 
     std::unique_ptr<Ui::SingleTestWidClass> ui;

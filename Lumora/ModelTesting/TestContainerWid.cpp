@@ -68,12 +68,12 @@ void TestContainerWid::Slot_ModelList(QList<QPair<QString, QString>> lstModVer)
         it.key()->ChooseVersion(it.value());
 }
 
-void TestContainerWid::ShowImage(std::weak_ptr<pro::ImageInfo> wpImg)
+void TestContainerWid::ShowImage(std::weak_ptr<pro::ImageInfo> wpImg, bool withTruth)
 {
     m_shownImg = wpImg;
     m_markView->showImage(wpImg);
     for (SingleTestWid* panel : qAsConst(m_panels))
-        panel->ShowTestImage(wpImg);
+        panel->ShowTestImage(wpImg, withTruth);
 }
 
 bool TestContainerWid::Testing() const

@@ -37,8 +37,9 @@ public:
 
     // Lists the model versions of the open project again.
     void ReloadModels();
-    // Shows the image in the annotation view and in every panel with that panel's prediction.
-    void ShowImage(std::weak_ptr<pro::ImageInfo> wpImg);
+    // Shows the image in the annotation view and in every panel with that panel's prediction, and with
+    // withTruth the image's annotation drawn under each prediction.
+    void ShowImage(std::weak_ptr<pro::ImageInfo> wpImg, bool withTruth = false);
     // Some panel runs a test.
     bool Testing() const;
     // The panels in ascending id order.

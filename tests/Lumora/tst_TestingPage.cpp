@@ -139,6 +139,7 @@ private slots:
     void heldOutFolderIsLabelled();
     void comparisonReport();
     void validationSetInOneAction();
+    void errorBrowserOverlaysTruth();
 
 private:
     // Runs a labelled test of the annotated images on the panel whose service leaves the summary.
@@ -1178,6 +1179,51 @@ void tst_TestingPage::validationSetInOneAction()
     Start(first, version);
     QVERIFY(!ReadJson(versionDir + "/test.json").contains("predict_images"));
     QCOMPARE(m_probe->Messages().size(), 1);
+}
+
+// An image shown from the error browser carries its truth under the prediction, each in its class's
+// colour, the predicted shapes with their scores; the image's own record is left as it was.
+void tst_TestingPage::errorBrowserOverlaysTruth()
+{
+    OpenProject(1);
+    QVERIFY(PrjIns().lock()->AddMarkType("spot"));
+    const QString version = "V2024-01-02_03-04-05";
+    MakeVersion(version, {"scratch", "spot"});
+    const auto image = PrjIns().lock()->Images().first();
+    comlib::protocol::TestSummary summary;
+    summary.classes = QStringList{"scratch", "spot"};
+    summary.images = {{image->path, {0, 0.8}, QVector<bool>{true, false}}};
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    SingleTestWid& panel = *Panels(*page).first();
+    RunLabelled(panel, version, summary);
+    const QString relative = image->path.mid(PrjPath().size() + 6).replace(".png", ".json");
+    QVERIFY(Touch(PrjPath() + "/test/" + version + relative,
+                  R"({"imagePath":"x.png","imageData":null,"shapes":[)"
+                  R"({"label":"spot","shape_type":"rectangle","points":[[1,1],[5,5]],"score":0.8125},)"
+                  R"({"label":"gone","shape_type":"line","points":[[1,1]],"score":0.5},)"
+                  R"({"label":"scratch","shape_type":"rectangle","points":[[2,2],[6,6]]}]})"));
+
+    Child<QTabWidget>(*page, "tabWidget")->setCurrentWidget(Child<QWidget>(*page, "tabErrors"));
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    auto* canvas = Child<DataWidget>(panel, "widImgView");
+    QTRY_COMPARE(Titles(canvas->record()), (QStringList{U("标注 scratch"), "spot 0.81", "scratch"}));
+    canvas->grab();
+    const auto rois = canvas->record().lock()->rois;
+    QCOMPARE(rois.at(0)->outlineColor(), CategoryPalette::At(0).lighter(150));
+    QCOMPARE(rois.at(1)->outlineColor(), CategoryPalette::At(1));
+    QCOMPARE(rois.at(2)->outlineColor(), CategoryPalette::At(0));
+    QCOMPARE(Titles(image), QStringList{"scratch"});
+    QVERIFY(image->rois.first() != rois.first());
+
+    // D steps on through the browser; the test images' tree shows the prediction alone again.
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    QCOMPARE(Titles(canvas->record()).size(), 3);
+    Child<QTabWidget>(*page, "tabWidget")->setCurrentIndex(0);
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    QTRY_COMPARE(Titles(canvas->record()), (QStringList{"spot", "scratch"}));
+    canvas->grab();
+    QCOMPARE(canvas->record().lock()->rois.at(0)->outlineColor(), CategoryPalette::At(1));
 }
 
 #include "tst_TestingPage.moc"
