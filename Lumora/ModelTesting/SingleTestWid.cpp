@@ -401,10 +401,11 @@ void SingleTestWid::LoadSummary()
     for (const QString& cls : summary->classes)
         thresholds.append(hasSaved ? saved.ThresholdOf(cls, 0) : 0);
     m_points->SetRates(m_rates, thresholds,
-                       tr("测试集：%1，%2 张带标注，指纹 %3")
-                           .arg(m_testSet.name)
+                       // Count and fingerprint first: a long set name is what the width cuts.
+                       tr("%1 张带标注，指纹 %2，测试集：%3")
                            .arg(m_testSet.images)
-                           .arg(m_testSet.fingerprint.left(8)));
+                           .arg(m_testSet.fingerprint.left(8))
+                           .arg(m_testSet.name));
     emit Signal_ResultChanged();
 }
 
