@@ -33,6 +33,11 @@ ModelTestingWid::ModelTestingWid(QWidget* parent)
     m_pathBar = ui->widPath;
     m_testModel->includeUnmarked = true;
     ui->tabWidget->setCurrentIndex(0);
+    // These two trees describe one panel only, which a user comparing three cannot guess.
+    ui->tabWidget->setTabToolTip(ui->tabWidget->indexOf(ui->tabLostExa),
+                                 tr("最先创建的测试面板所报漏检的图片，按图片的标注类别分组，直到清空"));
+    ui->tabWidget->setTabToolTip(ui->tabWidget->indexOf(ui->tabOverKill),
+                                 tr("最先创建的测试面板所报过杀的图片，按图片的标注类别分组，直到清空"));
     const QList<QPair<QTreeView*, MarksImgModel*>> trees{{ui->treeViewTest, m_testModel},
                                                          {ui->treeViewLossRate, m_lossModel},
                                                          {ui->treeViewOverKill, m_overkillModel}};
