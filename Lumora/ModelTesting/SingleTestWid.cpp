@@ -451,8 +451,9 @@ bool SingleTestWid::ReadValidationPaths(const QString& versionDir, QStringList& 
     const QString path = versionDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kModelDir) +
                          QLatin1Char('/') + QLatin1String(comlib::protocol::kModelConfigFile);
     QFile file(path);
-    // The record of a large project's split is a few megabytes at most.
-    if (versionDir.isEmpty() || !QFileInfo(path).isFile() || file.size() > kMaxSummaryBytes ||
+    // The record of a large project's split is a few megabytes; anything far larger is no record.
+    constexpr qint64 kMaxRecordBytes = 64 * 1024 * 1024;
+    if (versionDir.isEmpty() || !QFileInfo(path).isFile() || file.size() > kMaxRecordBytes ||
         !file.open(QIODevice::ReadOnly))
         return false;
     comlib::protocol::ModelRecord record;
