@@ -8,8 +8,12 @@ namespace
 // How many of the ascending scores count as found at the threshold.
 int FoundCount(const QVector<double>& scores, double threshold)
 {
-    const auto first = threshold > 0 ? std::lower_bound(scores.cbegin(), scores.cend(), threshold)
-                                     : std::upper_bound(scores.cbegin(), scores.cend(), 0.0);
+    // Rounding to float keeps the order, so the scores that reach the threshold are still a tail.
+    const auto first = threshold > 0
+                           ? std::partition_point(scores.cbegin(), scores.cend(),
+                                                  [threshold](double score)
+                                                  { return !ThresholdRates::Reaches(score, threshold); })
+                           : std::upper_bound(scores.cbegin(), scores.cend(), 0.0);
     return int(scores.cend() - first);
 }
 

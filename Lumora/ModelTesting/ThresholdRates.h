@@ -44,7 +44,10 @@ public:
     ThresholdRates() = default;
     explicit ThresholdRates(const comlib::protocol::TestSummary& summary);
 
-    static bool Found(double score, double threshold) { return score > 0 && score >= threshold; }
+    // Compared in single precision, as the service compares its float scores with the saved thresholds:
+    // a threshold typed as 0.7 lets a score of 0.7 through although the nearest float is below 0.7.
+    static bool Reaches(double score, double threshold) { return float(score) >= float(threshold); }
+    static bool Found(double score, double threshold) { return score > 0 && Reaches(score, threshold); }
     // The score that decides whether the image's row is right in cls: its hit score where the truth
     // holds cls, else its highest score.
     static double DecidingScore(const comlib::protocol::TestSummary::Image& image, int cls);

@@ -349,14 +349,15 @@ void tst_ServiceContract::pageRatesAgreeWithTheTable()
     written.classes = QStringList{"scratch", "spot"};
     for (const Case& c : cases)
         written.images.append(TestJob::SummaryRow(c.path, size, c.predicted, &c.truth, 2));
-    // The panel reads the summary from its file.
+    // The panel reads the summary from its file. Thresholds typed as 0.7 and 0.6 meet scores of exactly
+    // those values, which the service holds in single precision.
     comlib::protocol::TestSummary summary;
     QString error;
     QVERIFY2(comlib::protocol::TestSummary::FromJson(written.ToJson(), summary, error), qPrintable(error));
     const ThresholdRates page(summary);
 
-    for (const QVector<double>& thresholds :
-         QVector<QVector<double>>{{0, 0}, {0.3, 0.3}, {0.5, 0.5}, {0.85, 0.1}, {0.95, 0.96}, {1, 1}})
+    for (const QVector<double>& thresholds : QVector<QVector<double>>{
+             {0, 0}, {0.3, 0.3}, {0.5, 0.5}, {0.7, 0.6}, {0.85, 0.1}, {0.95, 0.96}, {1, 1}})
     {
         TestRates table(2);
         for (const Case& c : cases)
