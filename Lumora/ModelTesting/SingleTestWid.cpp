@@ -252,6 +252,7 @@ void SingleTestWid::StartTest()
     ui->btnRunTest->setText(tr("停止测试"));
     ui->cbModel->setEnabled(false);
     ui->btnDelTest->setEnabled(false);
+    ui->btnTestValSet->setEnabled(false);
     emit Signal_RunningChanged(true);
 }
 
@@ -268,6 +269,7 @@ void SingleTestWid::ResetTestState()
     m_run->Finish();
     ui->cbModel->setEnabled(true);
     ui->btnDelTest->setEnabled(true);
+    ui->btnTestValSet->setEnabled(true);
     emit Signal_RunningChanged(false);
 }
 

@@ -1157,6 +1157,7 @@ void tst_TestingPage::validationSetInOneAction()
     QCOMPARE(config.value("predict_images").toVariant().toStringList(), kept);
     QCOMPARE(Names(Tree(*page, "treeViewTest")).size(), 2);
     QVERIFY(Child<QLabel>(*page, "lbTestTruth")->text().contains(U("验证集")));
+    QVERIFY(!Child<QPushButton>(first, "btnTestValSet")->isEnabled());
 
     // The result says which set it was measured on.
     QTRY_VERIFY_WITH_TIMEOUT(m_service->HeldCount() >= 1, 10000);
@@ -1168,6 +1169,7 @@ void tst_TestingPage::validationSetInOneAction()
                   QJsonDocument(summary.ToJson()).toJson()));
     m_service->ReleaseHeld(R"({"status":"done","loss_rate":[0],"overkill_rate":[0]})");
     QTRY_VERIFY(!Running(first));
+    QVERIFY(Child<QPushButton>(first, "btnTestValSet")->isEnabled());
     QCOMPARE(first.TestSet().name, version + U(" 验证集"));
     QCOMPARE(first.TestSet().images, 2);
 
