@@ -134,6 +134,7 @@ bool ReadTestConfig(const QString& path, TestConfig& config, QString& error)
     config.predictPath = request.predictPath;
     config.savePredictPath = request.savePredictPath;
     config.modelPath = request.modelPath;
+    config.images = request.images;
     return true;
 }
 

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // The two configuration files the program hands to the service: config.json of a training run and
 // test.json of a test run.
 namespace trainsvc
@@ -33,6 +35,9 @@ struct TestConfig
     QString savePredictPath;
     QString modelPath;
     QString project;
+    // The images to test instead of all below predictPath: relative as read, absolute and resolved
+    // once confined.
+    std::optional<QStringList> images;
 };
 
 // Input side and base channel width of the networks for fineness 1 to 5 (clamped).

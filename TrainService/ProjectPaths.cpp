@@ -1,11 +1,14 @@
 #include "TrainService/ProjectPaths.h"
 
 #include "ComLib/AtomicFile.h"
+#include "Nexil/ImageFiles.h"
 #include "Nexil/NexilConst.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QtDebug>
+
+#include <algorithm>
 
 namespace trainsvc
 {
@@ -33,6 +36,38 @@ QString ProjectOfConfig(const QString& configPath, const char* name, QString& ve
 bool Overlap(const QString& a, const QString& b)
 {
     return SameOrInside(a, b) || SameOrInside(b, a);
+}
+
+// The listed images as absolute paths, each once, in path order. Every entry must name an image file
+// below predict (resolved) and inside datas, by a plain relative path that passes no link: the list
+// comes from a file anyone could have written.
+bool ConfineImages(const QStringList& images, const QString& predict, const QString& datas, QStringList& out,
+                   QString& error)
+{
+    out.clear();
+    for (const QString& image : images)
+    {
+        const QStringList parts = image.split(QLatin1Char('/'));
+        const bool plain = !image.isEmpty() && !image.contains(QLatin1Char('\\')) &&
+                           !image.contains(QLatin1Char(':')) &&
+                           std::none_of(parts.begin(), parts.end(),
+                                        [](const QString& part) {
+                                            return part.isEmpty() || part == QLatin1String(".") ||
+                                                   part == QLatin1String("..");
+                                        });
+        const QString joined = predict + QLatin1Char('/') + image;
+        if (!plain || !::ImageFiles::IsImageName(image) || ResolvedPath(joined) != joined ||
+            !SameOrInside(joined, datas))
+        {
+            error = QStringLiteral("\"predict_images\" entry %1 is no image below %2 inside %3")
+                        .arg(image, predict, datas);
+            return false;
+        }
+        out.append(joined);
+    }
+    out.sort();
+    out.removeDuplicates();
+    return true;
 }
 
 } // namespace
@@ -139,6 +174,14 @@ bool ConfineTestConfig(const QString& configPath, TestConfig& config, QString& e
                         .arg(config.savePredictPath, images);
             return false;
         }
+    }
+    if (config.images)
+    {
+        QStringList images;
+        if (!ConfineImages(*config.images, predict, ResolvedPath(project + QLatin1String(nexil::kDatasDir)),
+                           images, error))
+            return false;
+        config.images = images;
     }
     config.savePredictPath = save;
     config.project = project;

@@ -27,7 +27,9 @@ bool SameOrInside(const QString& path, const QString& folder);
 bool ConfineTrainConfig(const QString& configPath, TrainConfig& config, QString& error);
 // A test config must be <project>/train/<version>/test.json; "save_predict_path" must lie inside
 // <project>/test and must neither be nor contain nor lie inside "predict_path" or <project>/datas.
-// On success config.savePredictPath is resolved and config.project set.
+// Listed "predict_images" must be plain relative paths of image files below "predict_path" and inside
+// <project>/datas, passing no link. On success config.savePredictPath is resolved, config.project set
+// and config.images, when listed, made absolute, sorted and without repeats.
 bool ConfineTestConfig(const QString& configPath, TestConfig& config, QString& error);
 
 // Makes dir (its parent must exist) with the marker inside; false with the reason.

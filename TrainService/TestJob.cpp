@@ -134,6 +134,19 @@ bool TestJob::LoadModel(const QString& modelDir, ModelEngine& engine, QStringLis
     return true;
 }
 
+comlib::protocol::TestSummary::Image TestJob::SummaryRow(const QString& path, cv::Size imageSize,
+                                                         const std::vector<Shape>& scored,
+                                                         const std::vector<Shape>* truth, int classes)
+{
+    comlib::protocol::TestSummary::Image row{path, HighestScores(scored, classes), std::nullopt};
+    if (truth)
+    {
+        row.truth = PresentClasses(*truth, classes);
+        row.hits = ToVector(TestRates::HitScores(imageSize, *truth, scored, classes));
+    }
+    return row;
+}
+
 void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report)
 {
     ClearStaleParts(m_config.project);
@@ -149,7 +162,7 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
     // The summary keeps every score, so the program can choose thresholds again; the prediction files
     // and the rates hold what the saved thresholds let through.
     const std::vector<float> thresholds = SavedThresholds(m_config.modelPath, classes);
-    const QStringList images = DataSet::ImageFiles(m_config.predictPath);
+    const QStringList images = m_config.images ? *m_config.images : DataSet::ImageFiles(m_config.predictPath);
     if (images.isEmpty())
     {
         report(JobQueue::Failed(QStringLiteral("no images under %1").arg(m_config.predictPath)));
@@ -198,17 +211,14 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
             report(JobQueue::Failed(error));
             return;
         }
-        comlib::protocol::TestSummary::Image row{path, HighestScores(scored, int(classes.size())),
-                                                 std::nullopt};
         Sample truth;
         int unknownTitles = 0;
-        if (m_config.labeled &&
-            DataSet::ReadAnnotation(ImageFiles::AnnotationPath(path), classes, truth, unknownTitles))
-        {
+        const bool hasTruth = m_config.labeled && DataSet::ReadAnnotation(ImageFiles::AnnotationPath(path),
+                                                                          classes, truth, unknownTitles);
+        if (hasTruth)
             rates.Add(path, image.size(), truth.shapes, shapes);
-            row.truth = PresentClasses(truth.shapes, int(classes.size()));
-        }
-        summary.images.append(row);
+        summary.images.append(
+            SummaryRow(path, image.size(), scored, hasTruth ? &truth.shapes : nullptr, int(classes.size())));
     }
     const QString summaryPath =
         m_config.savePredictPath + QLatin1Char('/') + QLatin1String(comlib::protocol::kTestSummaryFile);

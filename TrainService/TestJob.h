@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ComLib/Service/ServiceProtocol.h"
 #include "TrainService/JobConfig.h"
 #include "TrainService/JobQueue.h"
 #include "TrainService/SampleTypes.h"
@@ -10,7 +11,8 @@
 
 class ModelEngine;
 
-// One test run: loads an exported version, predicts every image below "predict_path", writes one
+// One test run: loads an exported version, predicts every image below "predict_path" (or the listed
+// ones), writes one
 // prediction file per image below "save_predict_path" (every shape with its score) and the test
 // summary beside them (each image's highest score per class, and for a labelled test the truth), and
 // for a labelled test measures the missed and overkill rates per class against the annotation files.
@@ -30,6 +32,13 @@ public:
     // The shapes whose score reaches their class's threshold.
     static std::vector<trainsvc::Shape> AtThresholds(const std::vector<trainsvc::Shape>& shapes,
                                                      const std::vector<float>& thresholds);
+
+    // The summary's row of an image: the highest score per class of every predicted shape, and with
+    // truth also the classes present and the scores of the shapes that meet them.
+    static comlib::protocol::TestSummary::Image SummaryRow(const QString& path, cv::Size imageSize,
+                                                           const std::vector<trainsvc::Shape>& scored,
+                                                           const std::vector<trainsvc::Shape>* truth,
+                                                           int classes);
 
     void Run(const std::atomic_bool& cancel, const JobQueue::Report& report);
 

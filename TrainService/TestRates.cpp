@@ -51,6 +51,20 @@ void TestRates::Add(const QString& imagePath, cv::Size imageSize, const std::vec
         m_overkillImages.append(imagePath);
 }
 
+std::vector<double> TestRates::HitScores(cv::Size imageSize, const std::vector<Shape>& truth,
+                                         const std::vector<Shape>& predicted, int numClasses)
+{
+    std::vector<double> hits(size_t(std::max(0, numClasses)), 0.0);
+    for (const Shape& shape : predicted)
+    {
+        if (shape.cls < 0 || shape.cls >= numClasses || shape.score <= hits[size_t(shape.cls)])
+            continue;
+        if (trainsvc::raster::ClassOverlaps(truth, {shape}, shape.cls, imageSize))
+            hits[size_t(shape.cls)] = shape.score;
+    }
+    return hits;
+}
+
 std::vector<double> TestRates::MissedRates() const
 {
     std::vector<double> rates;

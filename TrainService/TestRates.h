@@ -21,6 +21,11 @@ public:
     void Add(const QString& imagePath, cv::Size imageSize, const std::vector<trainsvc::Shape>& truth,
              const std::vector<trainsvc::Shape>& predicted);
 
+    // Per class, the highest score of the predicted shapes of the class that overlap its truth, 0 where
+    // none does: the class is found (not missed) at every threshold up to that score.
+    static std::vector<double> HitScores(cv::Size imageSize, const std::vector<trainsvc::Shape>& truth,
+                                         const std::vector<trainsvc::Shape>& predicted, int numClasses);
+
     std::vector<double> MissedRates() const;
     std::vector<double> OverkillRates() const;
     // Images missed or overkilled for at least one class, each once, in the order added.

@@ -112,6 +112,12 @@ void TrainJob::Describe(const DataSet& data, const std::vector<Sample>& train, c
     r.dataFingerprint = data.Fingerprint();
     r.trainImages = int(train.size());
     r.valImages = int(val.size());
+    // The split is kept so that the version can be tested on images it never trained on.
+    const QDir datas(m_config.datasPath);
+    r.valPaths.clear();
+    for (const Sample& sample : val)
+        r.valPaths.append(datas.relativeFilePath(QString::fromStdString(sample.imagePath)));
+    r.valPaths.sort();
     r.classCounts.clear();
     for (const QString& name : m_config.classes)
         r.classCounts.append({name, 0, 0});

@@ -41,6 +41,7 @@ const char kUnlabeled[] = "unlabeled";
 const char kPredictPath[] = "predict_path";
 const char kSavePredictPath[] = "save_predict_path";
 const char kTestModelPath[] = "test_model_path";
+const char kPredictImages[] = "predict_images";
 // status replies
 const char kStatus[] = "status";
 const char kMessage[] = "message";
@@ -70,6 +71,7 @@ const char kData[] = "data";
 const char kFingerprint[] = "fingerprint";
 const char kTrainImages[] = "train_images";
 const char kValImages[] = "val_images";
+const char kValPaths[] = "val_paths";
 const char kTrain[] = "train";
 const char kVal[] = "val";
 const char kHistory[] = "history";
@@ -78,6 +80,7 @@ const char kImages[] = "images";
 const char kPath[] = "path";
 const char kScores[] = "scores";
 const char kTruth[] = "truth";
+const char kHits[] = "hits";
 // the thresholds of a version
 const char kThreshold[] = "threshold";
 const char kTestSet[] = "test_set";
@@ -269,6 +272,8 @@ QJsonObject TestRequest::ToJson() const
     Put(o, kPredictPath, predictPath);
     Put(o, kSavePredictPath, savePredictPath);
     Put(o, kTestModelPath, modelPath);
+    if (images)
+        Put(o, kPredictImages, QJsonArray::fromStringList(*images));
     return o;
 }
 
@@ -283,6 +288,14 @@ bool TestRequest::FromJson(const QJsonObject& object, TestRequest& request, QStr
     if (mode != QLatin1String(kLabeled) && mode != QLatin1String(kUnlabeled))
         return Missing(kPredictMode, "\"labeled\" or \"unlabeled\"", error);
     request.labeled = mode == QLatin1String(kLabeled);
+    request.images.reset();
+    if (object.contains(QLatin1String(kPredictImages)))
+    {
+        QStringList images;
+        if (!ReadTexts(object, kPredictImages, images, error))
+            return false;
+        request.images = images;
+    }
     return true;
 }
 
@@ -379,6 +392,7 @@ QJsonObject ModelRecord::ToJson() const
         QJsonObject{{QLatin1String(kFingerprint), dataFingerprint},
                     {QLatin1String(kTrainImages), trainImages},
                     {QLatin1String(kValImages), valImages},
+                    {QLatin1String(kValPaths), QJsonArray::fromStringList(valPaths)},
                     {QLatin1String(kClasses), counts}});
     QJsonArray rows;
     for (const EpochLoss& row : history)
@@ -413,6 +427,11 @@ bool ModelRecord::FromJson(const QJsonObject& o, ModelRecord& record, QString& e
     record.dataFingerprint = ValueOf(data, kFingerprint).toString();
     record.trainImages = IntOf(data, kTrainImages);
     record.valImages = IntOf(data, kValImages);
+    for (const QJsonValue& item : ValueOf(data, kValPaths).toArray())
+    {
+        if (item.isString())
+            record.valPaths.append(item.toString());
+    }
     for (const QJsonValue& item : ValueOf(data, kClasses).toArray())
     {
         const QJsonObject count = item.toObject();
@@ -442,6 +461,8 @@ QJsonObject TestSummary::ToJson() const
                 truth.append(present);
             Put(row, kTruth, truth);
         }
+        if (image.hits)
+            Put(row, kHits, NumberArray(*image.hits));
         rows.append(row);
     }
     return QJsonObject{{QLatin1String(kClasses), QJsonArray::fromStringList(classes)},
@@ -461,8 +482,10 @@ bool TestSummary::FromJson(const QJsonObject& o, TestSummary& summary, QString& 
             return false;
         const QJsonArray scores = ValueOf(row, kScores).toArray();
         const QJsonValue truth = ValueOf(row, kTruth);
+        const QJsonValue hits = ValueOf(row, kHits);
         if (scores.size() != summary.classes.size() ||
-            (truth.isArray() && truth.toArray().size() != summary.classes.size()))
+            (truth.isArray() && truth.toArray().size() != summary.classes.size()) ||
+            (hits.isArray() && hits.toArray().size() != summary.classes.size()))
         {
             error = QStringLiteral("the row of %1 does not match the %2 classes")
                         .arg(image.path)
@@ -478,6 +501,8 @@ bool TestSummary::FromJson(const QJsonObject& o, TestSummary& summary, QString& 
                 present.append(value.toBool());
             image.truth = present;
         }
+        if (hits.isArray())
+            image.hits = Numbers(row, kHits);
         summary.images.append(image);
     }
     return true;

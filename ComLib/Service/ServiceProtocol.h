@@ -91,6 +91,9 @@ struct TestRequest
     QString predictPath;
     QString savePredictPath;
     QString modelPath;
+    // Only these images, as paths relative to predictPath with "/" between folders, instead of every
+    // image below it; a version's validation images are tested this way.
+    std::optional<QStringList> images;
 
     QJsonObject ToJson() const;
     static bool FromJson(const QJsonObject& object, TestRequest& request, QString& error);
@@ -174,6 +177,9 @@ struct ModelRecord
     QString dataFingerprint;
     int trainImages = 0;
     int valImages = 0;
+    // The validation images, relative to the "datas_path" of the training with "/" between folders, in
+    // path order. Empty for versions trained before it was recorded.
+    QStringList valPaths;
     QVector<ClassCount> classCounts;
     QVector<EpochLoss> history;
 
@@ -183,7 +189,8 @@ struct ModelRecord
 
 // The summary a test writes beside its prediction files (kTestSummaryFile in save_predict_path): for
 // every tested image the highest score per class, 0 where nothing was found, and for a labelled test
-// whether the image's annotation holds the class.
+// whether the image's annotation holds the class and the highest score of the class's shapes that meet
+// one of its annotated regions (a shape elsewhere on the image does not find the defect).
 struct TestSummary
 {
     struct Image
@@ -191,6 +198,8 @@ struct TestSummary
         QString path;
         QVector<double> scores;
         std::optional<QVector<bool>> truth;
+        // Absent in summaries written before it was kept; the class's highest score stands in then.
+        std::optional<QVector<double>> hits = std::nullopt;
     };
 
     QStringList classes;

@@ -46,6 +46,12 @@ void DataWidget::setCategories(const QStringList& categories)
     update();
 }
 
+void DataWidget::useShapeColours()
+{
+    m_categoryColors = false;
+    update();
+}
+
 void DataWidget::setPendingRoi(std::shared_ptr<ROIItem> roi)
 {
     m_pending = std::move(roi);

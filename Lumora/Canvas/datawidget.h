@@ -64,6 +64,9 @@ public:
     // (CategoryPalette) and the titles are laid out apart. Without a call the attribute colours stay.
     void setCategories(const QStringList& categories);
     const QStringList& categories() const { return m_categories; }
+    // The shapes keep the colours and titles they carry, for a view that colours them itself (truth
+    // and prediction drawn over each other); setCategories switches back.
+    void useShapeColours();
     // A finished shape not yet in the record (its category being chosen), drawn over the others.
     void setPendingRoi(std::shared_ptr<ROIItem> roi);
     void setHighlight(bool on);

@@ -104,7 +104,7 @@ QString ErrorImgModel::ImageText(const Group& group, int image) const
     const auto& row = m_rates->Image(image);
     return QStringLiteral("%1  %2")
         .arg(QFileInfo(row.path).fileName())
-        .arg(row.scores.at(group.cls), 0, 'f', 2);
+        .arg(ThresholdRates::DecidingScore(row, group.cls), 0, 'f', 2);
 }
 
 QVariant ErrorImgModel::data(const QModelIndex& index, int role) const
@@ -130,9 +130,15 @@ QVariant ErrorImgModel::data(const QModelIndex& index, int role) const
         const auto& row = m_rates->Image(image);
         QStringList lines{row.path};
         for (int c = 0; c < m_rates->Classes().size(); ++c)
-            lines.append(tr("%1：标注%2，最高分 %3")
-                             .arg(m_rates->Classes().at(c), row.truth->at(c) ? tr("有") : tr("无"))
-                             .arg(row.scores.at(c), 0, 'f', 3));
+        {
+            QString line = tr("%1：标注%2，最高分 %3")
+                               .arg(m_rates->Classes().at(c), row.truth->at(c) ? tr("有") : tr("无"))
+                               .arg(row.scores.at(c), 0, 'f', 3);
+            // A strong shape beside the defect does not find it; the score on the defect decides.
+            if (row.truth->at(c) && row.hits)
+                line += tr("，落在标注上 %1").arg(row.hits->value(c), 0, 'f', 3);
+            lines.append(line);
+        }
         return lines.join(QLatin1Char('\n'));
     }
     return QVariant();

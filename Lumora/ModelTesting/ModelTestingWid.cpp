@@ -33,6 +33,11 @@ ModelTestingWid::ModelTestingWid(QWidget* parent)
     m_pathBar = ui->widPath;
     m_testModel->includeUnmarked = true;
     ui->tabWidget->setCurrentIndex(0);
+    // These two trees describe one panel only, which a user comparing three cannot guess.
+    ui->tabWidget->setTabToolTip(ui->tabWidget->indexOf(ui->tabLostExa),
+                                 tr("最先创建的测试面板所报漏检的图片，按图片的标注类别分组，直到清空"));
+    ui->tabWidget->setTabToolTip(ui->tabWidget->indexOf(ui->tabOverKill),
+                                 tr("最先创建的测试面板所报过杀的图片，按图片的标注类别分组，直到清空"));
     const QList<QPair<QTreeView*, MarksImgModel*>> trees{{ui->treeViewTest, m_testModel},
                                                          {ui->treeViewLossRate, m_lossModel},
                                                          {ui->treeViewOverKill, m_overkillModel}};
@@ -76,6 +81,8 @@ ModelTestingWid::ModelTestingWid(QWidget* parent)
             &ModelTestingWid::ShowErrors);
     connect(ui->treeViewErrors, &QTreeView::clicked, this, &ModelTestingWid::ShowErrorItem);
     connect(ui->btnCompare, &QPushButton::clicked, this, &ModelTestingWid::ExportComparison);
+    connect(m_container, &TestContainerWid::Signal_TestValidationSet, this,
+            &ModelTestingWid::TestValidationSet);
     ShowPanels();
 }
 
@@ -144,6 +151,61 @@ void ModelTestingWid::Slot_btnImportMarkClicked()
     spPrj->SetTestLabeled(1);
     m_projectImages = true;
     CountTestImages(spPrj->Images().values());
+}
+
+void ModelTestingWid::TestValidationSet(const QString& panelId)
+{
+    SingleTestWid* panel = m_container->Panel(panelId);
+    const auto spPrj = PrjIns().lock();
+    if (!panel || !spPrj || panel->IsRunning())
+        return;
+    if (m_testing)
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("测试中无法更换测试图片。"), NOTIFY_ABOUT);
+        return;
+    }
+    const QString versionDir = panel->ChosenVersionDir();
+    if (versionDir.isEmpty())
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("请选中模型！"), NOTIFY_ABOUT);
+        return;
+    }
+    QStringList recorded;
+    if (!SingleTestWid::ReadValidationPaths(versionDir, recorded))
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("该版本没有记录验证集图片，请用新训练的版本。"),
+                             NOTIFY_ABOUT);
+        return;
+    }
+    // The record is a file like any other: only plain paths of the project's own images are taken.
+    const QString datas = spPrj->PrjPath() + QLatin1String(nexil::kDatasDir);
+    QList<std::shared_ptr<pro::ImageInfo>> images;
+    QStringList listed;
+    for (const QString& relative : recorded)
+    {
+        const QString clean = QDir::cleanPath(relative);
+        if (clean != relative || QDir::isAbsolutePath(clean) || clean.startsWith(QLatin1String("..")))
+            continue;
+        if (auto spImg = spPrj->ImageByPath(datas + QLatin1Char('/') + clean))
+        {
+            images.append(spImg);
+            listed.append(clean);
+        }
+    }
+    if (images.isEmpty())
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("该版本的验证集图片已不在项目中。"), NOTIFY_ABOUT);
+        return;
+    }
+    m_testModel->clearTree();
+    ForgetResults();
+    m_testModel->addImages(images);
+    spPrj->SetTestPath(datas);
+    spPrj->SetTestLabeled(1);
+    m_validationOf = panel->ChosenVersion();
+    m_container->SetTestImages(listed, tr("%1 验证集").arg(m_validationOf));
+    CountTestImages(images);
+    panel->StartTest();
 }
 
 void ModelTestingWid::Slot_ImgList(QList<std::shared_ptr<pro::ImageInfo>> vtImgPtr)
@@ -272,6 +334,8 @@ void ModelTestingWid::ForgetResults()
     m_testImages = 0;
     m_truthImages = 0;
     m_projectImages = false;
+    m_validationOf.clear();
+    m_container->SetTestImages({}, {});
     ShowTestImageCount();
 }
 
@@ -281,12 +345,14 @@ void ModelTestingWid::CountTestImages(const QList<std::shared_ptr<pro::ImageInfo
     m_testImages += images.size();
     for (const auto& spImg : images)
     {
-        if (m_projectImages || QFileInfo(ImageFiles::AnnotationPath(spImg->path)).isFile())
+        if (m_projectImages || !m_validationOf.isEmpty() ||
+            QFileInfo(ImageFiles::AnnotationPath(spImg->path)).isFile())
             ++m_truthImages;
     }
     // A folder whose images carry their annotation files is tested against them.
     const auto spPrj = PrjIns().lock();
-    if (!m_projectImages && before == 0 && m_truthImages > 0 && spPrj && !spPrj->TestPath().isEmpty())
+    if (!m_projectImages && m_validationOf.isEmpty() && before == 0 && m_truthImages > 0 && spPrj &&
+        !spPrj->TestPath().isEmpty())
         spPrj->SetTestLabeled(1);
     ShowTestImageCount();
 }
@@ -295,6 +361,10 @@ void ModelTestingWid::ShowTestImageCount()
 {
     if (m_testImages == 0)
         ui->lbTestTruth->clear();
+    else if (!m_validationOf.isEmpty())
+        ui->lbTestTruth->setText(tr("%1 张 %2 的验证集图片（训练未用过），按项目标注测试。")
+                                     .arg(m_testImages)
+                                     .arg(m_validationOf));
     else if (m_projectImages)
         ui->lbTestTruth->setText(
             tr("%1 张项目标注图片。注意：训练用过这些图片，漏检率和过杀率会偏低。").arg(m_testImages));
@@ -359,7 +429,7 @@ void ModelTestingWid::ShowErrorItem(const QModelIndex& index)
             AnnotationText::parseAnnotationFileText(QString::fromUtf8(file.readAll()), spImg->rois);
     }
     m_errorImage = spImg;
-    m_container->ShowImage(spImg);
+    m_container->ShowImage(spImg, true);
     m_pathBar->SetPath(path);
 }
 

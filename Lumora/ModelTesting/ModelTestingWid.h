@@ -70,6 +70,8 @@ private:
     // Counts the test images and those with an annotation file beside them, and says so.
     void CountTestImages(const QList<std::shared_ptr<pro::ImageInfo>>& images);
     void ShowTestImageCount();
+    // Makes the validation images of the panel's chosen version the test images and tests them there.
+    void TestValidationSet(const QString& panelId);
     // Compares the first tested panel with each later one on the same set and writes the report.
     void ExportComparison();
 
@@ -85,6 +87,8 @@ private:
     int m_truthImages = 0;
     // The test images are the project's own annotated ones, which trained the model.
     bool m_projectImages = false;
+    // The test images are the validation images of this version.
+    QString m_validationOf;
     // The record of the image shown from the error browser, when it is none of the project's.
     std::shared_ptr<pro::ImageInfo> m_errorImage;
     // Last, so that it ends before the page goes.

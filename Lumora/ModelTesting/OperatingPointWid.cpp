@@ -60,8 +60,14 @@ OperatingPointWid::OperatingPointWid(QWidget* parent)
     m_maxMissed->setToolTip(tr("允许的最高漏检率"));
     // Three panels and the annotation view share 1,600 pixels: nothing here may widen a panel.
     m_class->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    m_class->setMinimumContentsLength(6);
+    m_class->setMinimumContentsLength(5);
     m_slider->setMinimumWidth(30);
+    // No wider than the panel's model row, so that a tested panel does not squeeze the annotation view
+    // and the other panels: small buttons, and the slider and the arrow keys step the numbers.
+    for (QPushButton* button : {m_choose, m_save})
+        button->setStyleSheet(QStringLiteral("font-size: 13px; padding: 2px 6px;"));
+    for (QDoubleSpinBox* box : {m_threshold, m_maxMissed})
+        box->setButtonSymbols(QAbstractSpinBox::NoButtons);
     m_choose->setToolTip(tr("漏检不超过所设比例时过杀最低的阈值"));
 
     auto* chart = new QChart;
@@ -139,6 +145,8 @@ void OperatingPointWid::SetRates(std::shared_ptr<const ThresholdRates> rates,
     m_thresholds = thresholds;
     m_thresholds.resize(m_rates->Classes().size());
     m_chart->chart()->setTitle(setText);
+    // A long set name is cut at the chart's width; the whole line stays at hand.
+    m_chart->setToolTip(setText);
     show();
     {
         const QSignalBlocker blocker(m_class);
@@ -161,6 +169,7 @@ void OperatingPointWid::Clear()
     m_marker->clear();
     m_classRates->clear();
     m_chart->chart()->setTitle(QString());
+    m_chart->setToolTip(QString());
     // Only a labelled result has operating points; until then the canvas keeps the room.
     hide();
 }

@@ -14,6 +14,7 @@
 #include "ComLib/Service/ServiceReply.h"
 #include "ComLib/Service/ServiceRun.h"
 #include "ComUi/CMsgWnd.h"
+#include "ComUi/CategoryPalette.h"
 #include "ComUi/ComboListModel.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
@@ -94,6 +95,7 @@ SingleTestWid::SingleTestWid(const QString& id, ComboListModel* models, QWidget*
     connect(ui->btnDelTest, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnDelTestClicked);
     connect(ui->btnRunTest, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnRunTestClicked);
     connect(ui->btnShowRlt, &QPushButton::clicked, this, &SingleTestWid::Slot_BtnShowRltClicked);
+    connect(ui->btnTestValSet, &QPushButton::clicked, this, &SingleTestWid::Signal_TestValidationSet);
     connect(m_points, &OperatingPointWid::Signal_ThresholdsChanged, this,
             &SingleTestWid::Signal_ResultChanged);
     connect(m_points, &OperatingPointWid::Signal_SaveThresholds, this, &SingleTestWid::SaveThresholds);
@@ -188,6 +190,8 @@ bool SingleTestWid::MakeTestReqJson(QString& configPath)
     request.predictPath = testPath;
     request.savePredictPath = resultDir;
     request.modelPath = modelPath;
+    if (!m_testImages.isEmpty())
+        request.images = m_testImages;
     const QJsonObject config = request.ToJson();
     const QString path = versionDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kTestConfigFile);
     QString error;
@@ -200,6 +204,7 @@ bool SingleTestWid::MakeTestReqJson(QString& configPath)
     m_versionDir = versionDir;
     m_resultDir = resultDir;
     m_testPath = testPath;
+    m_runSetName = m_setName;
     m_modelConfigPath = modelPath + QLatin1String("/Config.json");
     configPath = path;
     return true;
@@ -213,8 +218,21 @@ void SingleTestWid::Slot_BtnRunTestClicked()
         StartTest();
 }
 
+void SingleTestWid::SetTestImages(const QStringList& relativePaths, const QString& setName)
+{
+    m_testImages = relativePaths;
+    m_setName = relativePaths.isEmpty() ? QString() : setName;
+}
+
+QString SingleTestWid::ChosenVersionDir() const
+{
+    return ui->cbModel->currentData(Qt::UserRole).toString();
+}
+
 void SingleTestWid::StartTest()
 {
+    if (m_run->IsRunning())
+        return;
     QString configPath;
     if (!MakeTestReqJson(configPath))
         return;
@@ -234,6 +252,7 @@ void SingleTestWid::StartTest()
     ui->btnRunTest->setText(tr("停止测试"));
     ui->cbModel->setEnabled(false);
     ui->btnDelTest->setEnabled(false);
+    ui->btnTestValSet->setEnabled(false);
     emit Signal_RunningChanged(true);
 }
 
@@ -250,6 +269,7 @@ void SingleTestWid::ResetTestState()
     m_run->Finish();
     ui->cbModel->setEnabled(true);
     ui->btnDelTest->setEnabled(true);
+    ui->btnTestValSet->setEnabled(true);
     emit Signal_RunningChanged(false);
 }
 
@@ -372,7 +392,8 @@ void SingleTestWid::LoadSummary()
         return;
     m_summary = summary;
     m_rates = rates;
-    m_testSet.name = QFileInfo(QDir::cleanPath(m_testPath)).fileName();
+    m_testSet.name =
+        m_runSetName.isEmpty() ? QFileInfo(QDir::cleanPath(m_testPath)).fileName() : m_runSetName;
     m_testSet.images = rates->ImageCount();
     m_testSet.fingerprint = summary->Fingerprint();
 
@@ -382,10 +403,11 @@ void SingleTestWid::LoadSummary()
     for (const QString& cls : summary->classes)
         thresholds.append(hasSaved ? saved.ThresholdOf(cls, 0) : 0);
     m_points->SetRates(m_rates, thresholds,
-                       tr("测试集：%1，%2 张带标注，指纹 %3")
-                           .arg(m_testSet.name)
+                       // Count and fingerprint first: a long set name is what the width cuts.
+                       tr("%1 张带标注，指纹 %2，测试集：%3")
                            .arg(m_testSet.images)
-                           .arg(m_testSet.fingerprint.left(8)));
+                           .arg(m_testSet.fingerprint.left(8))
+                           .arg(m_testSet.name));
     emit Signal_ResultChanged();
 }
 
@@ -424,6 +446,28 @@ bool SingleTestWid::ReadThresholds(const QString& versionDir, comlib::protocol::
         return false;
     }
     return true;
+}
+
+bool SingleTestWid::ReadValidationPaths(const QString& versionDir, QStringList& paths)
+{
+    const QString path = versionDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kModelDir) +
+                         QLatin1Char('/') + QLatin1String(comlib::protocol::kModelConfigFile);
+    QFile file(path);
+    // The record of a large project's split is a few megabytes; anything far larger is no record.
+    constexpr qint64 kMaxRecordBytes = 64 * 1024 * 1024;
+    if (versionDir.isEmpty() || !QFileInfo(path).isFile() || file.size() > kMaxRecordBytes ||
+        !file.open(QIODevice::ReadOnly))
+        return false;
+    comlib::protocol::ModelRecord record;
+    QString error;
+    if (!comlib::protocol::ModelRecord::FromJson(QJsonDocument::fromJson(file.readAll()).object(), record,
+                                                 error))
+    {
+        qWarning().noquote() << "Model record unreadable:" << path << error;
+        return false;
+    }
+    paths = record.valPaths;
+    return !paths.isEmpty();
 }
 
 void SingleTestWid::SaveThresholds()
@@ -505,7 +549,30 @@ QString SingleTestWid::PredictionPath(const QString& resultDir, const QString& p
     return comlib::protocol::PredictionPath(root, resultDir, path);
 }
 
-void SingleTestWid::ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg)
+ROIList SingleTestWid::ScoredShapes(const QByteArray& predictionText, QVector<double>& scores)
+{
+    ROIList shapes;
+    scores.clear();
+    // One shape at a time, so that a shape the reader passes over cannot shift the scores.
+    const QJsonObject document = QJsonDocument::fromJson(predictionText).object();
+    for (const QJsonValue& value : document.value(QStringLiteral("shapes")).toArray())
+    {
+        const QJsonObject shape = value.toObject();
+        ROIList one;
+        QJsonObject file = document;
+        file.insert(QStringLiteral("shapes"), QJsonArray{shape});
+        if (!AnnotationText::parseAnnotationFileText(
+                QString::fromUtf8(QJsonDocument(file).toJson(QJsonDocument::Compact)), one) ||
+            one.size() != 1)
+            continue;
+        const QJsonValue score = shape.value(QStringLiteral("score"));
+        scores.append(score.isDouble() ? score.toDouble() : -1);
+        shapes.append(one.first());
+    }
+    return shapes;
+}
+
+void SingleTestWid::ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg, bool withTruth)
 {
     const auto spImg = wpImg.lock();
     const auto spPrj = PrjIns().lock();
@@ -522,7 +589,16 @@ void SingleTestWid::ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg)
     auto spRlt = std::make_shared<pro::ImageInfo>();
     spRlt->path = spImg->path;
     spRlt->fileName = spImg->fileName;
-    if (AnnotationText::parseAnnotationFileText(QString::fromUtf8(file.readAll()), spRlt->rois))
+    const QByteArray text = file.readAll();
+    if (withTruth)
+    {
+        ShowWithTruth(*spImg, text, *spRlt);
+        m_shownResult = spRlt;
+        ui->widImgView->dataUpdated(m_shownResult);
+        ui->widImgView->zoomFit();
+        return;
+    }
+    if (AnnotationText::parseAnnotationFileText(QString::fromUtf8(text), spRlt->rois))
     {
         spRlt->markAsOK = spRlt->rois.isEmpty();
         spRlt->marked = true;
@@ -532,4 +608,36 @@ void SingleTestWid::ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg)
     ui->widImgView->setCategories(spPrj->MarkTypes());
     ui->widImgView->dataUpdated(m_shownResult);
     ui->widImgView->zoomFit();
+}
+
+void SingleTestWid::ShowWithTruth(const pro::ImageInfo& img, const QByteArray& predictionText,
+                                  pro::ImageInfo& shown)
+{
+    const auto spPrj = PrjIns().lock();
+    const QStringList categories = spPrj ? spPrj->MarkTypes() : QStringList();
+    // Copies: the truth shapes belong to the image's record, which the canvas must not recolour.
+    for (const auto& roi : img.rois)
+    {
+        if (!roi)
+            continue;
+        std::shared_ptr<ROIItem> truth = roi->clone();
+        truth->setSelected(false);
+        truth->setDisplayColor(CategoryPalette::Of(categories, roi->title()).lighter(150));
+        truth->setTitle(tr("标注 %1").arg(roi->title()));
+        truth->setTitleShown(false);
+        shown.rois.append(truth);
+    }
+    QVector<double> scores;
+    const ROIList predicted = ScoredShapes(predictionText, scores);
+    for (int i = 0; i < predicted.size(); ++i)
+    {
+        const auto& roi = predicted.at(i);
+        roi->setDisplayColor(CategoryPalette::Of(categories, roi->title()));
+        if (scores.at(i) >= 0)
+            roi->setTitle(QStringLiteral("%1 %2").arg(roi->title()).arg(scores.at(i), 0, 'f', 2));
+        roi->setTitleShown(false);
+        shown.rois.append(roi);
+    }
+    shown.marked = true;
+    ui->widImgView->useShapeColours();
 }

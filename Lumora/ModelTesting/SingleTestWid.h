@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Nexil/ImageInfo.h"
+#include "Nexil/ROI/ROIItem.h"
 
 #include "ComLib/Service/ServiceProtocol.h"
 
@@ -44,8 +45,20 @@ public:
     QString ChosenVersion() const;
     void ChooseVersion(const QString& name);
     // Shows the prediction of the last started version for the image; keeps the canvas as it is when
-    // there is none.
-    void ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg);
+    // there is none. withTruth draws the image's annotation under the prediction, each shape in its
+    // class's colour, the predicted ones with their scores.
+    void ShowTestImage(std::weak_ptr<pro::ImageInfo> wpImg, bool withTruth = false);
+    // The shapes of the prediction file's text and, in the same order, their scores (-1 for none).
+    static ROIList ScoredShapes(const QByteArray& predictionText, QVector<double>& scores);
+    // The images the next runs test: these paths relative to the test path under the set's name, or,
+    // when empty, every image below the test path.
+    void SetTestImages(const QStringList& relativePaths, const QString& setName);
+    // Starts a run of the chosen version on the test images; nothing when one is running.
+    void StartTest();
+    // The validation images recorded with the version in versionDir, relative to the project's datas
+    // folder; false when the version has no readable record of them.
+    static bool ReadValidationPaths(const QString& versionDir, QStringList& paths);
+    QString ChosenVersionDir() const;
     // Cuts the panel off the service and its timer before it is deleted: a removed panel sends and
     // shows nothing more.
     void Discard();
@@ -74,6 +87,8 @@ signals:
     void Signal_RunningChanged(bool running);
     // The labelled result or its thresholds changed.
     void Signal_ResultChanged();
+    // The user asks to test the chosen version on its validation images.
+    void Signal_TestValidationSet();
 
 public slots:
     void Slot_BtnDelTestClicked();
@@ -88,7 +103,6 @@ private:
     bool MakeTestReqJson(QString& configPath);
     void ParserTestResult(const comlib::ServiceReply& reply);
     void ResetTestState();
-    void StartTest();
     void StopTest();
     void ShowReply(const comlib::ServiceReply& reply);
     void ShowStatus(const comlib::ServiceReply& reply);
@@ -96,6 +110,8 @@ private:
     void LogRequest(const QString& path, const QString& taskId);
     void LoadSummary();
     void SaveThresholds();
+    // Fills shown with the image's truth and the predicted shapes with their scores, for the canvas.
+    void ShowWithTruth(const pro::ImageInfo& img, const QByteArray& predictionText, pro::ImageInfo& shown);
     void ShowSavedThresholds();
 
     std::unique_ptr<Ui::SingleTestWidClass> ui;
@@ -108,6 +124,10 @@ private:
     QString m_versionDir;
     QString m_resultDir;
     QString m_testPath;
+    QStringList m_testImages;
+    QString m_setName;
+    // The set's name of the last started run.
+    QString m_runSetName;
     std::shared_ptr<const comlib::protocol::TestSummary> m_summary;
     std::shared_ptr<const ThresholdRates> m_rates;
     comlib::protocol::ClassThresholds::TestSet m_testSet;

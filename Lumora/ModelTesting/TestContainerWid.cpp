@@ -68,12 +68,12 @@ void TestContainerWid::Slot_ModelList(QList<QPair<QString, QString>> lstModVer)
         it.key()->ChooseVersion(it.value());
 }
 
-void TestContainerWid::ShowImage(std::weak_ptr<pro::ImageInfo> wpImg)
+void TestContainerWid::ShowImage(std::weak_ptr<pro::ImageInfo> wpImg, bool withTruth)
 {
     m_shownImg = wpImg;
     m_markView->showImage(wpImg);
     for (SingleTestWid* panel : qAsConst(m_panels))
-        panel->ShowTestImage(wpImg);
+        panel->ShowTestImage(wpImg, withTruth);
 }
 
 bool TestContainerWid::Testing() const
@@ -105,6 +105,9 @@ SingleTestWid* TestContainerWid::AddPanel()
     connect(panel, &SingleTestWid::Signal_RunningChanged, this,
             [this] { emit Signal_TestingChanged(Testing()); });
     connect(panel, &SingleTestWid::Signal_ResultChanged, this, &TestContainerWid::Signal_ResultsChanged);
+    connect(panel, &SingleTestWid::Signal_TestValidationSet, this,
+            [this, id] { emit Signal_TestValidationSet(id); });
+    panel->SetTestImages(m_testImages, m_setName);
     m_panels.insert(id, panel);
     m_panelRow->addWidget(panel, 1);
     emit Signal_ResultsChanged();
@@ -126,6 +129,14 @@ void TestContainerWid::ClearResults()
 {
     for (SingleTestWid* panel : qAsConst(m_panels))
         panel->ClearResult();
+}
+
+void TestContainerWid::SetTestImages(const QStringList& relativePaths, const QString& setName)
+{
+    m_testImages = relativePaths;
+    m_setName = setName;
+    for (SingleTestWid* panel : qAsConst(m_panels))
+        panel->SetTestImages(relativePaths, setName);
 }
 
 void TestContainerWid::Slot_DelTestItem(QString id)

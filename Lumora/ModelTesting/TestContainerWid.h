@@ -37,8 +37,9 @@ public:
 
     // Lists the model versions of the open project again.
     void ReloadModels();
-    // Shows the image in the annotation view and in every panel with that panel's prediction.
-    void ShowImage(std::weak_ptr<pro::ImageInfo> wpImg);
+    // Shows the image in the annotation view and in every panel with that panel's prediction, and with
+    // withTruth the image's annotation drawn under each prediction.
+    void ShowImage(std::weak_ptr<pro::ImageInfo> wpImg, bool withTruth = false);
     // Some panel runs a test.
     bool Testing() const;
     // The panels in ascending id order.
@@ -48,6 +49,8 @@ public:
     QList<SingleTestWid*> PanelsInRow() const;
     // Every panel forgets its last result: the test images changed.
     void ClearResults();
+    // The images every panel tests from now on, and panels added later too (see SingleTestWid).
+    void SetTestImages(const QStringList& relativePaths, const QString& setName);
 
 signals:
     void Signal_GetModels(QString path);
@@ -55,6 +58,8 @@ signals:
     void Signal_TestingChanged(bool testing);
     // A panel came or went, or the labelled result of one changed.
     void Signal_ResultsChanged();
+    // The panel's user asks to test its chosen version on that version's validation images.
+    void Signal_TestValidationSet(QString id);
 
 public slots:
     void Slot_BtnAddTestClicked();
@@ -70,6 +75,8 @@ private:
     QHBoxLayout* m_panelRow;
     QMap<QString, SingleTestWid*> m_panels;
     std::weak_ptr<pro::ImageInfo> m_shownImg;
+    QStringList m_testImages;
+    QString m_setName;
     ComboListModel* m_models;
     comlib::WorkerThread m_modelThread{QStringLiteral("LoadModelWork")};
 };

@@ -8,8 +8,12 @@ namespace
 // How many of the ascending scores count as found at the threshold.
 int FoundCount(const QVector<double>& scores, double threshold)
 {
-    const auto first = threshold > 0 ? std::lower_bound(scores.cbegin(), scores.cend(), threshold)
-                                     : std::upper_bound(scores.cbegin(), scores.cend(), 0.0);
+    // Rounding to float keeps the order, so the scores that reach the threshold are still a tail.
+    const auto first = threshold > 0
+                           ? std::partition_point(scores.cbegin(), scores.cend(),
+                                                  [threshold](double score)
+                                                  { return !ThresholdRates::Reaches(score, threshold); })
+                           : std::upper_bound(scores.cbegin(), scores.cend(), 0.0);
     return int(scores.cend() - first);
 }
 
@@ -24,15 +28,23 @@ ThresholdRates::ThresholdRates(const comlib::protocol::TestSummary& summary) : m
     {
         if (!image.truth || image.truth->size() != classes || image.scores.size() != classes)
             continue;
+        if (image.hits && image.hits->size() != classes)
+            continue;
         m_images.append(image);
         for (int c = 0; c < classes; ++c)
-            (image.truth->at(c) ? m_positive : m_negative)[c].append(image.scores.at(c));
+            (image.truth->at(c) ? m_positive : m_negative)[c].append(DecidingScore(image, c));
     }
     for (int c = 0; c < classes; ++c)
     {
         std::sort(m_positive[c].begin(), m_positive[c].end());
         std::sort(m_negative[c].begin(), m_negative[c].end());
     }
+}
+
+double ThresholdRates::DecidingScore(const comlib::protocol::TestSummary::Image& image, int cls)
+{
+    const bool present = image.truth && image.truth->value(cls);
+    return present && image.hits ? image.hits->value(cls) : image.scores.value(cls);
 }
 
 ThresholdRates::ClassRate ThresholdRates::Rate(int cls, double threshold) const
@@ -114,7 +126,7 @@ QVector<ThresholdRates::ImageErrors> ThresholdRates::Errors(const QVector<double
         ImageErrors wrong{i, {}, {}};
         for (int c = 0; c < m_classes.size(); ++c)
         {
-            const bool found = Found(image.scores.at(c), thresholds.value(c, 0));
+            const bool found = Found(DecidingScore(image, c), thresholds.value(c, 0));
             if (image.truth->at(c) && !found)
                 wrong.missed.append(c);
             else if (!image.truth->at(c) && found)

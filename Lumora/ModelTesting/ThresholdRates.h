@@ -8,10 +8,11 @@
 #include <optional>
 
 // The image-level rates of a labelled test per class at per-class thresholds, recomputed from the test
-// summary without asking the service again. A class counts as found on an image when its highest score
-// there is above 0 and reaches the class's threshold. Missed: images holding the class where it is not
-// found, of all images holding it. Overkill: images without the class where it is found, of all images
-// without it. Rows of the summary without truth are left out.
+// summary without asking the service again, counted as the service counts the rates of its reply. A
+// score counts when it is above 0 and reaches the class's threshold. Missed: images holding the class
+// where no counted shape of it meets an annotated region of it (the row's hit score), of all images
+// holding it. Overkill: images without the class where its highest score counts, of all images without
+// it. Rows of the summary without truth are left out.
 class ThresholdRates
 {
 public:
@@ -43,7 +44,13 @@ public:
     ThresholdRates() = default;
     explicit ThresholdRates(const comlib::protocol::TestSummary& summary);
 
-    static bool Found(double score, double threshold) { return score > 0 && score >= threshold; }
+    // Compared in single precision, as the service compares its float scores with the saved thresholds:
+    // a threshold typed as 0.7 lets a score of 0.7 through although the nearest float is below 0.7.
+    static bool Reaches(double score, double threshold) { return float(score) >= float(threshold); }
+    static bool Found(double score, double threshold) { return score > 0 && Reaches(score, threshold); }
+    // The score that decides whether the image's row is right in cls: its hit score where the truth
+    // holds cls, else its highest score.
+    static double DecidingScore(const comlib::protocol::TestSummary::Image& image, int cls);
 
     const QStringList& Classes() const { return m_classes; }
     // The labelled images.

@@ -16,7 +16,8 @@ QString Key(const QString& path)
 
 bool Wrong(const comlib::protocol::TestSummary::Image& image, int cls, double threshold)
 {
-    return image.truth->at(cls) != ThresholdRates::Found(image.scores.at(cls), threshold);
+    return image.truth->at(cls) !=
+           ThresholdRates::Found(ThresholdRates::DecidingScore(image, cls), threshold);
 }
 
 } // namespace

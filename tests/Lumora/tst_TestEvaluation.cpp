@@ -38,6 +38,7 @@ private slots:
     void errorsByActualClass();
     void comparison();
     void comparisonRefusesOtherSets();
+    void scoreOnTheDefectDecides();
 };
 
 void tst_TestEvaluation::rates_data()
@@ -217,4 +218,40 @@ void tst_TestEvaluation::comparisonRefusesOtherSets()
 }
 
 QTEST_GUILESS_MAIN(tst_TestEvaluation)
+// A strong shape beside the defect finds nothing: misses, the lowest-overkill choice, the error list
+// and the comparison follow the score of the shapes on the defect where the summary has it.
+void tst_TestEvaluation::scoreOnTheDefectDecides()
+{
+    TestSummary summary;
+    summary.classes = QStringList{"dent"};
+    summary.images = {
+        {"/t/a.png", {0.9}, QVector<bool>{true}, QVector<double>{0.2}},  // strong beside, weak on it
+        {"/t/b.png", {0.7}, QVector<bool>{true}, QVector<double>{0.7}},  // found where it is
+        {"/t/c.png", {0.6}, QVector<bool>{false}, QVector<double>{0.0}}, // false
+    };
+    const ThresholdRates rates(summary);
+    QCOMPARE(rates.Rate(0, 0.5).missed, 1);
+    QCOMPARE(rates.Rate(0, 0.5).overkill, 1);
+    QCOMPARE(rates.Rate(0, 0.1).missed, 0);
+    // Nothing missed needs 0.2, which lets c through; the highest scores would have offered 0.7.
+    QCOMPARE(rates.LowestOverkill(0, 0), std::optional<double>(0.2));
+    const auto errors = rates.Errors({0.5});
+    QCOMPARE(errors.size(), 2);
+    QCOMPARE(errors[0].missed, QVector<int>{0});
+    QCOMPARE(errors[1].overkill, QVector<int>{0});
+
+    TestSummary after = summary;
+    after.images[0].hits = QVector<double>{0.9};
+    QVector<VersionComparison::ClassChange> changes;
+    QString error;
+    QVERIFY2(VersionComparison::Compare(summary, {0.5}, after, {0.5}, changes, error), qPrintable(error));
+    QCOMPARE(changes[0].fixed, QStringList{"/t/a.png"});
+    QVERIFY(changes[0].broken.isEmpty());
+
+    // A summary without those scores counts by the highest score, as before.
+    for (auto& image : summary.images)
+        image.hits.reset();
+    QCOMPARE(ThresholdRates(summary).Rate(0, 0.5).missed, 0);
+}
+
 #include "tst_TestEvaluation.moc"

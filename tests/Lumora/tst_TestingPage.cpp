@@ -138,6 +138,8 @@ private slots:
     void errorBrowserAnyPanel();
     void heldOutFolderIsLabelled();
     void comparisonReport();
+    void validationSetInOneAction();
+    void errorBrowserOverlaysTruth();
 
 private:
     // Runs a labelled test of the annotated images on the panel whose service leaves the summary.
@@ -1109,4 +1111,123 @@ void tst_TestingPage::comparisonReport()
 }
 
 QTEST_MAIN(tst_TestingPage)
+// One click tests the chosen version on the images it kept for validation, named by the record; every
+// panel then tests that set, until other test images are chosen.
+void tst_TestingPage::validationSetInOneAction()
+{
+    OpenProject(4);
+    const auto images = PrjIns().lock()->Images().values();
+    const QDir datas(PrjPath() + "/datas");
+    QStringList kept{datas.relativeFilePath(images[2]->path), datas.relativeFilePath(images[0]->path)};
+    kept.sort();
+    const QString version = "V2024-01-02_03-04-05";
+    const QString versionDir = MakeVersion(version, {"scratch"});
+    comlib::protocol::ModelRecord record;
+    record.classes = QStringList{"scratch"};
+    // Names that are no image of the project are passed over.
+    record.valPaths = kept + QStringList{"../../escape.png", "RawDatas/gone.png"};
+    QVERIFY(Touch(versionDir + "/model/Config.json", QJsonDocument(record.ToJson()).toJson()));
+    const QString oldVersion = "V2023-01-02_03-04-05";
+    MakeVersion(oldVersion, {"scratch"});
+
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnAddTest")->click();
+    const QList<SingleTestWid*> panels = page->findChild<TestContainerWid*>()->PanelsInRow();
+    SingleTestWid& first = *panels.at(0);
+    auto* combo = Child<QComboBox>(first, "cbModel");
+    QTRY_VERIFY(combo->findText(oldVersion) >= 0);
+    combo->setCurrentIndex(combo->findText(oldVersion));
+    Child<QPushButton>(first, "btnTestValSet")->click();
+    QCOMPARE(m_probe->Messages().size(), 1);
+    QVERIFY(m_probe->Messages().first().text.contains(U("没有记录验证集")));
+    QVERIFY(m_service->RequestsTo("/test_model").isEmpty());
+
+    combo->setCurrentIndex(combo->findText(version));
+    m_service->Script("/test_model", {FakeTrainService::Json(R"({"status":"running"})")});
+    // The first poll waits for the summary; later runs keep running until stopped.
+    m_service->Script("/get_test_status",
+                      {FakeTrainService::Hold(), FakeTrainService::Json(R"({"status":"running"})")});
+    first.findChild<comlib::ServiceClient*>()->SetTimeoutMs(60000);
+    first.findChild<comlib::ServiceRun*>()->SetIntervalMs(100);
+    Child<QPushButton>(first, "btnTestValSet")->click();
+    QTRY_COMPARE(m_service->RequestsTo("/test_model").size(), 1);
+    const QJsonObject config = ReadJson(versionDir + "/test.json");
+    QCOMPARE(config.value("predict_mode").toString(), QString("labeled"));
+    QCOMPARE(config.value("predict_path").toString(), PrjPath() + "/datas");
+    QCOMPARE(config.value("predict_images").toVariant().toStringList(), kept);
+    QCOMPARE(Names(Tree(*page, "treeViewTest")).size(), 2);
+    QVERIFY(Child<QLabel>(*page, "lbTestTruth")->text().contains(U("验证集")));
+    QVERIFY(!Child<QPushButton>(first, "btnTestValSet")->isEnabled());
+
+    // The result says which set it was measured on.
+    QTRY_VERIFY_WITH_TIMEOUT(m_service->HeldCount() >= 1, 10000);
+    comlib::protocol::TestSummary summary;
+    summary.classes = QStringList{"scratch"};
+    summary.images = {{images[0]->path, {0.9}, QVector<bool>{true}},
+                      {images[2]->path, {0.1}, QVector<bool>{true}}};
+    QVERIFY(Touch(PrjPath() + "/test/" + version + "/test_summary.result",
+                  QJsonDocument(summary.ToJson()).toJson()));
+    m_service->ReleaseHeld(R"({"status":"done","loss_rate":[0],"overkill_rate":[0]})");
+    QTRY_VERIFY(!Running(first));
+    QVERIFY(Child<QPushButton>(first, "btnTestValSet")->isEnabled());
+    QCOMPARE(first.TestSet().name, version + U(" 验证集"));
+    QCOMPARE(first.TestSet().images, 2);
+
+    // Another panel compares on the same images; choosing other test images ends the set.
+    Start(*panels.at(1), version);
+    QCOMPARE(ReadJson(versionDir + "/test.json").value("predict_images").toVariant().toStringList(), kept);
+    Child<QPushButton>(*panels.at(1), "btnRunTest")->click();
+    // The stop request reaches the service before the next start is counted.
+    QTRY_COMPARE(m_service->RequestsTo("/test_model").size(), 3);
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    Start(first, version);
+    QVERIFY(!ReadJson(versionDir + "/test.json").contains("predict_images"));
+    QCOMPARE(m_probe->Messages().size(), 1);
+}
+
+// An image shown from the error browser carries its truth under the prediction, each in its class's
+// colour, the predicted shapes with their scores; the image's own record is left as it was.
+void tst_TestingPage::errorBrowserOverlaysTruth()
+{
+    OpenProject(1);
+    QVERIFY(PrjIns().lock()->AddMarkType("spot"));
+    const QString version = "V2024-01-02_03-04-05";
+    MakeVersion(version, {"scratch", "spot"});
+    const auto image = PrjIns().lock()->Images().first();
+    comlib::protocol::TestSummary summary;
+    summary.classes = QStringList{"scratch", "spot"};
+    summary.images = {{image->path, {0, 0.8}, QVector<bool>{true, false}}};
+    auto page = MakePage();
+    Child<QPushButton>(*page, "btnImportMark")->click();
+    SingleTestWid& panel = *Panels(*page).first();
+    RunLabelled(panel, version, summary);
+    const QString relative = image->path.mid(PrjPath().size() + 6).replace(".png", ".json");
+    QVERIFY(Touch(PrjPath() + "/test/" + version + relative,
+                  R"({"imagePath":"x.png","imageData":null,"shapes":[)"
+                  R"({"label":"spot","shape_type":"rectangle","points":[[1,1],[5,5]],"score":0.8125},)"
+                  R"({"label":"gone","shape_type":"line","points":[[1,1]],"score":0.5},)"
+                  R"({"label":"scratch","shape_type":"rectangle","points":[[2,2],[6,6]]}]})"));
+
+    Child<QTabWidget>(*page, "tabWidget")->setCurrentWidget(Child<QWidget>(*page, "tabErrors"));
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    auto* canvas = Child<DataWidget>(panel, "widImgView");
+    QTRY_COMPARE(Titles(canvas->record()), (QStringList{U("标注 scratch"), "spot 0.81", "scratch"}));
+    canvas->grab();
+    const auto rois = canvas->record().lock()->rois;
+    QCOMPARE(rois.at(0)->outlineColor(), CategoryPalette::At(0).lighter(150));
+    QCOMPARE(rois.at(1)->outlineColor(), CategoryPalette::At(1));
+    QCOMPARE(rois.at(2)->outlineColor(), CategoryPalette::At(0));
+    QCOMPARE(Titles(image), QStringList{"scratch"});
+    QVERIFY(image->rois.first() != rois.first());
+
+    // D steps on through the browser; the test images' tree shows the prediction alone again.
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    QCOMPARE(Titles(canvas->record()).size(), 3);
+    Child<QTabWidget>(*page, "tabWidget")->setCurrentIndex(0);
+    Child<QPushButton>(*page, "btnNextImg")->click();
+    QTRY_COMPARE(Titles(canvas->record()), (QStringList{"spot", "scratch"}));
+    canvas->grab();
+    QCOMPARE(canvas->record().lock()->rois.at(0)->outlineColor(), CategoryPalette::At(1));
+}
+
 #include "tst_TestingPage.moc"

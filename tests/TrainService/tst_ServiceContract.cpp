@@ -3,6 +3,7 @@
 
 #include "ComLib/Service/ServiceProtocol.h"
 #include "ComLib/Service/ServiceReply.h"
+#include "ModelTesting/ThresholdRates.h"
 #include "ModelTraining/TrainConfig.h"
 #include "Nexil/ImageFiles.h"
 #include "Nexil/NexilApi.h"
@@ -10,6 +11,7 @@
 #include "TrainService/JobConfig.h"
 #include "TrainService/JobQueue.h"
 #include "TrainService/TestJob.h"
+#include "TrainService/TestRates.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -36,6 +38,7 @@ private Q_SLOTS:
     void modelRecordAndSummaryReadAsWritten();
     void thresholdsReadAsWritten();
     void savedThresholdsApplied();
+    void pageRatesAgreeWithTheTable();
 
 private:
     // config.json of a one-image project of the given type, as the training page writes it.
@@ -188,6 +191,7 @@ void tst_ServiceContract::modelRecordAndSummaryReadAsWritten()
     record.settings = QJsonObject{{"tile", 256}};
     record.classCounts = {{"scratch", 30, 8}, {"spot", 12, 3}};
     record.history = {{1, 0.9, 1.1}, {2, 0.5, 0.7}};
+    record.valPaths = QStringList{"RawDatas/b1/a.png", "RawDatas/b2/c d.png"};
     ModelRecord read;
     QString error;
     QVERIFY2(ModelRecord::FromJson(record.ToJson(), read, error), qPrintable(error));
@@ -203,7 +207,21 @@ void tst_ServiceContract::modelRecordAndSummaryReadAsWritten()
     QCOMPARE(read.classes, QStringList{"dent"});
     QCOMPARE(read.history.size(), 1);
     QCOMPARE(read.epochs, 0);
+    QVERIFY(read.valPaths.isEmpty());
     QVERIFY(!ModelRecord::FromJson(QJsonObject{{"history", QJsonArray()}}, read, error));
+
+    // test.json names single images only when asked to; a list that is not all texts is refused.
+    comlib::protocol::TestRequest request{true, "/p/datas", "/p/test/V1", "/p/train/V1/model", std::nullopt};
+    comlib::protocol::TestRequest readRequest;
+    QVERIFY(comlib::protocol::TestRequest::FromJson(request.ToJson(), readRequest, error));
+    QVERIFY(!request.ToJson().contains("predict_images") && !readRequest.images);
+    request.images = record.valPaths;
+    QVERIFY(comlib::protocol::TestRequest::FromJson(request.ToJson(), readRequest, error));
+    QCOMPARE(readRequest.images, request.images);
+    QJsonObject mixed = request.ToJson();
+    mixed.insert("predict_images", QJsonArray{"a.png", 3});
+    QVERIFY(!comlib::protocol::TestRequest::FromJson(mixed, readRequest, error));
+    QVERIFY2(error.contains("predict_images"), qPrintable(error));
 
     TestSummary summary;
     summary.classes = QStringList{"scratch", "spot"};
@@ -287,4 +305,86 @@ void tst_ServiceContract::savedThresholdsApplied()
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceContract)
+// The rates the panel recounts from the summary at any thresholds are those the service puts in the
+// table for the same thresholds: a shape of the right class in the wrong place finds nothing.
+void tst_ServiceContract::pageRatesAgreeWithTheTable()
+{
+    using trainsvc::Shape;
+    const auto rect = [](int cls, float x0, float y0, float x1, float y1, float score)
+    {
+        Shape shape;
+        shape.cls = cls;
+        shape.rect = true;
+        shape.points = {{x0, y0}, {x1, y1}};
+        shape.score = score;
+        return shape;
+    };
+    const cv::Size size(100, 100);
+    struct Case
+    {
+        QString path;
+        std::vector<Shape> truth;
+        std::vector<Shape> predicted;
+    };
+    // Classes 0 "scratch" and 1 "spot".
+    const QVector<Case> cases{
+        // scratch truth; a strong scratch far off, a weak one on it.
+        {"/t/a.png",
+         {rect(0, 10, 10, 30, 30, 1)},
+         {rect(0, 60, 60, 80, 80, 0.9f), rect(0, 12, 12, 20, 20, 0.4f)}},
+        // spot truth, seen as scratch.
+        {"/t/b.png", {rect(1, 40, 40, 50, 50, 1)}, {rect(0, 40, 40, 50, 50, 0.7f)}},
+        // a good image with a faint spot.
+        {"/t/c.png", {}, {rect(1, 5, 5, 9, 9, 0.2f)}},
+        // both held, spot found on it, scratch nowhere.
+        {"/t/d.png",
+         {rect(0, 0, 0, 10, 10, 1), rect(1, 70, 70, 90, 90, 1)},
+         {rect(1, 75, 75, 95, 95, 0.6f), rect(1, 0, 50, 5, 55, 0.95f)}},
+        // scratch truth found strongly, with a spot beside it.
+        {"/t/e.png",
+         {rect(0, 20, 60, 40, 80, 1)},
+         {rect(0, 25, 65, 35, 75, 0.8f), rect(1, 80, 0, 90, 10, 0.3f)}},
+    };
+    comlib::protocol::TestSummary written;
+    written.classes = QStringList{"scratch", "spot"};
+    for (const Case& c : cases)
+        written.images.append(TestJob::SummaryRow(c.path, size, c.predicted, &c.truth, 2));
+    // The panel reads the summary from its file. Thresholds typed as 0.7 and 0.6 meet scores of exactly
+    // those values, which the service holds in single precision.
+    comlib::protocol::TestSummary summary;
+    QString error;
+    QVERIFY2(comlib::protocol::TestSummary::FromJson(written.ToJson(), summary, error), qPrintable(error));
+    const ThresholdRates page(summary);
+
+    for (const QVector<double>& thresholds : QVector<QVector<double>>{
+             {0, 0}, {0.3, 0.3}, {0.5, 0.5}, {0.7, 0.6}, {0.85, 0.1}, {0.95, 0.96}, {1, 1}})
+    {
+        TestRates table(2);
+        for (const Case& c : cases)
+            table.Add(c.path, size, c.truth,
+                      TestJob::AtThresholds(c.predicted, {float(thresholds[0]), float(thresholds[1])}));
+        const QVector<ThresholdRates::ClassRate> rates = page.Rates(thresholds);
+        const QByteArray at = QByteArray::number(thresholds[0]) + "/" + QByteArray::number(thresholds[1]);
+        for (int cls = 0; cls < 2; ++cls)
+        {
+            QVERIFY2(qFuzzyCompare(1 + rates[cls].MissedRate(), 1 + table.MissedRates()[size_t(cls)]), at);
+            QVERIFY2(qFuzzyCompare(1 + rates[cls].OverkillRate(), 1 + table.OverkillRates()[size_t(cls)]),
+                     at);
+        }
+        QStringList missed, overkill;
+        for (const auto& wrong : page.Errors(thresholds))
+        {
+            if (!wrong.missed.isEmpty())
+                missed.append(page.Image(wrong.image).path);
+            if (!wrong.overkill.isEmpty())
+                overkill.append(page.Image(wrong.image).path);
+        }
+        QVERIFY2(missed == table.MissedImages(), at);
+        QVERIFY2(overkill == table.OverkillImages(), at);
+    }
+    // At 0.5 the strong scratch off the defect does not hide the miss on a.
+    QCOMPARE(page.Rate(0, 0.5).missed, 2);
+    QCOMPARE(page.Rate(0, 0.3).missed, 1);
+}
+
 #include "tst_ServiceContract.moc"

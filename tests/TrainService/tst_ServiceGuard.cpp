@@ -193,6 +193,8 @@ private Q_SLOTS:
     void testConfigConfined();
     void jobWithoutFinalStatusFails_data();
     void jobWithoutFinalStatusFails();
+    void listedImagesConfined_data();
+    void listedImagesConfined();
 
 private:
     QByteArray Host() const { return "Host: 127.0.0.1:" + QByteArray::number(m_service->Port()) + "\r\n"; }
@@ -619,4 +621,84 @@ void tst_ServiceGuard::jobWithoutFinalStatusFails()
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceGuard)
+void tst_ServiceGuard::listedImagesConfined_data()
+{
+    QTest::addColumn<QString>("predictPath");
+    QTest::addColumn<QStringList>("images");
+    // Empty: the run is done and tests exactly the listed images.
+    QTest::addColumn<QString>("refusedEntry");
+
+    QTest::newRow("listed, repeated")
+        << "%P/datas" << QStringList{"b/img2.png", "b/img0.png", "b/img2.png"} << QString();
+    QTest::newRow("missing image skipped")
+        << "%P/datas" << QStringList{"b/img1.png", "b/gone.png"} << QString();
+    QTest::newRow("climbs out with ..")
+        << "%P/datas" << QStringList{"b/img0.png", "../test/imgs/img0.png"} << "../test/imgs/img0.png";
+    QTest::newRow("dot part") << "%P/datas" << QStringList{"./b/img0.png"} << "./b/img0.png";
+    QTest::newRow("absolute") << "%P/datas" << QStringList{"%P/datas/b/img0.png"} << "%P/datas/b/img0.png";
+    QTest::newRow("backslash") << "%P/datas" << QStringList{"b\\img0.png"} << "b\\img0.png";
+    QTest::newRow("through a link") << "%P/datas" << QStringList{"link/img0.png"} << "link/img0.png";
+    QTest::newRow("not an image") << "%P/datas" << QStringList{"b/img0.json"} << "b/img0.json";
+    QTest::newRow("below predict, outside the data")
+        << "%P/test/imgs" << QStringList{"img0.png"} << "img0.png";
+}
+
+void tst_ServiceGuard::listedImagesConfined()
+{
+    QFETCH(QString, predictPath);
+    QFETCH(QStringList, images);
+    QFETCH(QString, refusedEntry);
+
+    QTemporaryDir dir;
+    const QString project = dir.filePath("P");
+    predictPath.replace("%P", project);
+    refusedEntry.replace("%P", project);
+    for (QString& image : images)
+        image.replace("%P", project);
+    MakeImages(project + "/datas/b");
+    MakeImages(project + "/test/imgs");
+    QVERIFY(QFile::link(project + "/test/imgs", project + "/datas/link"));
+    QVERIFY(MakeModel(project + "/train/V1/model"));
+    comlib::protocol::TestRequest request;
+    request.labeled = true;
+    request.predictPath = predictPath;
+    request.savePredictPath = project + "/test/V1";
+    request.modelPath = project + "/train/V1/model";
+    request.images = images;
+    const QString configPath = project + "/train/V1/test.json";
+    QVERIFY(WriteFile(configPath, Json(request.ToJson())));
+    const QMap<QString, QByteArray> before = Snapshot(dir.path());
+
+    const QString id = QString("LI%1").arg(QTest::currentDataTag()).remove(QRegularExpression("[^A-Za-z]"));
+    const Reply reply = Start(nexil::kTestModel, id, configPath);
+    if (!refusedEntry.isEmpty())
+    {
+        QCOMPARE(Status(reply), QString("failed"));
+        QVERIFY2(Message(reply).contains("\"predict_images\" entry " + refusedEntry + " "),
+                 qPrintable(Message(reply)));
+        QCOMPARE(Snapshot(dir.path()), before);
+        return;
+    }
+    QCOMPARE(Status(WaitFinal(nexil::kGetTestStatus, id)), QString("done"));
+    comlib::protocol::TestSummary summary;
+    QString error;
+    QVERIFY2(comlib::protocol::TestSummary::FromJson(
+                 QJsonDocument::fromJson(ReadFile(project + "/test/V1/" + comlib::protocol::kTestSummaryFile))
+                     .object(),
+                 summary, error),
+             qPrintable(error));
+    QStringList tested;
+    for (const auto& row : summary.images)
+    {
+        tested.append(QDir(project + "/datas").relativeFilePath(row.path));
+        // Labelled rows carry the scores that decide a miss.
+        QVERIFY(row.truth && row.hits);
+    }
+    QStringList expected = images;
+    expected.removeDuplicates();
+    expected.removeAll("b/gone.png");
+    expected.sort();
+    QCOMPARE(tested, expected);
+}
+
 #include "tst_ServiceGuard.moc"

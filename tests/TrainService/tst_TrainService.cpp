@@ -403,6 +403,14 @@ void tst_TrainService::trainAndTest()
     QCOMPARE(record.dataFingerprint, data.Fingerprint());
     QCOMPARE(record.trainImages, 48);
     QCOMPARE(record.valImages, 12);
+    // The validation split by name, so that the version can be tested on it later.
+    std::vector<trainsvc::Sample> trainSplit, valSplit;
+    data.Split(record.trainPercent, unsigned(record.seed), trainSplit, valSplit);
+    QStringList valPaths;
+    for (const trainsvc::Sample& sample : valSplit)
+        valPaths.append(QDir(datas).relativeFilePath(QString::fromStdString(sample.imagePath)));
+    valPaths.sort();
+    QCOMPARE(record.valPaths, valPaths);
     QCOMPARE(record.classCounts.size(), classes.size());
     for (int c = 0; c < classes.size(); ++c)
     {
@@ -492,10 +500,16 @@ void tst_TrainService::trainAndTest()
         const comlib::protocol::TestSummary::Image& row = summary.images.at(i);
         QCOMPARE(row.path, image);
         QCOMPARE(row.scores, HighestScores(predictionFile, classes));
-        QVERIFY(row.truth.has_value());
+        QVERIFY(row.truth.has_value() && row.hits.has_value());
         for (int c = 0; c < classes.size(); ++c)
+        {
             QCOMPARE(row.truth->at(c), std::any_of(truth.shapes.begin(), truth.shapes.end(),
                                                    [c](const Shape& shape) { return shape.cls == c; }));
+            // A shape that meets the truth is one of the class's shapes; without truth none meets it.
+            QVERIFY(row.hits->at(c) <= row.scores.at(c));
+            if (!row.truth->at(c))
+                QCOMPARE(row.hits->at(c), 0.0);
+        }
     }
     const QJsonArray missed = tested.body.value("loss_rate").toArray();
     const QJsonArray overkill = tested.body.value("overkill_rate").toArray();
@@ -508,6 +522,25 @@ void tst_TrainService::trainAndTest()
     }
     QCOMPARE(tested.body.value("loss_image_path").toVariant().toStringList(), expected.MissedImages());
     QCOMPARE(tested.body.value("overkill_image_path").toVariant().toStringList(), expected.OverkillImages());
+
+    // The validation images alone, named as the program names them.
+    const QString valSave = project + nexil::kTestDir + "/val";
+    comlib::protocol::TestRequest valRequest;
+    valRequest.labeled = true;
+    valRequest.predictPath = datas;
+    valRequest.savePredictPath = valSave;
+    valRequest.modelPath = modelDir;
+    valRequest.images = record.valPaths;
+    QVERIFY(WriteJson(testConfig, valRequest.ToJson()));
+    QVERIFY(!Post(nexil::kTestModel, "V" + tag, ConfigBody(testConfig)).body.isEmpty());
+    const Reply valTested = WaitFor(nexil::kGetTestStatus, "V" + tag, {"done", "failed", "cancelled"});
+    QVERIFY2(Status(valTested) == "done", qPrintable(valTested.body.value("message").toString()));
+    QVERIFY(
+        comlib::protocol::TestSummary::FromJson(ReadJson(valSave + "/test_summary.result"), summary, error));
+    QStringList valTestedPaths;
+    for (const auto& row : summary.images)
+        valTestedPaths.append(QDir(datas).relativeFilePath(row.path));
+    QCOMPARE(valTestedPaths, record.valPaths);
 
     // An unlabelled test of a plain folder: predictions beside the folder's layout, no rates, a summary
     // without truth.

@@ -66,6 +66,12 @@ void WriteModelRecord(const Run& run)
         annotation.open(QIODevice::ReadOnly);
         const bool val = n % 10 == 9;
         ++(val ? record.valImages : record.trainImages);
+        for (const QString& suffix : ImageFiles::Suffixes())
+        {
+            const QString image = annotation.fileName().chopped(4) + suffix;
+            if (val && QFileInfo::exists(image))
+                record.valPaths.append(QDir(run.request.datasPath).relativeFilePath(image));
+        }
         QSet<QString> labels;
         for (const QJsonValue& shape : QJsonDocument::fromJson(annotation.readAll())["shapes"].toArray())
             labels.insert(shape["label"].toString());
@@ -181,17 +187,27 @@ TestRun StartTest(const protocol::TestRequest& config)
     const QString& to = config.savePredictPath;
     const int shift = int(std::hash<std::string>()(to.toStdString()) % 160);
     TestRun run;
+    QStringList images;
     QDirIterator it(from, ImageFiles::NameFilters(), QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext())
+        images.append(it.next());
+    // A stand-in trusts the listed names; the real service confines them.
+    if (config.images)
     {
-        const QString image = it.next();
+        images.clear();
+        for (const QString& relative : *config.images)
+            images.append(from + "/" + relative);
+    }
+    for (const QString& image : images)
+    {
         run.images.append(image);
         const QString target = protocol::PredictionPath(from, to, image);
         QDir().mkpath(QFileInfo(target).path());
         const double x = 100 + shift + 25 * (run.images.size() % 4);
         const QJsonObject shape{{"label", run.images.size() % 2 ? "dent" : "scratch"},
                                 {"shape_type", "rectangle"},
-                                {"points", QJsonArray{QJsonArray{x, 180}, QJsonArray{x + 110, 290}}}};
+                                {"points", QJsonArray{QJsonArray{x, 180}, QJsonArray{x + 110, 290}}},
+                                {"score", 0.55 + 0.1 * (run.images.size() % 4)}};
         QFile out(target);
         out.open(QIODevice::WriteOnly);
         out.write(QJsonDocument(QJsonObject{{"imagePath", QFileInfo(image).fileName()},
@@ -365,21 +381,27 @@ int Seed(const QString& workspace, const QString& name, int type)
             std::make_shared<RectROIItem>(QRectF(160 + 30 * i, 200, 80, 80), 0, i % 2 ? "dent" : "scratch"));
         spPrj->AddImage(spImg);
     }
-    // Two finished runs to test, with the categories as the trainer names them.
+    QElapsedTimer waited;
+    waited.start();
+    while (pending > 0 && waited.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    // Two finished runs to test, with the categories as the trainer names them and two images kept
+    // for validation.
+    protocol::ModelRecord record;
+    record.classes = QStringList{"scratch", "dent"};
+    QStringList stored;
+    for (const auto& spImg : spPrj->Images())
+        stored.append(QDir(spPrj->PrjPath() + "/datas").relativeFilePath(spImg->path));
+    stored.sort();
+    record.valPaths = QStringList{stored.value(1), stored.value(4)};
     for (const char* version : {"V2024-01-01_08-00-00", "V2024-02-01_08-00-00"})
     {
         const QString model = spPrj->PrjPath() + "/train/" + version + "/model";
         QDir().mkpath(model);
         QFile config(model + "/Config.json");
         config.open(QIODevice::WriteOnly);
-        config.write(
-            QJsonDocument(QJsonObject{{"classes", protocol::ModelClassesToJson({"scratch", "dent"})}})
-                .toJson());
+        config.write(QJsonDocument(record.ToJson()).toJson());
     }
-    QElapsedTimer waited;
-    waited.start();
-    while (pending > 0 && waited.elapsed() < 30000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     ReleaseNexil();
     return pending == 0 ? 0 : 1;
 }
