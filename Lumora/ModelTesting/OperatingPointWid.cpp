@@ -233,8 +233,8 @@ void OperatingPointWid::ShowRates()
     }
     m_marker->replace(QVector<QPointF>{QPointF(threshold, 0), QPointF(threshold, 100)});
     const ThresholdRates::ClassRate rate = m_rates->Rate(cls, threshold);
-    m_classRates->setText(
-        tr("<span style=\"color:%1;\">漏检 %2</span>　<span style=\"color:%3;\">过杀 %4</span>")
-            .arg(m_missedLine->color().name(), Share(rate.missed, rate.positives),
-                 m_overkillLine->color().name(), Share(rate.overkill, rate.negatives)));
+    m_classRates->setText(tr("<span style=\"color:%1; white-space:nowrap;\">漏检 %2</span>　"
+                             "<span style=\"color:%3; white-space:nowrap;\">过杀 %4</span>")
+                              .arg(m_missedLine->color().name(), Share(rate.missed, rate.positives),
+                                   m_overkillLine->color().name(), Share(rate.overkill, rate.negatives)));
 }

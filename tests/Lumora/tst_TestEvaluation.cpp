@@ -213,7 +213,7 @@ void tst_TestEvaluation::comparisonRefusesOtherSets()
         QVERIFY(other.Fingerprint() != before.Fingerprint());
     }
     TestSummary reordered = before;
-    std::reverse(reordered.images.begin(), reordered.images.end());
+    reordered.images = {before.images.crbegin(), before.images.crend()};
     QCOMPARE(reordered.Fingerprint(), before.Fingerprint());
 }
 
