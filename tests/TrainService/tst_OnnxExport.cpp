@@ -1,6 +1,7 @@
 // A tiny trained version exported as ONNX: the checker passes, OpenCV's DNN module runs it, and its
 // outputs and decisions match libtorch's and the service's test.
 #include "SyntheticSet.h"
+#include "TinyVersion.h"
 
 #include "ComLib/Service/ServiceProtocol.h"
 #include "TrainService/DataSet.h"
@@ -28,71 +29,6 @@ namespace protocol = comlib::protocol;
 
 namespace
 {
-
-bool WriteFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-// A version folder as a training leaves it: weights after a few epochs on generated images, its
-// Config.json, and thresholds.json with one class's threshold raised.
-bool MakeVersion(const QString& root, bool detection, QString& error)
-{
-    SyntheticSet set;
-    SyntheticSet::Options options;
-    options.count = 10;
-    options.size = 160;
-    options.numClasses = 2;
-    options.rectangles = detection;
-    if (!set.Generate(root + "/images", options, error))
-        return false;
-    const QStringList classes = SyntheticSet::ClassNames(2);
-    DataSet data;
-    data.Load(root + "/images", classes);
-    NetLayout layout;
-    layout.detection = detection;
-    layout.numClasses = 2;
-    layout.inputSize = 64;
-    layout.width = 4;
-    layout.tileScale = 0.5;
-    TrainSettings settings;
-    settings.epochs = 30;
-    settings.learningRate = 1e-2;
-    settings.batchSize = 5;
-    settings.threads = 1;
-    ModelEngine engine;
-    engine.Create(layout, 3);
-    std::vector<EpochLoss> history;
-    std::string why;
-    const std::atomic_bool cancel{false};
-    if (!engine.Train(
-            data.Samples(), {}, settings, [](const TrainProgress&) {}, cancel, history, why))
-    {
-        error = QString::fromStdString(why);
-        return false;
-    }
-    const QString modelDir = root + "/model";
-    QDir().mkpath(modelDir);
-    if (!engine.Save((modelDir + "/" + TrainJob::kWeightsFile).toStdString(), why))
-    {
-        error = QString::fromStdString(why);
-        return false;
-    }
-    protocol::ModelRecord record;
-    record.classes = classes;
-    record.aiType = detection ? "Object" : "Segment";
-    record.inputSize = layout.inputSize;
-    record.width = layout.width;
-    record.settings = modelsettings::ToJson(layout, settings, false);
-    record.dataFingerprint = data.Fingerprint();
-    protocol::ClassThresholds thresholds;
-    thresholds.classes = classes;
-    thresholds.thresholds = {0.0, 0.3};
-    thresholds.testSet.name = "generated";
-    return WriteFile(modelDir + "/" + TrainJob::kConfigFile, QJsonDocument(record.ToJson()).toJson()) &&
-           WriteFile(modelDir + "/" + protocol::kThresholdsFile, QJsonDocument(thresholds.ToJson()).toJson());
-}
 
 QString MetadataValue(const onnxmodel::Metadata& metadata, const char* key)
 {
@@ -163,7 +99,7 @@ void tst_OnnxExport::exportMatchesService()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QString error;
-    QVERIFY2(MakeVersion(dir.path(), detection, error), qPrintable(error));
+    QVERIFY2(MakeTinyVersion(dir.path(), detection, error), qPrintable(error));
     const QString modelDir = dir.path() + "/model";
 
     std::string bytes;
@@ -192,7 +128,7 @@ void tst_OnnxExport::exportMatchesService()
 
     // The exported file alone: read back with its thresholds, run by OpenCV.
     const QString onnxFile = dir.path() + "/exported.onnx";
-    QVERIFY(WriteFile(onnxFile, QByteArray::fromStdString(bytes)));
+    QVERIFY(WriteTestFile(onnxFile, QByteArray::fromStdString(bytes)));
     DeployModel fromFile;
     QVERIFY2(fromFile.Load(onnxFile, DeployModel::Runtime::OpenCv, error), qPrintable(error));
     QCOMPARE(fromFile.Classes(), classes);
@@ -287,7 +223,7 @@ void tst_OnnxExport::refusals()
 
     // A file that is no exported version.
     const QString bogus = dir.path() + "/bogus.onnx";
-    QVERIFY(WriteFile(bogus, "garbage"));
+    QVERIFY(WriteTestFile(bogus, "garbage"));
     DeployModel model;
     QVERIFY(!model.Load(bogus, DeployModel::Runtime::OpenCv, error));
     QVERIFY(!model.Load(bogus, DeployModel::Runtime::Torch, error));
