@@ -52,9 +52,11 @@ bool Inspector::Run(const QStringList& images, const QString& root, const QStrin
             return false;
     }
     // Several workers run one thread each; a single worker uses every core inside the network.
-    const int inner = jobs > 1 ? 1 : std::max(1, int(std::thread::hardware_concurrency()));
+    const int inner = m_threadsPerWorker > 0 ? m_threadsPerWorker
+                      : jobs > 1             ? 1
+                                             : std::max(1, int(std::thread::hardware_concurrency()));
     ModelEngine::SetThreads(inner);
-    cv::setNumThreads(jobs > 1 ? 1 : inner);
+    cv::setNumThreads(inner);
 
     rows.assign(size_t(images.size()), Row());
     summary = Summary();

@@ -37,6 +37,10 @@ public:
 
     Inspector(const DeployModel& model, std::vector<float> thresholds);
 
+    // Threads inside the network per worker; 0 (the default) gives one each to several workers and
+    // every core to a single one.
+    void SetThreadsPerWorker(int threads) { m_threadsPerWorker = threads; }
+
     // Runs on jobs workers; rows come back in the order of images. outputDir, when not empty, is the
     // resolved folder for the prediction files and root the folder the images lie below. false with
     // the reason in error when a worker's runner cannot be made.
@@ -54,4 +58,5 @@ private:
 
     const DeployModel& m_model;
     std::vector<float> m_thresholds;
+    int m_threadsPerWorker = 0;
 };
