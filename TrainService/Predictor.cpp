@@ -91,14 +91,23 @@ std::vector<Box> InImage(std::vector<Box> boxes, cv::Size size, double scale)
     return out;
 }
 
-// Whether the runner gave the outputs the layout's network has for a batch of n.
+// Whether the runner gave the outputs the layout's network has for a batch of n: a model read from a
+// file may give any shapes, and decoding reads the planes by the layout's sizes.
 bool Complete(const std::vector<cv::Mat>& out, const NetLayout& layout, int n)
 {
-    const size_t expected = layout.detection ? 3 : 1;
-    if (out.size() != expected)
-        return false;
-    return std::all_of(out.begin(), out.end(),
-                       [n](const cv::Mat& m) { return m.dims == 4 && m.size[0] == n && m.type() == CV_32F; });
+    const auto shaped = [n](const cv::Mat& m, int channels)
+    {
+        return m.dims == 4 && m.type() == CV_32F && m.isContinuous() && m.size[0] == n &&
+               m.size[1] == channels && m.size[2] > 0 && m.size[3] > 0;
+    };
+    if (!layout.detection)
+    {
+        return out.size() == 1 && shaped(out[0], layout.numClasses + 1) &&
+               out[0].size[2] == layout.inputSize && out[0].size[3] == layout.inputSize;
+    }
+    return out.size() == 3 && shaped(out[0], layout.numClasses) && shaped(out[1], 2) && shaped(out[2], 2) &&
+           out[1].size[2] == out[0].size[2] && out[1].size[3] == out[0].size[3] &&
+           out[2].size[2] == out[0].size[2] && out[2].size[3] == out[0].size[3];
 }
 
 Prediction PredictWhole(NetRunner& runner, const NetLayout& layout, const cv::Mat& image)
@@ -119,8 +128,8 @@ Prediction PredictWhole(NetRunner& runner, const NetLayout& layout, const cv::Ma
                                    image.size(), 1.0);
         return prediction;
     }
-    const cv::Size size(out[0].size[3], out[0].size[2]);
-    tiling::LogitStitcher stitcher(size, out[0].size[1]);
+    const cv::Size size(layout.inputSize, layout.inputSize);
+    tiling::LogitStitcher stitcher(size, layout.numClasses + 1);
     stitcher.Add(cv::Rect(cv::Point(), size), out[0].ptr<float>(0));
     cv::Mat probability;
     const cv::Mat labels = stitcher.Labels(&probability);

@@ -74,6 +74,23 @@ private:
     float m_drift;
 };
 
+// Outputs of fixed shapes, whatever the input, as a hostile model file could give.
+class FixedRunner : public NetRunner
+{
+public:
+    explicit FixedRunner(std::vector<std::vector<int>> shapes) : m_shapes(std::move(shapes)) {}
+    std::vector<cv::Mat> Run(const std::vector<const cv::Mat*>&) override
+    {
+        std::vector<cv::Mat> out;
+        for (const std::vector<int>& shape : m_shapes)
+            out.emplace_back(int(shape.size()), shape.data(), CV_32F, cv::Scalar(5.0));
+        return out;
+    }
+
+private:
+    std::vector<std::vector<int>> m_shapes;
+};
+
 } // namespace
 
 class tst_OnnxExport : public QObject
@@ -220,6 +237,29 @@ void tst_OnnxExport::refusals()
     QVERIFY(DeployModel::CompareRuntimes(engine, runner, layout, {0.0f}, images).worstRatio <= 1.0);
     DriftingRunner drifting(runner, 0.05f);
     QVERIFY(DeployModel::CompareRuntimes(engine, drifting, layout, {0.0f}, images).worstRatio > 1.0);
+
+    // Outputs that do not fit the layout give an empty prediction; the planes are never read.
+    const cv::Mat image(64, 64, CV_8UC3, cv::Scalar::all(100));
+    NetLayout detector = layout;
+    detector.detection = true;
+    const struct
+    {
+        const NetLayout* layout;
+        std::vector<std::vector<int>> shapes;
+    } wrong[] = {{&layout, {{1, 3, 64, 64}}},
+                 {&layout, {{1, 2, 8, 8}}},
+                 {&layout, {{1, 2, 64, 64}, {1, 2, 64, 64}}},
+                 {&detector, {{1, 1, 16, 16}, {1, 2, 4, 4}, {1, 2, 16, 16}}},
+                 {&detector, {{1, 1, 16, 16}, {1, 2, 16, 16}}}};
+    for (const auto& w : wrong)
+    {
+        FixedRunner fixed(w.shapes);
+        const Prediction p = predict::Predict(fixed, *w.layout, image);
+        QVERIFY(p.labels.empty() && p.boxes.empty());
+        QVERIFY(predict::Predict(fixed, *w.layout, image, true).boxes.empty());
+    }
+    FixedRunner fitting({{1, 1, 16, 16}, {1, 2, 16, 16}, {1, 2, 16, 16}});
+    QVERIFY(!predict::Predict(fitting, detector, image).boxes.empty());
 
     // A file that is no exported version.
     const QString bogus = dir.path() + "/bogus.onnx";
