@@ -93,7 +93,9 @@ SingleTestWid::SingleTestWid(const QString& id, ComboListModel* models, QWidget*
     // Below the version list's label, beside the test's own buttons: the chosen version for the line.
     m_btnExportOnnx = new SecBtn(tr("导出ONNX"), this);
     m_btnExportOnnx->setObjectName(QStringLiteral("btnExportOnnx"));
-    m_btnExportOnnx->setMinimumHeight(42);
+    // Its text whole with the skin's padding, also the wider "导出中…" while it runs.
+    m_btnExportOnnx->ensurePolished();
+    m_btnExportOnnx->setMinimumSize(m_btnExportOnnx->sizeHint().width() + 24, 42);
     m_btnExportOnnx->setToolTip(tr("把选中的模型连同各类别阈值导出为ONNX文件"));
     ui->layoutModel->addWidget(m_btnExportOnnx, 1, 0);
     m_exportOnnx = new OnnxExportRun(this);
