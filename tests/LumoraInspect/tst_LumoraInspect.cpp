@@ -2,6 +2,7 @@
 // and unusable outputs, prediction files and CSV lines for readable images, unreadable ones counted.
 #include "TinyVersion.h"
 
+#include "ComLib/Service/ServiceProtocol.h"
 #include "TrainService/DataSet.h"
 
 #include <QDir>
@@ -59,6 +60,7 @@ private Q_SLOTS:
     void inspectFolder_data();
     void inspectFolder();
     void nothingToInspect();
+    void thresholdFileAndQuoting();
     void unusableOutputs();
 
 private:
@@ -241,6 +243,36 @@ void tst_LumoraInspect::nothingToInspect()
     QCOMPARE(result.code, 0);
     QCOMPARE(CsvRows(result.out).size(), 2);
     QVERIFY(result.err.startsWith("LumoraInspect: done: images=1 "));
+}
+
+void tst_LumoraInspect::thresholdFileAndQuoting()
+{
+    // Every class at 1: the tiny version is never that sure, so every image is OK whatever its scores.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString strict = m_dir.filePath("strict.json");
+    comlib::protocol::ClassThresholds thresholds;
+    thresholds.classes = QStringList{"scratch", "spot"};
+    thresholds.thresholds = {1.0, 1.0};
+    QVERIFY(WriteTestFile(strict, QJsonDocument(thresholds.ToJson()).toJson()));
+    // A name a spreadsheet would split or misquote.
+    const QString odd = dir.filePath("line \"7\", left.png");
+    QVERIFY(QFile::copy(m_images + "/img_0000.png", odd));
+    Result result = Inspect({m_model, dir.path(), "--thresholds", strict});
+    QVERIFY2(result.code == 0, qPrintable(result.err));
+    QStringList rows = CsvRows(result.out);
+    QCOMPARE(rows.size(), 2);
+    QVERIFY2(rows.at(1).startsWith("\"" + QString(odd).replace("\"", "\"\"") + "\",OK,"),
+             qPrintable(rows.at(1)));
+    QVERIFY(rows.at(1).contains(",OK,OK,"));
+    // The same image at default thresholds: every prediction counts.
+    result = Inspect({m_model, dir.path(), "--thresholds", "default"});
+    QCOMPARE(result.code, 0);
+    rows = CsvRows(result.out);
+    const QStringList fields = rows.at(1).mid(rows.at(1).lastIndexOf('"') + 2).split(',');
+    QCOMPARE(fields.size(), 6);
+    for (int c = 0; c < 2; ++c)
+        QCOMPARE(fields.at(3 + c), fields.at(1 + c).toDouble() > 0 ? QString("NG") : QString("OK"));
 }
 
 void tst_LumoraInspect::unusableOutputs()
