@@ -122,6 +122,8 @@ bool Inspector::Run(const QStringList& images, const QString& root, const QStrin
             continue;
         if (!row.readable)
             ++summary.skipped;
+        else if (row.failed)
+            ++summary.failed;
         else
         {
             ++summary.inspected;
@@ -137,9 +139,12 @@ QString Inspector::Inspect(NetRunner& runner, const QString& root, const QString
     if (image.empty())
         return {};
     const NetLayout& layout = m_model.Layout();
-    const std::vector<Shape> shapes =
-        predict::Shapes(predict::Predict(runner, layout, image), layout, image.size());
+    const Prediction prediction = predict::Predict(runner, layout, image);
     row.readable = true;
+    row.failed = prediction.failed;
+    if (row.failed)
+        return {};
+    const std::vector<Shape> shapes = predict::Shapes(prediction, layout, image.size());
     row.scores = predict::HighestScores(shapes, int(m_model.Classes().size()));
     row.ng = predict::ClassDecisions(shapes, m_thresholds);
     if (outputDir.isEmpty())
@@ -169,9 +174,9 @@ QString Inspector::CsvHeader(const QStringList& classes)
 QString Inspector::CsvLine(const Row& row, int classes)
 {
     QStringList fields{CsvField(row.path)};
-    if (!row.readable)
+    if (!row.readable || row.failed)
     {
-        fields << QStringLiteral("unreadable");
+        fields << (row.failed ? QStringLiteral("error") : QStringLiteral("unreadable"));
         for (int i = 0; i < 2 * classes; ++i)
             fields << QString();
     }

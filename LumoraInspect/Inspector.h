@@ -19,6 +19,8 @@ public:
     {
         QString path;
         bool readable = false;
+        // Read, but the network could not predict it: no decision.
+        bool failed = false;
         std::vector<float> scores;
         std::vector<bool> ng;
         double milliseconds = 0.0;
@@ -28,6 +30,7 @@ public:
         int inspected = 0;
         int ng = 0;
         int skipped = 0;
+        int failed = 0;
         double seconds = 0.0;
         // Set when a prediction file could not be written; the run stops there.
         QString writeError;
@@ -48,7 +51,8 @@ public:
              const Progress& progress, std::vector<Row>& rows, Summary& summary, QString& error);
 
     // The CSV header and one line per row: path, decision (OK/NG), highest score per class, decision
-    // per class, milliseconds; an unreadable image's decision is "unreadable", its other fields empty.
+    // per class, milliseconds; an unreadable image's decision is "unreadable", one the network could not
+    // predict "error", their other fields empty.
     static QString CsvHeader(const QStringList& classes);
     static QString CsvLine(const Row& row, int classes);
 

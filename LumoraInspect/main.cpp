@@ -289,13 +289,19 @@ int main(int argc, char* argv[])
     if (summary.skipped > 0)
         QTextStream(stderr) << "LumoraInspect: warning: " << summary.skipped << " unreadable images skipped"
                             << Qt::endl;
+    if (summary.failed > 0)
+        QTextStream(stderr) << "LumoraInspect: warning: the network could not predict " << summary.failed
+                            << " images (decision \"error\")" << Qt::endl;
     if (summary.inspected == 0)
         return Fail(kNothingToInspect,
-                    "no image could be read (" + QString::number(summary.skipped) + " skipped)");
+                    QStringLiteral("no image could be inspected (%1 unreadable, %2 not predicted)")
+                        .arg(summary.skipped)
+                        .arg(summary.failed));
     // The summary goes where the CSV does not.
     QTextStream line(outputDir.isEmpty() ? stderr : stdout);
     line << "LumoraInspect: done: images=" << summary.inspected << " ng=" << summary.ng
          << " ok=" << summary.inspected - summary.ng << " skipped=" << summary.skipped
+         << " failed=" << summary.failed
          << " runtime=" << (model.RuntimeUsed() == DeployModel::Runtime::Torch ? "torch" : "opencv")
          << " jobs=" << std::min(workers, int(images.size())) << " images_per_second="
          << QString::number(summary.seconds > 0 ? rows.size() / summary.seconds : 0.0, 'f', 1);

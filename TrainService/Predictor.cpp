@@ -116,7 +116,10 @@ Prediction PredictWhole(NetRunner& runner, const NetLayout& layout, const cv::Ma
     const std::vector<cv::Mat> out = runner.Run({&input});
     Prediction prediction;
     if (!Complete(out, layout, 1))
+    {
+        prediction.failed = true;
         return prediction;
+    }
     if (layout.detection)
     {
         const float sx = float(image.cols) / float(layout.inputSize);
@@ -159,7 +162,11 @@ Prediction PredictTiles(NetRunner& runner, const NetLayout& layout, const cv::Ma
             inputs.push_back(&crop);
         const std::vector<cv::Mat> out = runner.Run(inputs);
         if (!Complete(out, layout, int(inputs.size())))
-            return Prediction();
+        {
+            Prediction failed;
+            failed.failed = true;
+            return failed;
+        }
         for (size_t i = start; i < end; ++i)
         {
             const int n = int(i - start);

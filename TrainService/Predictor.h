@@ -22,8 +22,8 @@ inline constexpr double kInputStd = 0.25;
 cv::Mat TileArea(const cv::Mat& image, double scale, int inputSize);
 
 // Label map with the probability of each pixel's label, or boxes with scores, in the image's own
-// pixels; forceTiles sends an image by tiles even when it fits the input. An empty prediction when the
-// runner fails.
+// pixels; forceTiles sends an image by tiles even when it fits the input. An empty prediction marked
+// failed when the runner fails.
 Prediction Predict(NetRunner& runner, const NetLayout& layout, const cv::Mat& image, bool forceTiles = false);
 
 // The prediction's shapes, each with its score, in the image's pixels.

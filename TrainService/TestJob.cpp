@@ -180,6 +180,11 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
             continue;
         }
         const Prediction prediction = engine.Predict(image);
+        if (prediction.failed)
+        {
+            report(JobQueue::Failed(QStringLiteral("the network could not predict %1").arg(path)));
+            return;
+        }
         const std::vector<Shape> scored = predict::Shapes(prediction, engine.Layout(), image.size());
         const std::vector<Shape> shapes = AtThresholds(scored, thresholds);
         const QString target =

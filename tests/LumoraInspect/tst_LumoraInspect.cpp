@@ -4,6 +4,8 @@
 
 #include "ComLib/Service/ServiceProtocol.h"
 #include "TrainService/DataSet.h"
+#include "TrainService/ModelEngine.h"
+#include "TrainService/OnnxModel.h"
 
 #include <QDir>
 #include <QFile>
@@ -49,6 +51,9 @@ QJsonObject ReadJson(const QString& path)
 
 } // namespace
 
+using trainsvc::NetLayout;
+namespace onnxmodel = trainsvc::onnxmodel;
+
 class tst_LumoraInspect : public QObject
 {
     Q_OBJECT
@@ -61,6 +66,7 @@ private Q_SLOTS:
     void inspectFolder();
     void nothingToInspect();
     void thresholdFileAndQuoting();
+    void modelNotFittingItsRecord();
     void unusableOutputs();
 
 private:
@@ -232,7 +238,7 @@ void tst_LumoraInspect::nothingToInspect()
     QVERIFY(WriteTestFile(empty.path() + "/b.jpg", ""));
     result = Inspect({m_onnx, empty.path()});
     QCOMPARE(result.code, 5);
-    QVERIFY(result.err.contains("no image could be read (2 skipped)"));
+    QVERIFY(result.err.contains("no image could be inspected (2 unreadable, 0 not predicted)"));
     const QStringList rows = CsvRows(result.out);
     QCOMPARE(rows.size(), 3);
     QVERIFY(rows.at(1).contains("a.png,unreadable,,,,,"));
@@ -273,6 +279,36 @@ void tst_LumoraInspect::thresholdFileAndQuoting()
     QCOMPARE(fields.size(), 6);
     for (int c = 0; c < 2; ++c)
         QCOMPARE(fields.at(3 + c), fields.at(1 + c).toDouble() > 0 ? QString("NG") : QString("OK"));
+}
+
+void tst_LumoraInspect::modelNotFittingItsRecord()
+{
+    // A network of one class in a file whose record names two: its outputs do not fit, and no image
+    // may pass as good.
+    NetLayout layout;
+    layout.inputSize = 64;
+    layout.width = 4;
+    ModelEngine engine;
+    engine.Create(layout, 1);
+    comlib::protocol::ModelRecord record;
+    record.classes = QStringList{"scratch", "spot"};
+    record.aiType = "Segment";
+    record.inputSize = 64;
+    record.width = 4;
+    std::string bytes, why;
+    const std::string json = QJsonDocument(record.ToJson()).toJson(QJsonDocument::Compact).toStdString();
+    QVERIFY(
+        onnxmodel::Build(layout, engine.State(), {{comlib::protocol::kOnnxModelRecord, json}}, bytes, why));
+    const QString file = m_dir.filePath("mismatched.onnx");
+    QVERIFY(WriteTestFile(file, QByteArray::fromStdString(bytes)));
+    const Result result = Inspect({file, m_images + "/img_0001.png"});
+    QCOMPARE(result.code, 5);
+    QVERIFY2(result.err.contains("could not predict 1 images") &&
+                 result.err.contains("no image could be inspected (0 unreadable, 1 not predicted)"),
+             qPrintable(result.err));
+    const QStringList rows = CsvRows(result.out);
+    QCOMPARE(rows.size(), 2);
+    QVERIFY(rows.at(1).contains(",error,,,,,"));
 }
 
 void tst_LumoraInspect::unusableOutputs()

@@ -238,7 +238,7 @@ void tst_OnnxExport::refusals()
     DriftingRunner drifting(runner, 0.05f);
     QVERIFY(DeployModel::CompareRuntimes(engine, drifting, layout, {0.0f}, images).worstRatio > 1.0);
 
-    // Outputs that do not fit the layout give an empty prediction; the planes are never read.
+    // Outputs that do not fit the layout give a failed prediction; the planes are never read.
     const cv::Mat image(64, 64, CV_8UC3, cv::Scalar::all(100));
     NetLayout detector = layout;
     detector.detection = true;
@@ -255,11 +255,12 @@ void tst_OnnxExport::refusals()
     {
         FixedRunner fixed(w.shapes);
         const Prediction p = predict::Predict(fixed, *w.layout, image);
-        QVERIFY(p.labels.empty() && p.boxes.empty());
-        QVERIFY(predict::Predict(fixed, *w.layout, image, true).boxes.empty());
+        QVERIFY(p.failed && p.labels.empty() && p.boxes.empty());
+        QVERIFY(predict::Predict(fixed, *w.layout, image, true).failed);
     }
     FixedRunner fitting({{1, 1, 16, 16}, {1, 2, 16, 16}, {1, 2, 16, 16}});
-    QVERIFY(!predict::Predict(fitting, detector, image).boxes.empty());
+    const Prediction fits = predict::Predict(fitting, detector, image);
+    QVERIFY(!fits.failed && !fits.boxes.empty());
 
     // A file that is no exported version.
     const QString bogus = dir.path() + "/bogus.onnx";
