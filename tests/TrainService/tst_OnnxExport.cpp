@@ -13,6 +13,7 @@
 #include "TrainService/Predictor.h"
 #include "TrainService/Raster.h"
 #include "TrainService/TestJob.h"
+#include "TrainService/Tiling.h"
 #include "TrainService/TrainJob.h"
 
 #include <QDir>
@@ -21,6 +22,9 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <atomic>
 
@@ -157,6 +161,14 @@ void tst_OnnxExport::exportMatchesService()
     std::unique_ptr<NetRunner> opencv = fromFile.MakeRunner(error);
     std::unique_ptr<NetRunner> torch = torchModel.MakeRunner(error);
     QVERIFY(opencv && torch);
+
+    // A large image, which both the service and the runtimes cut into tiles (200 px at the tile scale
+    // of 0.5 exceeds 1.5 × the input of 64).
+    cv::Mat large;
+    cv::resize(raster::ReadImage((dir.path() + "/images/img_0000.png").toStdString()), large,
+               cv::Size(400, 400));
+    QVERIFY(cv::imwrite((dir.path() + "/images/large.png").toStdString(), large));
+    QVERIFY(tiling::UsesTiles(large.size(), fromFile.Layout()));
 
     // Raw outputs agree on the training images too, at the input size.
     std::vector<cv::Mat> inputs;
