@@ -1,6 +1,7 @@
 #include "TrainService/ModelEngine.h"
 
 #include "TrainService/DetNet.h"
+#include "TrainService/Predictor.h"
 #include "TrainService/Raster.h"
 #include "TrainService/SegNet.h"
 #include "TrainService/Tiling.h"
@@ -27,10 +28,6 @@ namespace F = torch::nn::functional;
 namespace
 {
 
-// Centre probability above which a heatmap peak is a detection.
-constexpr float kScoreThreshold = 0.3f;
-constexpr int kMaxBoxes = 100;
-constexpr float kNmsIou = 0.5f;
 constexpr double kWeightDecay = 1e-4;
 constexpr int kMaxWarmupSteps = 100;
 // Share of the steps warming up, and of the base rate the cosine decays to.
@@ -46,8 +43,6 @@ constexpr float kDefectCropShare = 0.7f;
 constexpr int kMaxCropsPerImage = 4;
 // A box cut by a crop stays a target when this share of it lies inside.
 constexpr float kMinVisibleShare = 0.4f;
-// Tiles predicted in one batch.
-constexpr int kTileBatch = 4;
 
 // One training image at the network's input size with its target.
 struct Prepared
@@ -279,21 +274,6 @@ struct ModelEngine::Impl
         ToChannelsLast(Net());
     }
 
-    // The image at the tile scale, padded by repeating its border to at least the input per side.
-    cv::Mat TileArea(const cv::Mat& image, double scale) const
-    {
-        const cv::Size scaled = tiling::ScaledSize(image.size(), scale);
-        cv::Mat out = image;
-        if (scaled != image.size())
-            cv::resize(image, out, scaled, 0, 0,
-                       scaled.width < image.cols ? cv::INTER_AREA : cv::INTER_LINEAR);
-        const int right = std::max(0, layout.inputSize - out.cols);
-        const int bottom = std::max(0, layout.inputSize - out.rows);
-        if (right > 0 || bottom > 0)
-            cv::copyMakeBorder(out, out, 0, bottom, 0, right, cv::BORDER_REPLICATE);
-        return out;
-    }
-
     std::vector<Source> Load(const std::vector<Sample>& samples, const IntensityWindow& window) const
     {
         std::vector<Source> out;
@@ -316,7 +296,7 @@ struct ModelEngine::Impl
                 continue;
             }
             const cv::Size scaled = tiling::ScaledSize(image.size(), layout.tileScale);
-            source.whole.image = TileArea(image, layout.tileScale);
+            source.whole.image = predict::TileArea(image, layout.tileScale, tile);
             const cv::Size area = source.whole.image.size();
             if (layout.detection)
             {
@@ -387,149 +367,6 @@ struct ModelEngine::Impl
         }
         Net().train();
         return sum / double(val.size());
-    }
-
-    // The peaks of item n of a batch as boxes, scaled by (sx, sy) and moved by origin.
-    std::vector<Box> Decode(const std::vector<torch::Tensor>& out, int64_t n, float sx, float sy,
-                            cv::Point2f origin) const
-    {
-        const torch::Tensor heat = out[0][n].unsqueeze(0).sigmoid().cpu();
-        const torch::Tensor peaks = F::max_pool2d(heat, F::MaxPool2dFuncOptions(3).stride(1).padding(1));
-        const torch::Tensor keep = heat.eq(peaks).logical_and(heat.gt(kScoreThreshold));
-        const torch::Tensor where = keep.nonzero();
-        const torch::Tensor heatT = heat.contiguous();
-        const auto h = heatT.accessor<float, 4>();
-        const torch::Tensor sizeT = out[1][n].cpu().contiguous();
-        const torch::Tensor offT = out[2][n].cpu().contiguous();
-        const auto sz = sizeT.accessor<float, 3>();
-        const auto off = offT.accessor<float, 3>();
-        const auto idx = where.accessor<int64_t, 2>();
-        const float stride = float(DetNetImpl::kStride);
-        std::vector<Box> boxes;
-        for (int64_t k = 0; k < idx.size(0); ++k)
-        {
-            const int64_t c = idx[k][1], y = idx[k][2], x = idx[k][3];
-            const float w = std::exp(std::min(sz[0][y][x], 8.0f)) * stride;
-            const float hh = std::exp(std::min(sz[1][y][x], 8.0f)) * stride;
-            const float cx = (float(x) + off[0][y][x]) * stride;
-            const float cy = (float(y) + off[1][y][x]) * stride;
-            Box box;
-            box.cls = int(c);
-            box.score = h[0][c][y][x];
-            box.rect =
-                cv::Rect2f(origin.x + (cx - w / 2) * sx, origin.y + (cy - hh / 2) * sy, w * sx, hh * sy);
-            boxes.push_back(box);
-        }
-        // An untrained net can raise a peak in every cell; the strongest are enough.
-        if (boxes.size() > size_t(kMaxBoxes))
-        {
-            std::partial_sort(boxes.begin(), boxes.begin() + kMaxBoxes, boxes.end(),
-                              [](const Box& a, const Box& b) { return a.score > b.score; });
-            boxes.resize(size_t(kMaxBoxes));
-        }
-        return boxes;
-    }
-
-    // Boxes clipped to an area of size, then divided by scale into the image's pixels.
-    static std::vector<Box> InImage(std::vector<Box> boxes, cv::Size size, double scale)
-    {
-        const cv::Rect2f frame(0.0f, 0.0f, float(size.width), float(size.height));
-        std::vector<Box> out;
-        for (Box& box : boxes)
-        {
-            const cv::Rect2f r = box.rect & frame;
-            if (r.area() <= 0.0f)
-                continue;
-            const float s = float(scale);
-            box.rect = cv::Rect2f(r.x / s, r.y / s, r.width / s, r.height / s);
-            out.push_back(box);
-        }
-        return out;
-    }
-
-    Prediction PredictWhole(const cv::Mat& image)
-    {
-        const cv::Mat input = raster::ResizeInput(image, layout.inputSize);
-        const torch::Tensor x = ToInput({&input}, device);
-        Prediction prediction;
-        if (layout.detection)
-        {
-            const float sx = float(image.cols) / float(layout.inputSize);
-            const float sy = float(image.rows) / float(layout.inputSize);
-            const std::vector<Box> boxes = Decode(det->forward(x), 0, sx, sy, cv::Point2f());
-            const cv::Rect all(cv::Point(), image.size());
-            prediction.boxes = InImage(tiling::JoinTileBoxes(boxes, std::vector<cv::Rect>(boxes.size(), all),
-                                                             image.size(), kNmsIou, size_t(kMaxBoxes)),
-                                       image.size(), 1.0);
-            return prediction;
-        }
-        const auto [probability, labels] = seg->forward(x).softmax(1).max(1);
-        const torch::Tensor l = labels.squeeze(0).to(torch::kUInt8).cpu().contiguous();
-        const torch::Tensor p = probability.squeeze(0).cpu().contiguous();
-        const cv::Mat smallLabels(int(l.size(0)), int(l.size(1)), CV_8U, l.data_ptr<uint8_t>());
-        const cv::Mat smallProbability(int(p.size(0)), int(p.size(1)), CV_32F, p.data_ptr<float>());
-        cv::resize(smallLabels, prediction.labels, image.size(), 0, 0, cv::INTER_NEAREST);
-        cv::resize(smallProbability, prediction.probability, image.size(), 0, 0, cv::INTER_LINEAR);
-        return prediction;
-    }
-
-    Prediction PredictTiles(const cv::Mat& image)
-    {
-        const double scale = layout.tileScale > 0.0 ? layout.tileScale : 1.0;
-        const cv::Size scaled = tiling::ScaledSize(image.size(), scale);
-        const cv::Mat area = TileArea(image, scale);
-        const int tile = layout.inputSize;
-        const std::vector<cv::Rect> tiles = tiling::TileRects(area.size(), tile, tiling::Overlap(tile));
-        tiling::LogitStitcher stitcher(layout.detection ? cv::Size(1, 1) : area.size(),
-                                       layout.numClasses + 1);
-        std::vector<Box> boxes;
-        std::vector<cv::Rect> tileOf;
-        for (size_t start = 0; start < tiles.size(); start += kTileBatch)
-        {
-            const size_t end = std::min(tiles.size(), start + kTileBatch);
-            std::vector<cv::Mat> crops;
-            for (size_t i = start; i < end; ++i)
-                crops.push_back(area(tiles[i]).clone());
-            std::vector<const cv::Mat*> inputs;
-            for (const cv::Mat& crop : crops)
-                inputs.push_back(&crop);
-            const torch::Tensor x = ToInput(inputs, device);
-            if (layout.detection)
-            {
-                const std::vector<torch::Tensor> out = det->forward(x);
-                for (size_t i = start; i < end; ++i)
-                {
-                    for (const Box& box :
-                         Decode(out, int64_t(i - start), 1.0f, 1.0f, cv::Point2f(tiles[i].tl())))
-                    {
-                        boxes.push_back(box);
-                        tileOf.push_back(tiles[i]);
-                    }
-                }
-                continue;
-            }
-            const torch::Tensor logits = seg->forward(x).cpu().contiguous();
-            for (size_t i = start; i < end; ++i)
-                stitcher.Add(tiles[i], logits[int64_t(i - start)].data_ptr<float>());
-        }
-        Prediction prediction;
-        const cv::Rect inside(cv::Point(), scaled);
-        if (layout.detection)
-        {
-            prediction.boxes = InImage(
-                tiling::JoinTileBoxes(boxes, tileOf, area.size(), kNmsIou, size_t(kMaxBoxes)), scaled, scale);
-            return prediction;
-        }
-        cv::Mat probability;
-        const cv::Mat labels = stitcher.Labels(&probability);
-        prediction.labels = labels(inside).clone();
-        prediction.probability = probability(inside).clone();
-        if (scaled != image.size())
-        {
-            cv::resize(prediction.labels, prediction.labels, image.size(), 0, 0, cv::INTER_NEAREST);
-            cv::resize(prediction.probability, prediction.probability, image.size(), 0, 0, cv::INTER_LINEAR);
-        }
-        return prediction;
     }
 };
 
@@ -689,12 +526,57 @@ bool ModelEngine::Load(const NetLayout& layout, const std::string& file, std::st
 
 Prediction ModelEngine::Predict(const cv::Mat& image, bool forceTiles)
 {
-    // No autograd bookkeeping at all, not only no gradients.
-    c10::InferenceMode inference;
-    d->Net().eval();
-    if (forceTiles || tiling::UsesTiles(image.size(), d->layout))
-        return d->PredictTiles(image);
-    return d->PredictWhole(image);
+    return predict::Predict(*this, d->layout, image, forceTiles);
+}
+
+std::vector<cv::Mat> ModelEngine::Run(const std::vector<const cv::Mat*>& inputs)
+{
+    try
+    {
+        // No autograd bookkeeping at all, not only no gradients.
+        c10::InferenceMode inference;
+        d->Net().eval();
+        const torch::Tensor x = ToInput(inputs, d->device);
+        std::vector<torch::Tensor> outputs;
+        if (d->layout.detection)
+            outputs = d->det->forward(x);
+        else
+            outputs.push_back(d->seg->forward(x));
+        std::vector<cv::Mat> blobs;
+        for (const torch::Tensor& t : outputs)
+        {
+            const torch::Tensor c = t.cpu().contiguous();
+            const std::vector<int> sizes(c.sizes().begin(), c.sizes().end());
+            cv::Mat blob(int(sizes.size()), sizes.data(), CV_32F);
+            std::copy_n(c.data_ptr<float>(), c.numel(), blob.ptr<float>());
+            blobs.push_back(blob);
+        }
+        return blobs;
+    }
+    catch (const std::exception&)
+    {
+        return {};
+    }
+}
+
+std::vector<NamedTensor> ModelEngine::State() const
+{
+    std::vector<NamedTensor> state;
+    torch::nn::Module& net = d->Net();
+    auto add = [&state](const std::string& name, const torch::Tensor& t)
+    {
+        if (t.scalar_type() != torch::kFloat)
+            return;
+        const torch::Tensor c = t.detach().cpu().contiguous();
+        NamedTensor item{name, std::vector<int64_t>(c.sizes().begin(), c.sizes().end()),
+                         std::vector<float>(c.data_ptr<float>(), c.data_ptr<float>() + c.numel())};
+        state.push_back(std::move(item));
+    };
+    for (const auto& p : net.named_parameters())
+        add(p.key(), p.value());
+    for (const auto& b : net.named_buffers())
+        add(b.key(), b.value());
+    return state;
 }
 
 const NetLayout& ModelEngine::Layout() const
@@ -719,9 +601,9 @@ std::vector<std::pair<std::string, double>> ModelEngine::Constants()
             {"defect_crop_share", kDefectCropShare},
             {"max_crops_per_image", kMaxCropsPerImage},
             {"min_visible_box_share", kMinVisibleShare},
-            {"score_threshold", kScoreThreshold},
-            {"nms_iou", kNmsIou},
-            {"max_boxes", kMaxBoxes}};
+            {"score_threshold", predict::kScoreThreshold},
+            {"nms_iou", predict::kNmsIou},
+            {"max_boxes", predict::kMaxBoxes}};
 }
 
 int ModelEngine::Threads()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TrainService/NetRunner.h"
 #include "TrainService/SampleTypes.h"
 
 #include <atomic>
@@ -11,13 +12,13 @@
 
 // The service's one door to libtorch: builds, trains, saves, loads and runs the segmentation or
 // detection network of a NetLayout. The header stays free of torch so that the Qt side can use it.
-class ModelEngine
+class ModelEngine : public NetRunner
 {
 public:
     using ProgressFn = std::function<void(const trainsvc::TrainProgress&)>;
 
     ModelEngine();
-    ~ModelEngine();
+    ~ModelEngine() override;
     ModelEngine(const ModelEngine&) = delete;
     ModelEngine& operator=(const ModelEngine&) = delete;
 
@@ -34,6 +35,10 @@ public:
     // pixels. Images too large for the input go by tiles at the layout's scale (see Tiling.h);
     // forceTiles sends any image that way.
     trainsvc::Prediction Predict(const cv::Mat& image, bool forceTiles = false);
+    // The network's raw outputs for a batch of input-sized images (see NetRunner).
+    std::vector<cv::Mat> Run(const std::vector<const cv::Mat*>& inputs) override;
+    // The network's parameters and buffers of floats by their module path, as stored in its weights.
+    std::vector<trainsvc::NamedTensor> State() const;
 
     const trainsvc::NetLayout& Layout() const;
 

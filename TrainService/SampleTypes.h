@@ -2,6 +2,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,17 @@ struct Prediction
     // CV_32F beside labels: the probability of each pixel's label.
     cv::Mat probability;
     std::vector<Box> boxes;
+    // The network could not be run or gave outputs of the wrong shape: nothing was predicted, which
+    // is no good image.
+    bool failed = false;
+};
+
+// One parameter or buffer of a network by its module path ("stem.0.weight"), row-major.
+struct NamedTensor
+{
+    std::string name;
+    std::vector<int64_t> shape;
+    std::vector<float> values;
 };
 
 } // namespace trainsvc

@@ -8,10 +8,10 @@
 #include "TrainService/ModelEngine.h"
 #include "TrainService/ModelSettings.h"
 #include "TrainService/PredictionFile.h"
+#include "TrainService/Predictor.h"
 #include "TrainService/ProjectPaths.h"
 #include "TrainService/Raster.h"
 #include "TrainService/TestRates.h"
-#include "TrainService/Tiling.h"
 #include "TrainService/TrainJob.h"
 
 #include <QDir>
@@ -28,21 +28,9 @@ using namespace trainsvc;
 namespace
 {
 
-QVector<double> ToVector(const std::vector<double>& values)
+template <typename T> QVector<double> ToVector(const std::vector<T>& values)
 {
     return QVector<double>(values.begin(), values.end());
-}
-
-// The highest score of each class's shapes, 0 for a class without one.
-QVector<double> HighestScores(const std::vector<Shape>& shapes, int classes)
-{
-    QVector<double> scores(classes, 0.0);
-    for (const Shape& shape : shapes)
-    {
-        if (shape.cls >= 0 && shape.cls < classes)
-            scores[shape.cls] = std::max(scores[shape.cls], double(shape.score));
-    }
-    return scores;
 }
 
 QVector<bool> PresentClasses(const std::vector<Shape>& shapes, int classes)
@@ -62,18 +50,25 @@ TestJob::TestJob(TestConfig config) : m_config(std::move(config)) {}
 
 std::vector<float> TestJob::SavedThresholds(const QString& modelDir, const QStringList& classes)
 {
-    std::vector<float> thresholds(size_t(classes.size()), 0.0f);
     QFile file(modelDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kThresholdsFile));
     if (!file.exists())
-        return thresholds;
+        return std::vector<float>(size_t(classes.size()), 0.0f);
+    // A few classes take a few hundred bytes; anything far larger is no thresholds file.
+    const QByteArray json =
+        file.size() > (1 << 20) || !file.open(QIODevice::ReadOnly) ? QByteArray() : file.readAll();
+    return ThresholdsOf(json, classes, file.fileName());
+}
+
+std::vector<float> TestJob::ThresholdsOf(const QByteArray& json, const QStringList& classes,
+                                         const QString& source)
+{
+    std::vector<float> thresholds(size_t(classes.size()), 0.0f);
     comlib::protocol::ClassThresholds saved;
     QString error = QStringLiteral("cannot read the file");
-    // A few classes take a few hundred bytes; anything far larger is no thresholds file.
-    if (file.size() > (1 << 20) || !file.open(QIODevice::ReadOnly) ||
-        !comlib::protocol::ClassThresholds::FromJson(QJsonDocument::fromJson(file.readAll()).object(), saved,
-                                                     error))
+    if (json.isEmpty() ||
+        !comlib::protocol::ClassThresholds::FromJson(QJsonDocument::fromJson(json).object(), saved, error))
     {
-        qWarning().noquote() << "thresholds ignored:" << file.fileName() << error;
+        qWarning().noquote() << "thresholds ignored:" << source << error;
         return thresholds;
     }
     for (int c = 0; c < classes.size(); ++c)
@@ -94,6 +89,24 @@ std::vector<Shape> TestJob::AtThresholds(const std::vector<Shape>& shapes,
     return kept;
 }
 
+bool TestJob::DescribeModel(const QJsonObject& config, QStringList& classes, NetLayout& layout,
+                            IntensityWindow& window)
+{
+    comlib::protocol::ModelRecord record;
+    QString recordError;
+    const bool described = comlib::protocol::ModelRecord::FromJson(config, record, recordError);
+    classes = record.classes;
+    layout = NetLayout();
+    layout.detection = record.aiType == QLatin1String("Object");
+    layout.numClasses = int(classes.size());
+    layout.inputSize = record.inputSize;
+    layout.width = record.width;
+    modelsettings::FromJson(record.settings, layout, window);
+    // Sizes from a hostile file must not build a network that takes all memory.
+    return described && !classes.isEmpty() && layout.inputSize >= 16 && layout.inputSize <= 1024 &&
+           layout.width > 0 && layout.width <= 256;
+}
+
 bool TestJob::LoadModel(const QString& modelDir, ModelEngine& engine, QStringList& classes, QString& error,
                         IntensityWindow* window)
 {
@@ -103,23 +116,13 @@ bool TestJob::LoadModel(const QString& modelDir, ModelEngine& engine, QStringLis
         error = QStringLiteral("no model in %1").arg(modelDir);
         return false;
     }
-    comlib::protocol::ModelRecord record;
-    QString recordError;
-    const bool described = comlib::protocol::ModelRecord::FromJson(
-        QJsonDocument::fromJson(file.readAll()).object(), record, recordError);
-    classes = record.classes;
     NetLayout layout;
-    layout.detection = record.aiType == QLatin1String("Object");
-    layout.numClasses = int(classes.size());
-    layout.inputSize = record.inputSize;
-    layout.width = record.width;
     IntensityWindow rule;
-    modelsettings::FromJson(record.settings, layout, rule);
+    const bool described =
+        DescribeModel(QJsonDocument::fromJson(file.readAll()).object(), classes, layout, rule);
     if (window)
         *window = rule;
-    // Sizes from a hostile file must not build a network that takes all memory.
-    if (!described || classes.isEmpty() || layout.inputSize < 16 || layout.inputSize > 1024 ||
-        layout.width <= 0 || layout.width > 256)
+    if (!described)
     {
         error = QStringLiteral("%1 does not describe a model").arg(file.fileName());
         return false;
@@ -138,7 +141,8 @@ comlib::protocol::TestSummary::Image TestJob::SummaryRow(const QString& path, cv
                                                          const std::vector<Shape>& scored,
                                                          const std::vector<Shape>* truth, int classes)
 {
-    comlib::protocol::TestSummary::Image row{path, HighestScores(scored, classes), std::nullopt};
+    comlib::protocol::TestSummary::Image row{path, ToVector(predict::HighestScores(scored, classes)),
+                                             std::nullopt};
     if (truth)
     {
         row.truth = PresentClasses(*truth, classes);
@@ -190,12 +194,12 @@ void TestJob::Run(const std::atomic_bool& cancel, const JobQueue::Report& report
             continue;
         }
         const Prediction prediction = engine.Predict(image);
-        const std::vector<Shape> scored =
-            engine.Layout().detection
-                ? raster::BoxesToShapes(prediction.boxes)
-                : raster::MaskToShapes(prediction.labels,
-                                       tiling::MinRegionArea(image.size(), engine.Layout()),
-                                       prediction.probability);
+        if (prediction.failed)
+        {
+            report(JobQueue::Failed(QStringLiteral("the network could not predict %1").arg(path)));
+            return;
+        }
+        const std::vector<Shape> scored = predict::Shapes(prediction, engine.Layout(), image.size());
         const std::vector<Shape> shapes = AtThresholds(scored, thresholds);
         const QString target =
             comlib::protocol::PredictionPath(m_config.predictPath, m_config.savePredictPath, path);

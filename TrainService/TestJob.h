@@ -5,6 +5,7 @@
 #include "TrainService/JobQueue.h"
 #include "TrainService/SampleTypes.h"
 
+#include <QJsonObject>
 #include <QStringList>
 
 #include <vector>
@@ -23,12 +24,19 @@ public:
 
     // Loads the version in modelDir (Config.json and weights); false with the reason in error. window,
     // when given, gets the version's rule for images of more than 8 bits.
+    // The network, classes and deep-image rule a version's Config.json describes; false when it
+    // describes none or one of unreasonable size.
+    static bool DescribeModel(const QJsonObject& config, QStringList& classes, trainsvc::NetLayout& layout,
+                              trainsvc::IntensityWindow& window);
     static bool LoadModel(const QString& modelDir, ModelEngine& engine, QStringList& classes, QString& error,
                           trainsvc::IntensityWindow* window = nullptr);
 
     // The per-class thresholds saved with the version in modelDir, in the order of classes; 0 for a
     // class without one, and for all when the file is missing or unreadable.
     static std::vector<float> SavedThresholds(const QString& modelDir, const QStringList& classes);
+    // The same from the contents of a thresholds file (source names it in the warning when ignored).
+    static std::vector<float> ThresholdsOf(const QByteArray& json, const QStringList& classes,
+                                           const QString& source);
     // The shapes whose score reaches their class's threshold.
     static std::vector<trainsvc::Shape> AtThresholds(const std::vector<trainsvc::Shape>& shapes,
                                                      const std::vector<float>& thresholds);

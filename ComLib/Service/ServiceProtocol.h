@@ -35,6 +35,20 @@ inline constexpr char kModelConfigFile[] = "Config.json";
 // Not a ".json" name: a prediction file of an image named like it would be overwritten.
 inline constexpr char kTestSummaryFile[] = "test_summary.result";
 inline constexpr char kThresholdsFile[] = "thresholds.json";
+// Metadata of a version exported as an ONNX model: its Config.json and thresholds.json as stored
+// (compact JSON; the thresholds only when saved), and for readers of the file alone the class names
+// in order (JSON array), the input side, the input normalisation, the tiling rule, the rule for images
+// of more than 8 bits (JSON objects), the per-class thresholds (JSON object, class to threshold) and
+// the data fingerprint.
+inline constexpr char kOnnxModelRecord[] = "lumora.model_record";
+inline constexpr char kOnnxThresholdsRecord[] = "lumora.thresholds_record";
+inline constexpr char kOnnxClasses[] = "lumora.classes";
+inline constexpr char kOnnxInputSize[] = "lumora.input_size";
+inline constexpr char kOnnxNormalisation[] = "lumora.normalisation";
+inline constexpr char kOnnxTiling[] = "lumora.tiling";
+inline constexpr char kOnnxIntensityWindow[] = "lumora.intensity_window";
+inline constexpr char kOnnxThresholds[] = "lumora.thresholds";
+inline constexpr char kOnnxDataFingerprint[] = "lumora.data_fingerprint";
 
 inline constexpr char kStatusQueued[] = "queued";
 inline constexpr char kStatusRunning[] = "running";

@@ -2,6 +2,7 @@
 #include "Nexil/ROI/AnnotationText.h"
 #include "ui_SingleTestWid.h"
 
+#include "OnnxExportRun.h"
 #include "OperatingPointWid.h"
 #include "TestRltModel.h"
 #include "ThresholdRates.h"
@@ -16,18 +17,21 @@
 #include "ComUi/CMsgWnd.h"
 #include "ComUi/CategoryPalette.h"
 #include "ComUi/ComboListModel.h"
+#include "ComUi/SecBtn.h"
 #include "Nexil/NexilApi.h"
 #include "Nexil/NexilConst.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QListView>
+#include <QStandardPaths>
 
 namespace
 {
@@ -86,6 +90,18 @@ SingleTestWid::SingleTestWid(const QString& id, ComboListModel* models, QWidget*
     // Both rates stay in sight when the operating points take their room.
     ui->tblViewRlt->setMinimumHeight(ui->tblViewRlt->horizontalHeader()->sizeHint().height() +
                                      2 * ui->tblViewRlt->verticalHeader()->defaultSectionSize() + 4);
+
+    // Below the version list's label, beside the test's own buttons: the chosen version for the line.
+    m_btnExportOnnx = new SecBtn(tr("导出ONNX"), this);
+    m_btnExportOnnx->setObjectName(QStringLiteral("btnExportOnnx"));
+    // Its text whole with the skin's padding, also the wider "导出中…" while it runs.
+    m_btnExportOnnx->ensurePolished();
+    m_btnExportOnnx->setMinimumSize(m_btnExportOnnx->sizeHint().width() + 24, 42);
+    m_btnExportOnnx->setToolTip(tr("把选中的模型连同各类别阈值导出为ONNX文件"));
+    ui->layoutModel->addWidget(m_btnExportOnnx, 1, 0);
+    m_exportOnnx = new OnnxExportRun(this);
+    connect(m_btnExportOnnx, &QPushButton::clicked, this, &SingleTestWid::ExportOnnx);
+    connect(m_exportOnnx, &OnnxExportRun::Signal_Finished, this, &SingleTestWid::ShowExported);
 
     connect(m_run, &comlib::ServiceRun::Signal_Sent, this, &SingleTestWid::LogRequest);
     connect(m_run, &comlib::ServiceRun::Signal_Polled, this,
@@ -208,6 +224,44 @@ bool SingleTestWid::MakeTestReqJson(QString& configPath)
     m_modelConfigPath = modelPath + QLatin1String("/Config.json");
     configPath = path;
     return true;
+}
+
+void SingleTestWid::ExportOnnx()
+{
+    const QString versionDir = ui->cbModel->currentData(Qt::UserRole).toString();
+    const QString versionName = ui->cbModel->currentText();
+    if (versionDir.isEmpty())
+    {
+        CMsgWnd::Information(this, tr("提示"), tr("请选中模型！"), NOTIFY_ABOUT);
+        return;
+    }
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString folder = QFileInfo(documents).isDir() ? documents : QDir::homePath();
+    QString target = QFileDialog::getSaveFileName(
+        this, tr("导出ONNX模型"), folder + QLatin1Char('/') + versionName + ".onnx", tr("ONNX模型 (*.onnx)"));
+    if (target.isEmpty())
+        return;
+    if (!target.endsWith(QLatin1String(".onnx"), Qt::CaseInsensitive))
+        target += QLatin1String(".onnx");
+    if (!m_exportOnnx->Start(versionDir + QLatin1String(nexil::kModelDir), target))
+    {
+        CMsgWnd::Information(this, tr("错误"), tr("找不到导出程序%1。").arg(OnnxExportRun::DefaultProgram()),
+                             NOTIFY_ERROR);
+        return;
+    }
+    m_btnExportOnnx->setEnabled(false);
+    m_btnExportOnnx->setText(tr("导出中…"));
+}
+
+void SingleTestWid::ShowExported(bool ok, const QString& message)
+{
+    m_btnExportOnnx->setEnabled(true);
+    m_btnExportOnnx->setText(tr("导出ONNX"));
+    if (ok)
+        CMsgWnd::Information(this, tr("提示"), tr("模型已导出到%1。").arg(QDir::toNativeSeparators(message)),
+                             NOTIFY_COMPLETE);
+    else
+        CMsgWnd::Information(this, tr("错误"), tr("模型导出失败：%1").arg(message), NOTIFY_ERROR);
 }
 
 void SingleTestWid::Slot_BtnRunTestClicked()

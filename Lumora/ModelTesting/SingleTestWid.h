@@ -24,9 +24,11 @@ struct ServiceReply;
 } // namespace comlib
 
 class ComboListModel;
+class OnnxExportRun;
 class OperatingPointWid;
 class QLabel;
 class QNetworkReply;
+class QPushButton;
 class ThresholdRates;
 
 // One test panel: runs a model version of the open project on the training service against the test
@@ -113,6 +115,9 @@ private:
     // Fills shown with the image's truth and the predicted shapes with their scores, for the canvas.
     void ShowWithTruth(const pro::ImageInfo& img, const QByteArray& predictionText, pro::ImageInfo& shown);
     void ShowSavedThresholds();
+    // Asks where to write the chosen version as an ONNX model and starts the export.
+    void ExportOnnx();
+    void ShowExported(bool ok, const QString& message);
 
     std::unique_ptr<Ui::SingleTestWidClass> ui;
     QString m_id;
@@ -133,4 +138,6 @@ private:
     comlib::protocol::ClassThresholds::TestSet m_testSet;
     OperatingPointWid* m_points;
     QLabel* m_savedThresholds;
+    QPushButton* m_btnExportOnnx;
+    OnnxExportRun* m_exportOnnx;
 };
