@@ -197,6 +197,12 @@ void ModelTestingWid::TestValidationSet(const QString& panelId)
         CMsgWnd::Information(this, tr("提示"), tr("该版本的验证集图片已不在项目中。"), NOTIFY_ABOUT);
         return;
     }
+    // Another panel asking for the set already under test compares on it: the results stay.
+    if (m_validationOf == panel->ChosenVersion() && m_testImages == images.size())
+    {
+        panel->StartTest();
+        return;
+    }
     m_testModel->clearTree();
     ForgetResults();
     m_testModel->addImages(images);

@@ -71,7 +71,7 @@ OperatingPointWid::OperatingPointWid(QWidget* parent)
     m_choose->setToolTip(tr("漏检不超过所设比例时过杀最低的阈值"));
 
     auto* chart = new QChart;
-    // The rates line below names the two curves in their colours; a legend would take a row.
+    // The rates below name the two curves in their colours; a legend would take a row.
     chart->legend()->hide();
     QFont small = chart->titleFont();
     small.setPixelSize(11);
@@ -233,8 +233,8 @@ void OperatingPointWid::ShowRates()
     }
     m_marker->replace(QVector<QPointF>{QPointF(threshold, 0), QPointF(threshold, 100)});
     const ThresholdRates::ClassRate rate = m_rates->Rate(cls, threshold);
-    m_classRates->setText(tr("<span style=\"color:%1; white-space:nowrap;\">漏检 %2</span>　"
-                             "<span style=\"color:%3; white-space:nowrap;\">过杀 %4</span>")
-                              .arg(m_missedLine->color().name(), Share(rate.missed, rate.positives),
-                                   m_overkillLine->color().name(), Share(rate.overkill, rate.negatives)));
+    m_classRates->setText(
+        tr("<span style=\"color:%1;\">漏检 %2</span><br><span style=\"color:%3;\">过杀 %4</span>")
+            .arg(m_missedLine->color().name(), Share(rate.missed, rate.positives),
+                 m_overkillLine->color().name(), Share(rate.overkill, rate.negatives)));
 }

@@ -91,14 +91,16 @@ SingleTestWid::SingleTestWid(const QString& id, ComboListModel* models, QWidget*
     ui->tblViewRlt->setMinimumHeight(ui->tblViewRlt->horizontalHeader()->sizeHint().height() +
                                      2 * ui->tblViewRlt->verticalHeader()->defaultSectionSize() + 4);
 
-    // Below the version list's label, beside the test's own buttons: the chosen version for the line.
+    // Beside the test's own buttons, in the validation button's smaller type so that three panels
+    // fit the screen: the chosen version for the line.
     m_btnExportOnnx = new SecBtn(tr("导出ONNX"), this);
     m_btnExportOnnx->setObjectName(QStringLiteral("btnExportOnnx"));
-    // Its text whole with the skin's padding, also the wider "导出中…" while it runs.
+    m_btnExportOnnx->setStyleSheet(ui->btnTestValSet->styleSheet());
+    // Its text whole, also the wider "导出中…" while it runs.
     m_btnExportOnnx->ensurePolished();
-    m_btnExportOnnx->setMinimumSize(m_btnExportOnnx->sizeHint().width() + 24, 42);
+    m_btnExportOnnx->setMinimumSize(m_btnExportOnnx->sizeHint().width() + 8, 42);
     m_btnExportOnnx->setToolTip(tr("把选中的模型连同各类别阈值导出为ONNX文件"));
-    ui->layoutModel->addWidget(m_btnExportOnnx, 1, 0);
+    ui->layoutModel->addWidget(m_btnExportOnnx, 1, 2);
     m_exportOnnx = new OnnxExportRun(this);
     connect(m_btnExportOnnx, &QPushButton::clicked, this, &SingleTestWid::ExportOnnx);
     connect(m_exportOnnx, &OnnxExportRun::Signal_Finished, this, &SingleTestWid::ShowExported);
@@ -296,6 +298,7 @@ void SingleTestWid::StartTest()
     // The summary of an earlier run would be taken for this one's while it runs.
     m_summary.reset();
     m_rates.reset();
+    m_testSet = {};
     m_points->Clear();
     emit Signal_ResultChanged();
 
@@ -480,6 +483,7 @@ void SingleTestWid::ClearResult()
     ui->lbUseTime->clear();
     m_summary.reset();
     m_rates.reset();
+    m_testSet = {};
     m_points->Clear();
     emit Signal_ResultChanged();
 }
