@@ -1,6 +1,7 @@
 #include "OnnxExportRun.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -26,6 +27,7 @@ bool OnnxExportRun::Start(const QString& modelDir, const QString& target)
 {
     if (IsRunning() || !QFileInfo(m_program).isExecutable())
         return false;
+    m_modelDir = modelDir;
     m_target = target;
     m_process = new QProcess(this);
     connect(m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
@@ -67,5 +69,11 @@ void OnnxExportRun::Finish(int exitCode, bool crashed)
     if (reason.isEmpty())
         reason = crashed ? QStringLiteral("the inspector did not finish")
                          : QStringLiteral("exit status %1").arg(exitCode);
+    // A message window shows a line's start only: the version and the file's name stand for the
+    // long paths the user already knows, so the reason itself stays in view.
+    const QFileInfo model(m_modelDir);
+    reason.replace(QDir::toNativeSeparators(m_modelDir),
+                   model.dir().dirName() + QLatin1Char('/') + model.fileName());
+    reason.replace(QDir::toNativeSeparators(m_target), QFileInfo(m_target).fileName());
     emit Signal_Finished(false, reason);
 }

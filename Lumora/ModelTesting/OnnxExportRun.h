@@ -31,6 +31,7 @@ private:
     void Finish(int exitCode, bool crashed);
 
     QString m_program;
+    QString m_modelDir;
     QString m_target;
     QProcess* m_process = nullptr;
 };

@@ -263,7 +263,7 @@ void SingleTestWid::ShowExported(bool ok, const QString& message)
         CMsgWnd::Information(this, tr("提示"), tr("模型已导出到%1。").arg(QDir::toNativeSeparators(message)),
                              NOTIFY_COMPLETE);
     else
-        CMsgWnd::Information(this, tr("错误"), tr("模型导出失败：%1").arg(message), NOTIFY_ERROR);
+        CMsgWnd::Information(this, tr("错误"), tr("模型导出失败：\n%1").arg(message), NOTIFY_ERROR);
 }
 
 void SingleTestWid::Slot_BtnRunTestClicked()

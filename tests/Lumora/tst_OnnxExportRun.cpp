@@ -47,9 +47,13 @@ void tst_OnnxExportRun::outcomes_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("written") << QByteArray("echo 'LumoraInspect: exported: bytes=10'; exit 0") << true
                              << "/out/v1.onnx";
-    QTest::newRow("refused") << QByteArray("echo 'LumoraInspect: warning: x' >&2; echo 'LumoraInspect: error: the "
-                                           "exported model does not agree with libtorch' >&2; exit 6")
+    QTest::newRow("refused") << QByteArray(
+                                    "echo 'LumoraInspect: warning: x' >&2; echo 'LumoraInspect: error: the "
+                                    "exported model does not agree with libtorch' >&2; exit 6")
                              << false << "the exported model does not agree with libtorch";
+    QTest::newRow("paths shortened") << QByteArray("echo 'LumoraInspect: error: /train/v1/model/Config.json "
+                                                   "does not fit /out/v1.onnx' >&2; exit 2")
+                                     << false << "v1/model/Config.json does not fit v1.onnx";
     QTest::newRow("silent failure") << QByteArray("exit 4") << false << "exit status 4";
     QTest::newRow("crash") << QByteArray("kill -9 $$") << false << "the inspector did not finish";
 }
