@@ -131,10 +131,9 @@ int ExportOnnx(const QString& modelDir, const QString& requested)
         return Fail(kNoModel, "no model folder " + Native(modelDir));
     std::string bytes;
     QString error;
-    if (!DeployModel::Export(modelDir, bytes, error))
-        return Fail(error.startsWith("no model") || error.startsWith("cannot load") ? kNoModel
-                                                                                    : kExportRefused,
-                    error);
+    bool noModel = false;
+    if (!DeployModel::Export(modelDir, bytes, error, &noModel))
+        return Fail(noModel ? kNoModel : kExportRefused, error);
     if (!comlib::WriteFileAtomically(target, QByteArray::fromStdString(bytes), error))
         return Fail(kWriteFailed, error);
     QTextStream(stdout) << "LumoraInspect: exported: bytes=" << bytes.size() << " output=\"" << Native(target)

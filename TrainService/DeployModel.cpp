@@ -137,12 +137,15 @@ std::unique_ptr<NetRunner> DeployModel::MakeRunner(QString& error) const
     return runner;
 }
 
-bool DeployModel::Export(const QString& modelDir, std::string& bytes, QString& error)
+bool DeployModel::Export(const QString& modelDir, std::string& bytes, QString& error, bool* noModel)
 {
     ModelEngine engine;
     QStringList classes;
     IntensityWindow window;
-    if (!TestJob::LoadModel(modelDir, engine, classes, error, &window))
+    const bool loaded = TestJob::LoadModel(modelDir, engine, classes, error, &window);
+    if (noModel)
+        *noModel = !loaded;
+    if (!loaded)
         return false;
     const QJsonObject record =
         QJsonDocument::fromJson(

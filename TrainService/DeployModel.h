@@ -38,8 +38,9 @@ public:
 
     // The version in modelDir as a serialised ONNX model with its metadata, refused (false with the
     // reason in error) unless it passes the ONNX checker and OpenCV's outputs on a few generated
-    // images agree with libtorch's and give the same decisions.
-    static bool Export(const QString& modelDir, std::string& bytes, QString& error);
+    // images agree with libtorch's and give the same decisions. noModel, when given, tells whether a
+    // refusal came from a version that cannot be loaded at all.
+    static bool Export(const QString& modelDir, std::string& bytes, QString& error, bool* noModel = nullptr);
 
     // The largest difference of raw outputs over tolerance (<= 1 passes) and whether the per-class
     // decisions at thresholds agree, over images of the layout's input size.

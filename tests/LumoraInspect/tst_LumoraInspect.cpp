@@ -87,6 +87,8 @@ void tst_LumoraInspect::initTestCase()
     QVERIFY(QDir().mkpath(m_images + "/line2"));
     QVERIFY(QFile::copy(m_images + "/img_0000.png", m_images + "/line2/img_0000.png"));
     QVERIFY(WriteTestFile(m_images + "/broken.png", "not an image"));
+    QVERIFY(QDir().mkpath(m_dir.path() + "/undescribed"));
+    QVERIFY(WriteTestFile(m_dir.path() + "/undescribed/Config.json", "{}"));
     m_onnx = m_dir.path() + "/exported/model.onnx";
     QVERIFY(QDir().mkpath(m_dir.path() + "/exported"));
     const Result exported = Inspect({m_model, "--export", m_onnx});
@@ -127,6 +129,9 @@ void tst_LumoraInspect::badArguments_data()
     QTest::newRow("not onnx") << QStringList{root + "/images/img_0000.png", root + "/images"} << 2 << "ONNX";
     QTest::newRow("export no model") << QStringList{root + "/images", "--export", root + "/m.onnx"} << 2
                                      << "no model";
+    QTest::newRow("export undescribed model")
+        << QStringList{root + "/undescribed", "--export", root + "/m.onnx"} << 2
+        << "does not describe a model";
 }
 
 void tst_LumoraInspect::badArguments()
