@@ -8,6 +8,7 @@
 #include "ThresholdRates.h"
 
 #include "ImgMarks/LoadImgWork.h"
+#include "ModelTraining/VersionHistory.h"
 
 #include "ComLib/AtomicFile.h"
 #include "ComLib/ComFunc.h"
@@ -508,22 +509,9 @@ bool SingleTestWid::ReadThresholds(const QString& versionDir, comlib::protocol::
 
 bool SingleTestWid::ReadValidationPaths(const QString& versionDir, QStringList& paths)
 {
-    const QString path = versionDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kModelDir) +
-                         QLatin1Char('/') + QLatin1String(comlib::protocol::kModelConfigFile);
-    QFile file(path);
-    // The record of a large project's split is a few megabytes; anything far larger is no record.
-    constexpr qint64 kMaxRecordBytes = 64 * 1024 * 1024;
-    if (versionDir.isEmpty() || !QFileInfo(path).isFile() || file.size() > kMaxRecordBytes ||
-        !file.open(QIODevice::ReadOnly))
-        return false;
     comlib::protocol::ModelRecord record;
-    QString error;
-    if (!comlib::protocol::ModelRecord::FromJson(QJsonDocument::fromJson(file.readAll()).object(), record,
-                                                 error))
-    {
-        qWarning().noquote() << "Model record unreadable:" << path << error;
+    if (!VersionHistory::ReadRecord(versionDir, record))
         return false;
-    }
     paths = record.valPaths;
     return !paths.isEmpty();
 }

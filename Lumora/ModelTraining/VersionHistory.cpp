@@ -28,6 +28,12 @@ bool ReadPlainFile(const QString& path, QByteArray& bytes)
     return bytes.size() <= VersionHistory::kMaxRecordBytes;
 }
 
+QString RecordPath(const QString& versionDir)
+{
+    return versionDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kModelDir) + QLatin1Char('/') +
+           QLatin1String(comlib::protocol::kModelConfigFile);
+}
+
 // The work of one epoch grows with the input's area and roughly with the square of the width.
 double NetCost(int fineness)
 {
@@ -64,24 +70,13 @@ QVector<VersionHistory::Version> VersionHistory::Scan(const QString& projectDir)
     {
         if (entry.isSymLink() || !kName.match(entry.fileName()).hasMatch())
             continue;
-        const QFileInfo modelDir(
-            QDir(entry.absoluteFilePath()).filePath(QLatin1String(comlib::protocol::kModelDir)));
-        if (modelDir.isSymLink() || !modelDir.isDir())
-            continue;
-        const QString recordPath =
-            QDir(modelDir.absoluteFilePath()).filePath(QLatin1String(comlib::protocol::kModelConfigFile));
-        QByteArray bytes;
-        if (!ReadPlainFile(recordPath, bytes))
-            continue;
-        const QJsonDocument doc = QJsonDocument::fromJson(bytes);
         Version version;
-        QString error;
-        if (!doc.isObject() || !comlib::protocol::ModelRecord::FromJson(doc.object(), version.record, error))
+        if (!ReadRecord(entry.absoluteFilePath(), version.record))
             continue;
         version.name = entry.fileName();
         version.dir = entry.absoluteFilePath();
         version.started = QDateTime::fromString(version.name.mid(1), QLatin1String(kVersionTime));
-        const QDateTime written = QFileInfo(recordPath).lastModified();
+        const QDateTime written = QFileInfo(RecordPath(version.dir)).lastModified();
         if (version.started.isValid() && written.isValid() && version.started <= written)
             version.seconds = version.started.secsTo(written);
         versions.append(version);
@@ -90,6 +85,18 @@ QVector<VersionHistory::Version> VersionHistory::Scan(const QString& projectDir)
     std::sort(versions.begin(), versions.end(),
               [](const Version& a, const Version& b) { return a.name > b.name; });
     return versions;
+}
+
+bool VersionHistory::ReadRecord(const QString& versionDir, comlib::protocol::ModelRecord& record)
+{
+    const QFileInfo modelDir(versionDir + QLatin1Char('/') + QLatin1String(comlib::protocol::kModelDir));
+    QByteArray bytes;
+    if (versionDir.isEmpty() || modelDir.isSymLink() || !modelDir.isDir() ||
+        !ReadPlainFile(RecordPath(versionDir), bytes))
+        return false;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes);
+    QString error;
+    return doc.isObject() && comlib::protocol::ModelRecord::FromJson(doc.object(), record, error);
 }
 
 int VersionHistory::EpochsOf(const Version& version)

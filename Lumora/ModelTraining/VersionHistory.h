@@ -26,8 +26,13 @@ public:
         qint64 seconds = -1;
     };
 
-    // The model records are a few kilobytes; a larger file is no record of ours.
-    static constexpr qint64 kMaxRecordBytes = 4 * 1024 * 1024;
+    // A record is a few kilobytes plus its validation image list, a few megabytes for a large project;
+    // a far larger file is no record of ours.
+    static constexpr qint64 kMaxRecordBytes = 64 * 1024 * 1024;
+
+    // The model record of the run folder versionDir: a real model folder holding a regular
+    // Config.json, links not followed; false when there is none or it does not read as a record.
+    static bool ReadRecord(const QString& versionDir, comlib::protocol::ModelRecord& record);
 
     // The versions below projectDir/train, newest first. Only real folders named like a run, each with a
     // regular model/Config.json that reads as a model record, are taken; links are not followed.

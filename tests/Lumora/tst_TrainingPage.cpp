@@ -846,7 +846,14 @@ void tst_TrainingPage::staleCheckNotShown()
 void tst_TrainingPage::versionHistoryShown()
 {
     OpenProject(2, {"a", "b"}, QVector<Picture>(10, Picture{QSize(8, 6)}).toList());
-    QVERIFY(WriteVersion(PrjPath(), "V2026-01-02_10-00-00", FullRecord().ToJson(), 120));
+    // A large project's validation list takes the record past a few megabytes; it still reads.
+    comlib::protocol::ModelRecord large = FullRecord();
+    for (int i = 0; i < 70000; ++i)
+        large.valPaths << QString("RawDatas/inspection_line_%1/camera_top/image_%2.png")
+                              .arg(i % 50)
+                              .arg(i, 8, 10, QChar('0'));
+    QVERIFY(WriteVersion(PrjPath(), "V2026-01-02_10-00-00", large.ToJson(), 120));
+    QVERIFY(QFileInfo(PrjPath() + "/train/V2026-01-02_10-00-00/model/Config.json").size() > 4 << 20);
     // A version trained before the record had more than these keys.
     const QJsonObject old{
         {"classes", QJsonArray{QJsonObject{{"name", "a"}}}},
